@@ -1,0 +1,23 @@
+// What a module library tells the exports about its one module type (module index 0).
+#pragma once
+
+#include <cstdint>
+
+#include "host/module_record.h"
+
+namespace mv {
+
+class ModuleBase;
+
+struct LibraryModule {
+    const char* identifier;  ///< static text
+    const char* name;        ///< static text
+    const char* aboutText;   ///< static text, lines joined by single line feeds
+    // Allocates and constructs an instance; null when memory runs out. Never throws.
+    ModuleBase* (*create)(HostCallback callback, intptr_t hostHandle);
+};
+
+// Defined once per library, beside its module class.
+extern const LibraryModule libraryModule;
+
+}  // namespace mv

@@ -1,0 +1,171 @@
+#include "modules/count_reset/count_reset_module.h"
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "host/library.h"
+
+namespace mv {
+namespace {
+
+char resetList[kResetListLength + 1];
+bool resetListPending = true;
+
+struct PlugDescription {
+    const char* name;
+    PlugDirection direction;
+    PlugDatatype datatype;
+    const char* defaultValue;  // null: the caller's field is left as it is
+};
+
+const PlugDescription kPlugs[CountResetPlugCount] = {
+    {"upCOUNT", PlugInput, Signal, "0"},
+    {"reset@", PlugInput, Enumerated, "7"},
+    {"upZERO", PlugInput, Signal, "0"},
+    {"bySTEP", PlugInput, Signal, "0.1"},
+    {"OUTclimb", PlugOutput, Signal, nullptr},
+    {"RESETpulse", PlugOutput, Signal, nullptr},
+};
+
+}  // namespace
+
+const char* buildResetList() {
+    if (resetListPending) {
+        int length = std::snprintf(resetList, sizeof resetList, "1=0");
+        for (int i = 1; i < 999; ++i) {
+            char item[16];
+            const int n = std::snprintf(item, sizeof item, ",%d=%d", i + 1, i);
+            std::memcpy(resetList + length, item, static_cast<size_t>(n) + 1);
+            length += n;
+        }
+        resetListPending = false;
+    }
+    return resetList;
+}
+
+CountResetModule::CountResetModule(HostCallback callback, intptr_t hostHandle)
+    : ModuleBase(callback, hostHandle) {}
+
+CountResetModule::~CountResetModule() = default;
+
+bool CountResetModule::getPlugProperties(int32_t index, PlugInfo* info) {
+    const char* list = buildResetList();
+    if (static_cast<uint32_t>(index) >= CountResetPlugCount) return false;
+    void* const variables[CountResetPlugCount] = {&upCountBuffer, &resetValue,     &upZeroBuffer,
+                                                  &byStepBuffer,  &outClimbBuffer, &resetPulseBuffer};
+    const PlugDescription& plug = kPlugs[index];
+    info->variable = variables[index];
+    info->direction = plug.direction;
+    info->datatype = plug.datatype;
+    info->name = plug.name;
+    if (plug.defaultValue) info->defaultValue = plug.defaultValue;
+    if (index == ResetAt) info->listText = list;
+    return true;
+}
+
+void CountResetModule::open() {
+    ModuleBase::open();
+    resetValue = kInitialResetValue;
+    threshold = kThreshold;
+    // Seeded high, so the first sample after open is never a rising edge.
+    previousUpCount = threshold + 0.1f;
+    previousUpZero = previousUpCount;
+    accumulator = 0.0f;
+    pulseCountdown = 0;
+    setProcessRoutine({countSamples, 0, 0, 0});
+}
+
+void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int32_t count) {
+    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
+    if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
+        !m.resetPulseBuffer)
+        return;
+    const float* upCount = m.upCountBuffer + start;
+    const float* upZero = m.upZeroBuffer + start;
+    const float* byStep = m.byStepBuffer + start;
+    float* outClimb = m.outClimbBuffer + start;
+    float* resetPulse = m.resetPulseBuffer + start;
+    const float threshold = m.threshold;
+    const double resetLevel = double(m.resetValue) + 1.0;
+    float previousUpCount = m.previousUpCount, previousUpZero = m.previousUpZero;
+    float accumulator = m.accumulator;
+    int32_t pulse = m.pulseCountdown;
+
+    for (int32_t i = 0; i < count; ++i) {
+        // All inputs of an index are read before it is written: outputs may share a buffer.
+        const float up = upCount[i], zero = upZero[i], step = byStep[i];
+        if (up >= threshold && !(previousUpCount >= threshold)) accumulator += step;
+        if (zero >= threshold && !(previousUpZero >= threshold)) accumulator = 0.0f;
+        // Exact in double; a NaN accumulator fails the test and so resets.
+        if (!(resetLevel > double(accumulator) * 10.0)) {
+            accumulator = 0.0f;
+            pulse = kPulseLength;
+        }
+        resetPulse[i] = pulse > 0 ? (--pulse, kPulseLevel) : 0.0f;
+        outClimb[i] = accumulator;
+        previousUpCount = up;
+        previousUpZero = zero;
+    }
+    if (count <= 0) return;
+    m.previousUpCount = previousUpCount;
+    m.previousUpZero = previousUpZero;
+    m.accumulator = accumulator;
+    m.pulseCountdown = static_cast<int16_t>(pulse);
+}
+
+void CountResetModule::onPlugStateChange(Plug*) {
+    // A missing input reads as Static at 0 V.
+    auto inputState = [this](int32_t index, float& current) {
+        Plug* plug = getPlug(index);
+        current = plug ? plug->currentValue() : 0.0f;
+        return plug ? plug->getStreamState() : Static;
+    };
+    float upCount = 0.0f, upZero = 0.0f;
+    const StreamState a = inputState(UpCount, upCount);
+    const StreamState b = inputState(UpZero, upZero);
+    StreamState state = a > b ? a : b;
+    if (a < Streaming && !(upCount > threshold)) state = SingleChange;
+    if (b < Streaming && !(upZero > threshold)) state = SingleChange;
+    for (const int32_t output : {int32_t{OutClimb}, int32_t{ResetPulse}}) {
+        if (Plug* plug = getPlug(output)) plug->setOutputState(getSampleClock(), state);
+    }
+}
+
+namespace {
+
+ModuleBase* createCountReset(HostCallback callback, intptr_t hostHandle) {
+    return new (std::nothrow) CountResetModule(callback, hostHandle);
+}
+
+const char kAboutText[] =
+    "   countRESET1 \n"
+    "* * * * * * * * * * \n"
+    "\n"
+    "  This Modul is usefull to count Impulse \n"
+    " and switch other modules by the Output <RESETpulse>. \n"
+    " Inputs named with up.. react when the level comes from\n"
+    " under 3.33 Volts and go over or equal to it, \n"
+    "  so they are triggered by up-going-flankes. \n"
+    " <upCOUNT> is one, that adds each time the \n"
+    " level of <bySTEP> to the <OUTclimb>. \n"
+    " When the added summary <OUTclimb> reaches\n"
+    " the level given from <reset@> \n"
+    " then a short 5 Volts impulse is at <RESETpulse> \n"
+    " and the <OUTclimb> starts with 0 Volt again. \n"
+    " Also <upZERO> is giving a 0 Volts to\n"
+    " the <OUTclimb> , but without pulse at <RESETpulse> \n"
+    "\n"
+    "\n"
+    "  by Tarn Ovelle Jan2007  \n"
+    " \n"
+    "  enjoy MODVARA !!! \n"
+    " * * * * * * * * * * *";
+
+}  // namespace
+
+const LibraryModule libraryModule = {"countRESET1", "Tarns Add StepRESET1", kAboutText,
+                                     createCountReset};
+
+}  // namespace mv

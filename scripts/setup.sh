@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a build needs, for the given feature sets (default: all).
+#   bash scripts/setup.sh [build] [host] [fuzz] [bench] [wine]
+set -euo pipefail
+
+declare -A sets=(
+    [build]="cmake ninja-build g++ libgtest-dev g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 qemu-user-static file"
+    [host]="libcli11-dev libsndfile1-dev gnuplot-nox"
+    [fuzz]="clang libclang-rt-14-dev"
+    [bench]="libbenchmark-dev"
+    [wine]="wine wine64 wine32:i386"
+)
+wanted=("$@")
+[ ${#wanted[@]} -gt 0 ] || wanted=(build host fuzz bench wine)
+
+packages=()
+for set in "${wanted[@]}"; do
+    [ -n "${sets[$set]+x}" ] || { echo "setup.sh: unknown set '$set'" >&2; exit 2; }
+    packages+=(${sets[$set]})
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+need_i386=false
+for p in "${missing[@]}"; do [[ $p == *:i386 ]] && need_i386=true; done
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. As root, run:" >&2
+    $need_i386 && echo "  dpkg --add-architecture i386 && apt-get update" >&2
+    echo "  apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}"
+if $need_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+fi
+apt-get update -q
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

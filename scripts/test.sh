@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test. Installs what it needs on Debian (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh build host
+
+for preset in native linux-i686 windows-i686 windows-x86_64; do
+    echo "=== $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+    ctest --preset "$preset"
+done
