@@ -18,7 +18,9 @@ intptr_t MV_CDECL RecordingHost::callback(void* record, int32_t request, int32_t
     auto& host = *reinterpret_cast<RecordingHost*>(handle);
 
     HostCall call{record, request, index, value, reinterpret_cast<intptr_t>(ptr), opt, {}};
-    if (request == hostPostEvent && ptr) call.event = *static_cast<ModuleEvent*>(ptr);
+    // A module's request 19 posts an event; the panels' request of that number does not.
+    if (magic == kModuleMagic && request == hostPostEvent && ptr)
+        call.event = *static_cast<ModuleEvent*>(ptr);
     host.calls.push_back(call);
     if (host.respond) return host.respond(call);
     auto it = host.answers.find(request);
