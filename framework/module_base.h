@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "framework/heap.h"
 #include "framework/plug.h"
 #include "host/module_event.h"
 #include "host/module_record.h"
@@ -26,7 +27,7 @@ void routineOf(ModuleBase& module) {
     (static_cast<M&>(module).*member)();
 }
 
-class ModuleBase {
+class ModuleBase : public HeapAllocated {
 public:
     ModuleBase(HostCallback callback, intptr_t hostHandle);
     ModuleBase(const ModuleBase&) = delete;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "framework/heap.h"
+
 namespace mv {
 
 class ModuleBase;
@@ -14,7 +16,7 @@ enum StreamState : int32_t {
     Streaming = 2      ///< may change at every sample
 };
 
-class Plug {
+class Plug : public HeapAllocated {
 public:
     Plug() = default;
     Plug(const Plug&) = delete;

@@ -1,6 +1,5 @@
 // The plug table built at open, and the plug-level host requests.
 #include <cstring>
-#include <new>
 
 #include "framework/module_base.h"
 
@@ -24,7 +23,7 @@ void ModuleBase::open() {
     const int32_t count = static_cast<int32_t>(callHost(hostGetPlugCount));
     if (count > 0) {
         // Failing to allocate leaves no table, as for a count of 0.
-        plugs = new (std::nothrow) Plug[static_cast<size_t>(count)];
+        plugs = new Plug[static_cast<size_t>(count)];
         plugTableSize = plugs ? count : 0;
     }
     const int32_t slots = plugTableSize;

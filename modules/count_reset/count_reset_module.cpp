@@ -1,9 +1,8 @@
 #include "modules/count_reset/count_reset_module.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <initializer_list>
-#include <new>
 
 #include "host/library.h"
 
@@ -33,13 +32,17 @@ const PlugDescription kPlugs[CountResetPlugCount] = {
 
 const char* buildResetList() {
     if (resetListPending) {
-        int length = std::snprintf(resetList, sizeof resetList, "1=0");
-        for (int i = 1; i < 999; ++i) {
-            char item[16];
-            const int n = std::snprintf(item, sizeof item, ",%d=%d", i + 1, i);
-            std::memcpy(resetList + length, item, static_cast<size_t>(n) + 1);
-            length += n;
+        char* end = resetList + sizeof resetList - 1;
+        char* at = resetList;
+        std::memcpy(at, "1=0", 3);
+        at += 3;
+        for (int i = 1; i < 999; ++i) {  // ",<label>=<value>", the label being value + 1
+            *at++ = ',';
+            at = std::to_chars(at, end, i + 1).ptr;
+            *at++ = '=';
+            at = std::to_chars(at, end, i).ptr;
         }
+        *at = '\0';
         resetListPending = false;
     }
     return resetList;
@@ -136,7 +139,7 @@ void CountResetModule::onPlugStateChange(Plug*) {
 namespace {
 
 ModuleBase* createCountReset(HostCallback callback, intptr_t hostHandle) {
-    return new (std::nothrow) CountResetModule(callback, hostHandle);
+    return new CountResetModule(callback, hostHandle);  // null when memory runs out
 }
 
 const char kAboutText[] =

@@ -1,4 +1,5 @@
 // The plug table built at open, from a test module's own descriptions.
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -8,21 +9,18 @@
 #include <gtest/gtest.h>
 
 #include "framework/module_base.h"
+#include "host/exports.h"
 #include "tests/support/recording_host.h"
 
 namespace {
-bool failArrayNew = false;
+bool failAllocation = false;
 }
 
-// The table is the only allocation of open; this lets a test make it fail.
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (failArrayNew) return nullptr;
-    try {
-        return ::operator new[](size);  // pairs with the runtime's delete[]
-    } catch (...) {
-        return nullptr;
-    }
+// These take the place of the framework's own, so that a test can make an allocation fail.
+void* mv::heapAllocate(std::size_t size) noexcept {
+    return failAllocation ? nullptr : std::malloc(size ? size : 1);
 }
+void mv::heapFree(void* block) noexcept { std::free(block); }
 
 namespace mv {
 namespace {
@@ -60,7 +58,7 @@ struct PlugTable : ::testing::Test {
     // answers a distinct fake buffer per plug index.
     TableModule& open(std::vector<PlugInfo> described, intptr_t plugs) {
         module = std::make_unique<TableModule>(host, std::move(described));
-        host.respond = [this, plugs](const test::HostCall& call) -> intptr_t {
+        host.respond = [plugs](const test::HostCall& call) -> intptr_t {
             if (call.request == hostGetPlugCount) return plugs;
             if (call.request == hostGetPlugValuePointer)
                 return reinterpret_cast<intptr_t>(kHostBuffer + call.index);
@@ -208,11 +206,23 @@ TEST_F(PlugTable, SecondOpenRebuildsTheTable) {
 }
 
 TEST_F(PlugTable, AllocationFailureBuildsNoTable) {
-    failArrayNew = true;
-    TableModule& m = open({describe(Signal, &vars[0])}, 4);
-    failArrayNew = false;
+    module = std::make_unique<TableModule>(host, std::vector<PlugInfo>{describe(Signal, &vars[0])});
+    host.answers[hostGetPlugCount] = 4;
+    failAllocation = true;  // the table is the only allocation of open
+    module->open();
+    failAllocation = false;
+    TableModule& m = *module;
     EXPECT_EQ(m.plugCount(), 0);
     EXPECT_EQ(m.getPlug(0), nullptr);
+}
+
+TEST(MakeModuleOutOfMemory, AnswersNull) {
+    test::RecordingHost host;
+    failAllocation = true;
+    ModuleRecord* record = makeModule(0, KindModule, test::RecordingHost::callback, host.handle());
+    failAllocation = false;
+    EXPECT_EQ(record, nullptr);
+    EXPECT_TRUE(host.calls.empty());
 }
 
 struct PlugRequests : PlugTable {
