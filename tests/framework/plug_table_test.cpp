@@ -10,6 +10,7 @@
 
 #include "framework/module_base.h"
 #include "host/exports.h"
+#include "modules/count_reset/count_reset_module.h"
 #include "tests/support/recording_host.h"
 
 namespace {
@@ -17,8 +18,12 @@ bool failAllocation = false;
 }
 
 // These take the place of the framework's own, so that a test can make an allocation fail.
+// Fresh blocks are filled with a pattern, so that a field left unset shows.
 void* mv::heapAllocate(std::size_t size) noexcept {
-    return failAllocation ? nullptr : std::malloc(size ? size : 1);
+    if (failAllocation) return nullptr;
+    void* block = std::malloc(size ? size : 1);
+    if (block) std::memset(block, 0xA5, size);
+    return block;
 }
 void mv::heapFree(void* block) noexcept { std::free(block); }
 
@@ -223,6 +228,42 @@ TEST(MakeModuleOutOfMemory, AnswersNull) {
     failAllocation = false;
     EXPECT_EQ(record, nullptr);
     EXPECT_TRUE(host.calls.empty());
+}
+
+TEST(CounterOutOfMemory, OpenWithoutTableStillStartsCounting) {
+    test::RecordingHost host;
+    host.answers[hostGetPlugCount] = 6;
+    test::ModuleInstance instance(host);
+    failAllocation = true;
+    instance.open();
+    failAllocation = false;
+    auto& counter = instance.module<CountResetModule>();
+    EXPECT_EQ(counter.plugCount(), 0);
+    EXPECT_EQ(counter.resetValue, 7);
+    EXPECT_EQ(host.count(hostProcessRoutineChanged), 1u);
+    // Without plugs a state change is ignored, and nothing is announced.
+    instance.deliver({0, PlugStateChange, Streaming, 0, UpCount, 0});
+    EXPECT_EQ(host.count(hostSetOutputState), 0u);
+}
+
+TEST(CounterConstruction, EveryFieldStartsZeroed) {
+    test::RecordingHost host;
+    test::ModuleInstance instance(host);  // allocated over a 0xA5 pattern
+    const auto& c = instance.module<CountResetModule>();
+    EXPECT_EQ(c.upCountBuffer, nullptr);
+    EXPECT_EQ(c.upZeroBuffer, nullptr);
+    EXPECT_EQ(c.byStepBuffer, nullptr);
+    EXPECT_EQ(c.outClimbBuffer, nullptr);
+    EXPECT_EQ(c.resetPulseBuffer, nullptr);
+    EXPECT_EQ(c.previousUpCount, 0.0f);
+    EXPECT_EQ(c.previousUpZero, 0.0f);
+    EXPECT_EQ(c.threshold, 0.0f);
+    EXPECT_EQ(c.accumulator, 0.0f);
+    EXPECT_EQ(c.resetValue, 0);
+    EXPECT_EQ(c.pulseCountdown, 0);
+    EXPECT_EQ(c.plugCount(), 0);
+    // Processing before open has no buffers to touch.
+    instance.process(0, 16);
 }
 
 struct PlugRequests : PlugTable {
