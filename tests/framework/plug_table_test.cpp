@@ -307,15 +307,11 @@ TEST_F(PlugRequests, PlugLevelRequestsCarryTheirArguments) {
     EXPECT_TRUE(plug->queryFlag());
     EXPECT_EQ(plug->notifyHost(77, 5), -3);
     ASSERT_EQ(host.calls.size(), 3u);
-    const struct { int32_t request, index, value; intptr_t ptr; } expected[] = {
-        {hostSetOutputState, 4, Streaming, 512}, {hostPlugQuery, 4, 0, 0}, {hostPlugNotice, 4, 5, 77}};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(host.calls[i].request, expected[i].request);
-        EXPECT_EQ(host.calls[i].index, expected[i].index);
-        EXPECT_EQ(host.calls[i].value, expected[i].value);
-        EXPECT_EQ(host.calls[i].ptr, expected[i].ptr);
-        EXPECT_EQ(host.calls[i].opt, 0.0f);
-    }
+    void* record = module->getRecord();
+    const test::RequestArgs expected[] = {{record, hostSetOutputState, 4, Streaming, 512, 0},
+                                          {record, hostPlugQuery, 4, 0, 0, 0},
+                                          {record, hostPlugNotice, 4, 5, 77, 0}};
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(host.calls[i].args(), expected[i]);
 }
 
 TEST_F(PlugRequests, NegativeClockTravelsAsAWord) {

@@ -182,13 +182,7 @@ TEST_F(Dispatcher, CallHostPassesArgumentsAndAnswerThrough) {
     host.answers[42] = -7;
     EXPECT_EQ(module->callHost(42, 1, 2, reinterpret_cast<void*>(intptr_t{3}), 4.5f), -7);
     ASSERT_EQ(host.calls.size(), 1u);
-    const test::HostCall& call = host.calls[0];
-    EXPECT_EQ(call.record, record);
-    EXPECT_EQ(call.request, 42);
-    EXPECT_EQ(call.index, 1);
-    EXPECT_EQ(call.value, 2);
-    EXPECT_EQ(call.ptr, 3);
-    EXPECT_EQ(call.opt, 4.5f);
+    EXPECT_EQ(host.calls[0].args(), (test::RequestArgs{record, 42, 1, 2, 3, 4.5f}));
 }
 
 TEST(CallHost, WithoutCallbackAnswersZero) {

@@ -27,6 +27,11 @@ intptr_t MV_CDECL RecordingHost::callback(void* record, int32_t request, int32_t
     return it == host.answers.end() ? 0 : it->second;
 }
 
+std::ostream& operator<<(std::ostream& out, const RequestArgs& a) {
+    return out << "request " << a.request << " (record " << a.record << ", index " << a.index
+               << ", value " << a.value << ", ptr " << a.ptr << ", opt " << a.opt << ")";
+}
+
 std::vector<HostCall> RecordingHost::callsOf(int32_t request) const {
     std::vector<HostCall> found;
     for (const HostCall& call : calls)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <vector>
 
 #include "framework/module_base.h"
@@ -12,6 +13,19 @@
 #include "host/module_record.h"
 
 namespace mv::test {
+
+// The arguments of one request, comparable in a single expectation.
+struct RequestArgs {
+    void* record;
+    int32_t request, index, value;
+    intptr_t ptr;
+    float opt;
+    bool operator==(const RequestArgs& o) const {
+        return record == o.record && request == o.request && index == o.index &&
+               value == o.value && ptr == o.ptr && opt == o.opt;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const RequestArgs& args);
 
 struct HostCall {
     void* record;
@@ -21,6 +35,8 @@ struct HostCall {
     intptr_t ptr;
     float opt;
     ModuleEvent event;  // request 19: a copy of the posted event, taken during the call
+
+    RequestArgs args() const { return {record, request, index, value, ptr, opt}; }
 };
 
 class RecordingHost {

@@ -253,40 +253,21 @@ TEST(PanelDefaults, EveryOpcodeAnswersZeroWithoutARequestAndCloseAnswersOne) {
 TEST_F(Panel, CallHostPassesThePanelRecordArgumentsAndAnswerThrough) {
     host.answers[42] = -7;
     EXPECT_EQ(panel->callHost(42, 1, 2, pointer(3), 4.5f), -7);
-    const test::HostCall& call = onlyCall();
-    EXPECT_EQ(call.record, record);
-    EXPECT_EQ(call.request, 42);
-    EXPECT_EQ(call.index, 1);
-    EXPECT_EQ(call.value, 2);
-    EXPECT_EQ(call.ptr, 3);
-    EXPECT_EQ(call.opt, 4.5f);
+    EXPECT_EQ(onlyCall().args(), (test::RequestArgs{record, 42, 1, 2, 3, 4.5f}));
 }
 
 TEST_F(Panel, NamedRequestsPassTheirArgumentsUnchanged) {
     host.respond = [](const test::HostCall& call) { return intptr_t{call.request * 10}; };
-    // The recording host copies a module event from any request 19's ptr, a panel's included:
-    // hand it a real one.
-    ModuleEvent event{};
-    const auto eventAt = reinterpret_cast<intptr_t>(&event);
     panel->panelHostRequest8(-3, 9, pointer(81));
     EXPECT_EQ(panel->panelHostRequest18(pointer(181)), 180) << "the answer is handed back";
-    EXPECT_EQ(panel->panelHostRequest19(&event), 190);
+    EXPECT_EQ(panel->panelHostRequest19(pointer(191)), 190);
     EXPECT_TRUE(panel->panelHostQuery20(pointer(201)));
-    const struct { int32_t request, index, value; intptr_t ptr; } expected[] = {
-        {panelHostRequest8, -3, 9, 81},
-        {panelHostRequest18, 0, 0, 181},
-        {panelHostRequest19, 0, 0, eventAt},
-        {panelHostQuery20, 0, 0, 201}};
+    const test::RequestArgs expected[] = {{record, panelHostRequest8, -3, 9, 81, 0},
+                                          {record, panelHostRequest18, 0, 0, 181, 0},
+                                          {record, panelHostRequest19, 0, 0, 191, 0},
+                                          {record, panelHostQuery20, 0, 0, 201, 0}};
     ASSERT_EQ(host.calls.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
-        const test::HostCall& call = host.calls[i];
-        EXPECT_EQ(call.record, record) << i;
-        EXPECT_EQ(call.request, expected[i].request) << i;
-        EXPECT_EQ(call.index, expected[i].index) << i;
-        EXPECT_EQ(call.value, expected[i].value) << i;
-        EXPECT_EQ(call.ptr, expected[i].ptr) << i;
-        EXPECT_EQ(call.opt, 0.0f) << i;
-    }
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(host.calls[i].args(), expected[i]);
 }
 
 TEST_F(Panel, Query20TakesNonZeroAsTrue) {
