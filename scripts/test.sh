@@ -2,7 +2,10 @@
 # Builds every preset and runs every test. Installs what it needs on Debian (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh build host
+bash scripts/setup.sh build host fuzz
+
+echo "=== fuzz (list reader, bounded)"
+bash tests/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
 
 for preset in native linux-i686 windows-i686 windows-x86_64; do
     echo "=== $preset"

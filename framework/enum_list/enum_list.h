@@ -35,18 +35,9 @@
 #include <string>
 #include <string_view>
 
+#include "framework/wide_text.h"
+
 namespace mv {
-
-// List texts are 16-bit on every target. On Windows that is wchar_t, so
-// callers there pass their std::wstring as it is.
-#if defined(_WIN32)
-using WideChar = wchar_t;
-#else
-using WideChar = char16_t;
-#endif
-using WideString = std::basic_string<WideChar>;
-
-static_assert(sizeof(WideChar) == 2, "list texts are 16-bit");
 
 // Makes the wide form of an 8-bit list text, such as the ones handed to the
 // host. Meant for ASCII; any other byte becomes the code point of its value.

@@ -153,16 +153,16 @@ intptr_t PanelPlugHandle::setFloat(float value) const {
     return panel->callHost(panelSetPlugValue, plugIndex, 0, nullptr, value);
 }
 
-PanelWideString PanelPlugHandle::getWideText() const {
+WideString PanelPlugHandle::getWideText() const {
     // The count is a 32-bit word at the boundary, the terminating zero included.
     const auto count = static_cast<int32_t>(panel->callHost(panelGetPlugWideText, plugIndex));
-    if (count <= 0) return PanelWideString();
-    std::vector<PanelWideChar> buffer(static_cast<size_t>(count), PanelWideChar(0));
+    if (count <= 0) return WideString();
+    std::vector<WideChar> buffer(static_cast<size_t>(count), WideChar(0));
     panel->callHost(panelGetPlugWideText, plugIndex, count, buffer.data());
     // Up to the first zero; a host that left out the zero is cut at the count.
     size_t length = 0;
     while (length < buffer.size() && buffer[length] != 0) ++length;
-    return PanelWideString(buffer.data(), length);
+    return WideString(buffer.data(), length);
 }
 
 }  // namespace mv

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "framework/wide_text.h"
 #include "host/abi.h"
 #include "host/layout.h"
 #include "host/module_record.h"
@@ -22,16 +23,6 @@ namespace mv {
 
 class PanelBase;
 struct PanelRecord;
-
-// The 16-bit character of the host's wide texts, and a string of them. The enumeration-list
-// reader keeps an alias of its own for the same type; the two can be unified later.
-#if defined(_WIN32)
-using PanelWideChar = wchar_t;
-#else
-using PanelWideChar = char16_t;
-#endif
-using PanelWideString = std::basic_string<PanelWideChar>;
-static_assert(sizeof(PanelWideChar) == 2, "the host's wide characters are 16-bit");
 
 using PanelDispatcherEntry = intptr_t(MV_CDECL*)(PanelRecord* record, int32_t opcode,
                                                  int32_t index, int32_t value, void* ptr,
@@ -89,7 +80,7 @@ struct PanelPlugHandle {
     intptr_t setFloat(float value) const;
     // Request 17 twice: the count (zero included), then the text into a buffer of that size.
     // Empty, after the first request only, when the count is 0 or less.
-    PanelWideString getWideText() const;
+    WideString getWideText() const;
 };
 
 MV_PIN_FIELD(PanelPlugHandle, plugIndex, 0, 0);

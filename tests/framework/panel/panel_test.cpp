@@ -368,21 +368,21 @@ TEST_F(Panel, ValuesAreSetInValueOrOpt) {
 
 // Writes `text` (its zero included) into the buffer of the second request 17, after answering
 // `count` to the first.
-void serveWideText(test::RecordingHost& host, int32_t count, const PanelWideString& text) {
+void serveWideText(test::RecordingHost& host, int32_t count, const WideString& text) {
     host.respond = [count, text](const test::HostCall& call) -> intptr_t {
         if (call.request != panelGetPlugWideText) return 0;
         if (!call.ptr) return count;
-        auto* buffer = static_cast<PanelWideChar*>(pointer(call.ptr));
+        auto* buffer = static_cast<WideChar*>(pointer(call.ptr));
         const size_t n = std::min(text.size(), static_cast<size_t>(call.value));
-        std::memcpy(buffer, text.data(), n * sizeof(PanelWideChar));  // may carry no zero
+        std::memcpy(buffer, text.data(), n * sizeof(WideChar));  // may carry no zero
         return 0;
     };
 }
 
 TEST_F(Panel, WideTextAsksForTheCountThenForTheText) {
-    const PanelWideString hello = {'H', 'e', 'l', 'l', 'o', 0};
+    const WideString hello = {'H', 'e', 'l', 'l', 'o', 0};
     serveWideText(host, 6, hello);
-    EXPECT_EQ(panel->plugHandle(9)->getWideText(), (PanelWideString{'H', 'e', 'l', 'l', 'o'}));
+    EXPECT_EQ(panel->plugHandle(9)->getWideText(), (WideString{'H', 'e', 'l', 'l', 'o'}));
     ASSERT_EQ(host.calls.size(), 2u);
     const test::HostCall& first = host.calls[0];
     EXPECT_EQ(first.record, record);
@@ -400,7 +400,7 @@ TEST_F(Panel, WideTextAsksForTheCountThenForTheText) {
 }
 
 TEST_F(Panel, WideTextEndsAtTheFirstZeroOrAtTheCount) {
-    const struct { int32_t count; PanelWideString served, expected; } rows[] = {
+    const struct { int32_t count; WideString served, expected; } rows[] = {
         {6, {'a', 'b', 0, 'c', 'd', 0}, {'a', 'b'}},
         {1, {0}, {}},
         {3, {'x', 'y', 'z'}, {'x', 'y', 'z'}},        // no zero from the host: cut at the count
