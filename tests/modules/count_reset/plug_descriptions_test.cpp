@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/enum_list/enum_list.h"
 #include "modules/count_reset/count_reset_module.h"
 #include "tests/support/recording_host.h"
 
@@ -113,6 +114,19 @@ TEST_F(PlugDescriptions, EveryItemIsItsValuePlusOne) {
         from = comma + 1;
     }
     EXPECT_EQ(expectedValue, 999);
+}
+
+TEST_F(PlugDescriptions, ResetListReadsAsTheFrameworksListReader) {
+    const WideString list = widen(describe(ResetAt).listText);
+    EnumListIterator items(list);
+    EXPECT_EQ(items.itemCount(), 999);
+    const struct { int32_t value; const char* label; } rows[] = {{7, "8"}, {0, "1"}, {998, "999"}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(items.findValue(row.value)) << row.value;
+        EXPECT_EQ(items.current().label, widen(row.label));
+    }
+    for (int32_t value : {-1, 999, 1000, INT16_MIN}) EXPECT_FALSE(isValidEnumValue(list, value));
+    EXPECT_EQ(forceValidEnumValue(list, 5000), 0);
 }
 
 }  // namespace
