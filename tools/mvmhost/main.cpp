@@ -1,50 +1,127 @@
-// mvmhost: loads a module library as the host does and shows what it offers.
+// mvmhost: loads a module library as the real host does and runs it on signals.
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
-#include <dlfcn.h>
+#include <CLI/CLI.hpp>
 
-#include "host/module_info.h"
-#include "host/module_record.h"
-#include "host/plug_info.h"
+#include "tools/mvmhost/commands.h"
+#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/render.h"
+#include "tools/mvmhost/sources.h"
 
+namespace mvmhost {
 namespace {
 
-using GetModuleProperties = int32_t(MV_CDECL*)(int32_t, mv::ModuleInfo*);
-using MakeModule = mv::ModuleRecord*(MV_CDECL*)(int32_t, int32_t, mv::HostCallback, intptr_t);
+constexpr int kUsageOrLibrary = 2;
 
-intptr_t MV_CDECL answerNothing(void*, int32_t, int32_t, int32_t, void*, float) { return 0; }
+int failWith(const std::string& message) {
+    std::string line = message;
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    std::fprintf(stderr, "mvmhost: %s\n", line.c_str());
+    return kUsageOrLibrary;
+}
 
-int info(const char* path) {
-    void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) return std::fprintf(stderr, "mvmhost: cannot load %s: %s\n", path, dlerror()), 2;
-    auto properties = reinterpret_cast<GetModuleProperties>(dlsym(lib, "getModuleProperties"));
-    auto make = reinterpret_cast<MakeModule>(dlsym(lib, "makeModule"));
-    if (!properties || !make) return std::fprintf(stderr, "mvmhost: %s is not a module library\n", path), 2;
+int batchDepth = 0;
 
-    mv::ModuleInfo identity{};
-    if (properties(0, &identity) != 1) return std::fprintf(stderr, "mvmhost: no module at index 0\n"), 2;
-    std::printf("%s (%s), framework %d\n\n%s\n\n", identity.name, identity.identifier,
-                identity.frameworkVersion, identity.aboutText);
-
-    mv::ModuleRecord* record = make(0, 1, answerNothing, 0);
-    if (!record) return std::fprintf(stderr, "mvmhost: makeModule answered null\n"), 2;
-    std::printf("%-5s %-12s %-6s %-10s %s\n", "plug", "name", "dir", "datatype", "default");
-    for (int32_t i = 0;; ++i) {
-        mv::PlugInfo plug{};
-        if (record->dispatcherEntry(record, mv::OpGetPlugProperties, i, 0, &plug, 0.0f) != 1) break;
-        std::printf("%-5d %-12s %-6s %-10s %s\n", i, plug.name, plug.direction ? "out" : "in",
-                    plug.datatype == mv::Signal ? "signal" : plug.datatype == mv::Enumerated ? "list" : "other",
-                    plug.defaultValue ? plug.defaultValue : "-");
+// Every line a command line of its own, run in this one process: a host that takes a minute
+// to start under emulation checks many things in one go. The status is the worst line's.
+int batchCommand(const std::string& path) {
+    if (batchDepth > 0) throw Failure("a batch file cannot run another batch");
+    std::ifstream in(path);
+    if (!in) throw Failure("cannot read " + path);
+    int worst = 0, number = 0;
+    std::string line;
+    ++batchDepth;
+    while (std::getline(in, line)) {
+        ++number;
+        std::istringstream words(line);
+        std::vector<std::string> args;
+        for (std::string word; words >> word;) args.push_back(word);
+        if (args.empty() || args[0][0] == '#') continue;
+        std::fflush(stdout);
+        const int status = runCommandLine(args);
+        std::fflush(stderr);
+        std::printf("batch: line %d: exit %d\n", number, status);
+        worst = std::max(worst, status);
     }
-    record->dispatcherEntry(record, mv::OpClose, 0, 0, nullptr, 0.0f);
-    return 0;
+    --batchDepth;
+    return worst;
 }
 
 }  // namespace
 
+int runCommandLine(const std::vector<std::string>& args) {
+    CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
+    app.require_subcommand(1);
+    app.footer("Exit status: 0 success, 2 a usage error or a library that cannot be loaded or used.");
+
+    std::string infoLibrary;
+    CLI::App* info = app.add_subcommand("info", "Show a library's identity and plugs");
+    info->add_option("LIB", infoLibrary, "module library file")->required();
+
+    RenderOptions render;
+    uint64_t splitSeed = 0;
+    CLI::App* renderApp = app.add_subcommand("render", "Run a module on signals and write its outputs");
+    renderApp->add_option("LIB", render.library, "module library file")->required();
+    renderApp->add_option("--in", render.inputs, "feed an input: PLUG=SOURCE (forms below)");
+    renderApp->add_option("--inputs", render.inputFiles,
+                          "a CSV file whose columns feed the inputs they are named after");
+    renderApp->add_option("--set", render.lists,
+                          "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
+    renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav")->required();
+    renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
+    renderApp->add_option("--rate", render.sampleRate, "samples per second (default: an audio input's, else 44100)");
+    renderApp->add_option("--block", render.blockSize, "samples per block (default 1024)");
+    renderApp->add_option("--samples", render.samples,
+                          "samples to render (default: the input files' length, else one second)");
+    CLI::Option* seed = renderApp->add_option(
+        "--split-seed", splitSeed, "cut every stretch into random process calls, repeatably for a seed");
+    renderApp->add_flag("--quiet,-q", render.quiet, "print nothing on success");
+    renderApp->add_flag("--log", render.logRequests, "list the requests the host does not answer on stderr");
+    renderApp->footer(std::string("SOURCE is one of:\n") + sourceForms() +
+                      "Signal files hold signal units (1.0 = 10 V); levels typed here are volts.");
+
+    DemoOptions demo;
+    CLI::App* demoApp = app.add_subcommand("demo", "Show the counter at work: terminal view, CSV and picture");
+    demoApp->add_option("LIB", demo.library, "module library file (default: COUNTreset1.mvm beside mvmhost)");
+    demoApp->add_option("--out-dir", demo.outDir, "where demo.csv and the picture go (default: here)");
+    demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
+
+    std::string batchFile;
+    CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
+    batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
+
+    std::vector<const char*> argv{"mvmhost"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    try {
+        app.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help
+        return failWith(e.what());
+    }
+
+    try {
+        if (*info) return infoCommand(infoLibrary);
+        if (*renderApp) {
+            if (seed->count() > 0) render.splitSeed = splitSeed;
+            return renderCommand(render);
+        }
+        if (*demoApp) return demoCommand(demo);
+        if (*batch) return batchCommand(batchFile);
+    } catch (const std::bad_alloc&) {
+        return failWith("out of memory");
+    } catch (const std::exception& e) {
+        return failWith(e.what());
+    }
+    return failWith("no such command");
+}
+
+}  // namespace mvmhost
+
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "info") == 0) return info(argv[2]);
-    std::fprintf(stderr, "usage: mvmhost info LIB\n");
-    return 2;
+    return mvmhost::runCommandLine(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -1,0 +1,325 @@
+#include "tools/mvmhost/render.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "tools/mvmhost/csv.h"
+#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/list_text.h"
+#include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/sample_writers.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define MVMHOST_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define MVMHOST_ISATTY(f) isatty(fileno(f))
+#endif
+
+namespace mvmhost {
+namespace {
+
+std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option,
+                                                    const char* form) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0)
+        throw Failure(std::string(option) + " " + text + ": expected " + form);
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+// Drawn on standard error for renders that take a while, and only for a person watching.
+class ProgressBar {
+public:
+    explicit ProgressBar(int64_t total)
+        : total_(total), terminal_(MVMHOST_ISATTY(stderr) != 0), start_(Clock::now()), last_(start_) {}
+    ~ProgressBar() {
+        if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
+    }
+    void update(int64_t done) {
+        if (!terminal_ || total_ <= 0) return;
+        const Clock::time_point now = Clock::now();
+        if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        const int width = 40;
+        const int filled = static_cast<int>(width * done / total_);
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                     width - filled, "", static_cast<int>(100 * done / total_));
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    int64_t total_;
+    bool terminal_;
+    bool drawn_ = false;
+    Clock::time_point start_, last_;
+};
+
+const char* requestName(int32_t request) {
+    switch (request) {
+    case mv::hostSetOutputState: return "output state";
+    case mv::hostPlugQuery: return "plug query";
+    case mv::hostPlugNotice: return "plug notice";
+    case mv::hostPostEvent: return "posted event";
+    default: return "unknown request";
+    }
+}
+
+}  // namespace
+
+std::string volts(double units) {
+    if (std::isnan(units)) return "nan V";
+    if (std::isinf(units)) return units > 0 ? "inf V" : "-inf V";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", units * 10.0);
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    if (s == "-0") s = "0";
+    return s + " V";
+}
+
+std::string listLabel(const HostPlug& plug, int32_t value) {
+    if (plug.description && plug.description->listText)
+        if (auto label = ListText(*plug.description->listText).labelOf(value)) return *label;
+    return std::to_string(value);
+}
+
+Render::Render(const EntryPoints& entries, const RenderOptions& options) {
+    if (options.blockSize < 1 || options.blockSize > (1 << 20))
+        throw Failure("--block must be from 1 to 1048576 samples");
+    std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named;
+    for (const std::string& input : options.inputs) {
+        auto [plug, text] = splitAssignment(input, "--in", "PLUG=SOURCE");
+        named.emplace_back(plug, makeSource(text, plug));
+    }
+    for (const std::string& file : options.inputFiles) {
+        CsvTable table = readCsv(file);
+        for (size_t c = 0; c < table.names.size(); ++c)
+            named.emplace_back(table.names[c], samplesSource(std::move(table.columns[c])));
+    }
+
+    double rate = options.sampleRate;
+    if (rate < 0 || rate > 1e7 || std::isnan(rate))
+        throw Failure("--rate must be a positive number of samples per second");
+    for (const auto& [plug, source] : named) {
+        const int32_t own = source->sampleRate();
+        if (own == 0 || own == rate) continue;
+        if (rate != 0)
+            throw Failure("the file fed to " + plug + " is at " + std::to_string(own) +
+                          " Hz, the render at " + formatSample(static_cast<float>(rate)) + " Hz");
+        rate = own;
+    }
+    HostSettings settings;
+    settings.sampleRate = static_cast<float>(rate != 0 ? rate : 44100.0);
+    settings.blockSize = options.blockSize;
+    host_ = std::make_unique<HostedModule>(entries, settings);
+
+    feedInputs(options, std::move(named));
+    chooseLength(options);
+    setLists(options);
+    scheduleStates();
+    for (const HostPlug& plug : host_->plugs())
+        if (plug.isSignal() && (plug.isOutput() || (options.withInputs && plug.isInput())))
+            columns_.push_back(plug.index);
+}
+
+void Render::feedInputs(const RenderOptions&,
+                        std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named) {
+    std::vector<char> fed(host_->plugs().size(), 0);
+    for (auto& [name, source] : named) {
+        const HostPlug& plug = host_->plugNamed(name);
+        if (!plug.isInput()) throw Failure(name + " is an output; only inputs are fed");
+        if (plug.isList())
+            throw Failure(name + " is a list plug; choose its item with --set " + name + "=LABEL");
+        if (!plug.isSignal())
+            throw Failure(name + " carries datatype " + std::to_string(plug.datatype) +
+                          ", not signal samples");
+        if (fed[static_cast<size_t>(plug.index)]++) throw Failure(name + " is fed twice");
+        job_.feeds.push_back({plug.index, source.get()});
+        sources_.push_back(std::move(source));
+    }
+    // An input nobody feeds holds the value its description starts it with.
+    for (const HostPlug& plug : host_->plugs()) {
+        if (!plug.isSignal() || !plug.isInput() || fed[static_cast<size_t>(plug.index)]) continue;
+        float units = 0.0f;
+        if (plug.description && plug.description->defaultValue &&
+            !parseSample(*plug.description->defaultValue, units))
+            units = 0.0f;
+        sources_.push_back(constantSource(units));
+        job_.feeds.push_back({plug.index, sources_.back().get()});
+    }
+}
+
+void Render::chooseLength(const RenderOptions& options) {
+    int64_t shortest = -1, longest = -1;
+    std::string shortName;
+    for (const Feed& feed : job_.feeds) {
+        const int64_t length = feed.source->length();
+        if (length < 0) continue;
+        if (shortest < 0 || length < shortest) {
+            shortest = length;
+            shortName = host_->plugs()[static_cast<size_t>(feed.plug)].name;
+        }
+        longest = std::max(longest, length);
+    }
+    int64_t samples = options.samples;
+    if (samples >= 0) {
+        if (shortest >= 0 && shortest < samples)
+            throw Failure("the file fed to " + shortName + " holds " + std::to_string(shortest) +
+                          " samples; the render needs " + std::to_string(samples));
+    } else if (shortest >= 0) {
+        if (shortest != longest)
+            throw Failure("the input files differ in length (" + std::to_string(shortest) + " and " +
+                          std::to_string(longest) + " samples); choose a length with --samples");
+        samples = shortest;
+    } else {
+        samples = std::llround(host_->sampleRate());  // one second
+    }
+    if (samples > INT32_MAX) throw Failure("a render holds at most 2147483647 samples");
+    job_.samples = static_cast<int32_t>(samples);
+    job_.splitSeed = options.splitSeed;
+}
+
+void Render::setLists(const RenderOptions& options) {
+    for (const HostPlug& plug : host_->plugs()) {
+        if (!plug.isList() || !plug.isInput()) continue;
+        int32_t value = 0;
+        if (plug.description && plug.description->defaultValue)
+            value = readListNumber(*plug.description->defaultValue);
+        initialLists_.emplace_back(plug.index, static_cast<int16_t>(value));
+    }
+    for (const std::string& text : options.lists) {
+        auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
+        const HostPlug& plug = host_->plugNamed(name);
+        if (!plug.isList() || !plug.isInput())
+            throw Failure(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
+        std::string label = rest;
+        int64_t clock = -1;
+        const size_t at = rest.rfind('@');
+        if (at != std::string::npos && at + 1 < rest.size() &&
+            rest.find_first_not_of("0123456789", at + 1) == std::string::npos) {
+            label = rest.substr(0, at);
+            clock = rest.size() - at - 1 > 10 ? INT64_MAX : std::stoll(rest.substr(at + 1));
+        }
+        if (!plug.description || !plug.description->listText)
+            throw Failure(name + " offers no list of items to choose from");
+        const ListText list(*plug.description->listText);
+        const std::optional<int32_t> value = list.valueOf(label);
+        if (!value)
+            throw Failure(name + " has no item labelled '" + label + "' (its " +
+                          std::to_string(list.count()) + " items run from " +
+                          list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") + ")");
+        if (*value < INT16_MIN || *value > INT16_MAX)
+            throw Failure(name + "=" + label + ": its value " + std::to_string(*value) +
+                          " does not fit a list plug's 16 bits");
+        if (clock < 0) {
+            for (auto& initial : initialLists_)
+                if (initial.first == plug.index) initial.second = static_cast<int16_t>(*value);
+        } else if (clock >= job_.samples) {
+            throw Failure("--set " + text + ": the render ends at sample " +
+                          std::to_string(int64_t{job_.samples} - 1));
+        } else {
+            job_.changes.push_back({static_cast<int32_t>(clock), plug.index,
+                                    ScheduledChange::ListValue, *value});
+        }
+    }
+}
+
+// Inputs that stream are announced as such from the start; a level set by hand changes once.
+void Render::scheduleStates() {
+    for (const Feed& feed : job_.feeds) {
+        const mv::StreamState state = feed.source->initialState();
+        if (state != mv::Static && job_.samples > 0)
+            job_.changes.push_back({0, feed.plug, ScheduledChange::StreamState, state});
+        for (int32_t clock : feed.source->changeClocks())
+            if (clock < job_.samples)
+                job_.changes.push_back({clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
+    }
+}
+
+std::vector<std::string> Render::columnNames() const {
+    std::vector<std::string> names;
+    for (int32_t plug : columns_) names.push_back(host_->plugs()[static_cast<size_t>(plug)].name);
+    return names;
+}
+
+RenderCounts Render::run(BlockSink& sink, const std::function<void(int64_t done)>& progress) {
+    host_->open();
+    // After open: a module sets its own start values there, and the host's choice wins.
+    for (const auto& [plug, value] : initialLists_) host_->setListValue(plug, value);
+    return runBlocks(*host_, job_, sink, progress);
+}
+
+WriterSink::WriterSink(std::vector<int32_t> columns, std::vector<std::unique_ptr<SampleWriter>> writers)
+    : columns_(std::move(columns)), pointers_(columns_.size()), writers_(std::move(writers)) {}
+
+WriterSink::~WriterSink() = default;
+
+void WriterSink::take(const HostedModule& host, int32_t, int32_t count) {
+    for (size_t c = 0; c < columns_.size(); ++c) pointers_[c] = host.buffer(columns_[c]);
+    for (auto& writer : writers_) writer->write(pointers_.data(), count);
+}
+
+void WriterSink::finish() {
+    for (auto& writer : writers_) writer->finish();
+}
+
+int renderCommand(const RenderOptions& options) {
+    if (options.outputs.empty()) throw Failure("render: give at least one --out FILE");
+    for (size_t i = 0; i < options.outputs.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (options.outputs[i] == options.outputs[j])
+                throw Failure("--out " + options.outputs[i] + " is given twice");
+    const ModuleLibrary library(options.library);
+    const ModuleIdentity identity = readIdentity(library.entries());
+    Render render(library.entries(), options);
+    if (render.columns().empty())
+        throw Failure("the module has no Signal outputs to write; --with-inputs writes its inputs too");
+
+    std::vector<std::unique_ptr<SampleWriter>> writers;
+    for (const std::string& path : options.outputs)
+        writers.push_back(openSampleWriter(path, render.columnNames(),
+                                           static_cast<int32_t>(std::lround(render.host().sampleRate())),
+                                           render.host().blockSize()));
+    WriterSink sink(render.columns(), std::move(writers));
+    RenderCounts counts;
+    {
+        ProgressBar bar(render.samples());
+        counts = render.run(sink, [&](int64_t done) { bar.update(done); });
+    }
+    sink.finish();
+
+    const HostedModule& host = render.host();
+    if (options.logRequests) {
+        for (const LoggedRequest& r : host.log())
+            std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n", r.clock,
+                         r.request, requestName(r.request), r.index, r.value,
+                         static_cast<long long>(r.ptr));
+        if (host.droppedLogEntries() > 0)
+            std::fprintf(stderr, "%llu more requests not kept\n",
+                         static_cast<unsigned long long>(host.droppedLogEntries()));
+    }
+    if (options.quiet) return 0;
+    std::printf("%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
+                identity.identifier.c_str(), render.samples(), formatSample(host.sampleRate()).c_str(),
+                host.blockSize(), static_cast<long long>(counts.processCalls),
+                static_cast<long long>(counts.changes));
+    std::string requests;
+    for (int32_t r = 0; r <= 32; ++r)
+        if (const uint64_t n = host.requestCount(r))
+            requests += (requests.empty() ? "" : ", ") + (r < 32 ? std::to_string(r) : "other") +
+                        " x" + std::to_string(n);
+    std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
+    std::string names;
+    for (const std::string& name : render.columnNames()) names += (names.empty() ? "" : ", ") + name;
+    for (const std::string& path : options.outputs) std::printf("wrote %s (%s)\n", path.c_str(), names.c_str());
+    return 0;
+}
+
+}  // namespace mvmhost

@@ -1,0 +1,94 @@
+#include "tools/mvmhost/render_loop.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "tools/mvmhost/failure.h"
+
+namespace mvmhost {
+
+StretchSplitter::StretchSplitter(std::optional<uint64_t> seed)
+    : random_(seed.has_value()), state_(seed.value_or(0)) {}
+
+uint64_t StretchSplitter::draw() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+int32_t StretchSplitter::next(int32_t remaining) {
+    if (!random_) return remaining;
+    auto upTo = [&](int32_t most) {
+        return 1 + static_cast<int32_t>(draw() % static_cast<uint64_t>(std::min(remaining, most)));
+    };
+    int32_t length;
+    switch (draw() % 8) {
+    case 0: length = lastWasEmpty_ ? upTo(3) : 0; break;
+    case 1:
+    case 2: length = upTo(3); break;
+    case 3:
+    case 4:
+    case 5: length = upTo(64); break;
+    default: length = remaining; break;
+    }
+    lastWasEmpty_ = length == 0;
+    return length;
+}
+
+RenderCounts runBlocks(HostedModule& host, RenderJob job, BlockSink& sink,
+                       const std::function<void(int64_t done)>& progress) {
+    std::stable_sort(job.changes.begin(), job.changes.end(),
+                     [](const ScheduledChange& a, const ScheduledChange& b) { return a.clock < b.clock; });
+    std::vector<char> fed(host.plugs().size(), 0);
+    for (const Feed& feed : job.feeds) fed[static_cast<size_t>(feed.plug)] = 1;
+    StretchSplitter splitter(job.splitSeed);
+    RenderCounts counts;
+    size_t nextChange = 0;
+
+    for (int64_t first = 0; first < job.samples; first += host.blockSize()) {
+        const int32_t start = static_cast<int32_t>(first);
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(host.blockSize(), job.samples - first));
+        for (const Feed& feed : job.feeds) feed.source->fill(start, host.buffer(feed.plug), n);
+        for (const HostPlug& plug : host.plugs())
+            if (!fed[static_cast<size_t>(plug.index)]) std::fill_n(host.buffer(plug.index), n, 0.0f);
+        host.beginBlock(start);
+
+        for (int32_t pos = 0; pos < n;) {
+            const int32_t clock = start + pos;
+            for (; nextChange < job.changes.size() && job.changes[nextChange].clock <= clock; ++nextChange) {
+                const ScheduledChange& c = job.changes[nextChange];
+                if (c.kind == ScheduledChange::ListValue) {
+                    host.setListValue(c.plug, static_cast<int16_t>(c.value));
+                    host.changeStreamState(c.plug, mv::SingleChange, clock);
+                } else {
+                    host.changeStreamState(c.plug, static_cast<mv::StreamState>(c.value), clock);
+                }
+                ++counts.changes;
+            }
+            host.deliverPostedUpTo(clock);
+            // The stretch ends where the next change or posted event is due; one posted for a
+            // clock already passed waits for the next stretch, so every stretch moves on.
+            int64_t end = n;
+            if (nextChange < job.changes.size())
+                end = std::min<int64_t>(end, int64_t{job.changes[nextChange].clock} - start);
+            const int32_t posted = host.nextPostedClock();
+            if (posted != INT32_MAX && posted > clock) end = std::min<int64_t>(end, int64_t{posted} - start);
+            const int32_t length = splitter.next(static_cast<int32_t>(end) - pos);
+            host.process(pos, length);
+            ++counts.processCalls;
+            pos += length;
+        }
+
+        for (const HostPlug& plug : host.plugs())
+            if (!host.guardsIntact(plug.index))
+                throw Failure("the module wrote outside the buffer of plug " + plug.name +
+                              " in the block from sample " + std::to_string(first));
+        sink.take(host, start, n);
+        ++counts.blocks;
+        if (progress) progress(first + n);
+    }
+    return counts;
+}
+
+}  // namespace mvmhost

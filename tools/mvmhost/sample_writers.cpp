@@ -1,0 +1,154 @@
+#include "tools/mvmhost/sample_writers.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "tools/mvmhost/csv.h"
+#include "tools/mvmhost/failure.h"
+
+#if defined(_WIN32)
+#include <process.h>
+#define MVMHOST_GETPID _getpid
+#else
+#include <unistd.h>
+#define MVMHOST_GETPID getpid
+#endif
+
+#if defined(MVMHOST_AUDIO)
+#include <sndfile.h>
+#endif
+
+namespace mvmhost {
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+class CsvWriter : public SampleWriter {
+public:
+    CsvWriter(const std::string& path, const std::vector<std::string>& names)
+        : file_(path), row_(names.size() * (kSampleTextMax + 1) + 1) {
+        // Binary: the same bytes on every platform, line feeds included.
+        out_ = std::fopen(file_.tempPath().c_str(), "wb");
+        if (!out_) throw Failure("cannot write " + path + ": " + std::strerror(errno));
+        const std::string header = csvHeader(names) + "\n";
+        std::fwrite(header.data(), 1, header.size(), out_);
+    }
+    ~CsvWriter() override {
+        if (out_) std::fclose(out_);
+    }
+    void write(const float* const* columns, int32_t count) override {
+        const size_t width = row_.size() / (kSampleTextMax + 1);
+        for (int32_t i = 0; i < count; ++i) {
+            char* p = row_.data();
+            for (size_t c = 0; c < width; ++c) {
+                if (c > 0) *p++ = ',';
+                p = formatSample(p, columns[c][i]);
+            }
+            *p++ = '\n';
+            std::fwrite(row_.data(), 1, static_cast<size_t>(p - row_.data()), out_);
+        }
+    }
+    void finish() override {
+        const bool failed = std::ferror(out_) != 0;
+        const bool closed = std::fclose(out_) == 0;
+        out_ = nullptr;
+        if (failed || !closed) throw Failure("cannot write " + file_.path() + ": the disk refused it");
+        file_.commit();
+    }
+
+private:
+    PendingFile file_;
+    std::FILE* out_ = nullptr;
+    std::vector<char> row_;  // one row's text; sized for the widest numbers up front
+};
+
+#if defined(MVMHOST_AUDIO)
+class WavWriter : public SampleWriter {
+public:
+    WavWriter(const std::string& path, size_t channels, int32_t sampleRate, int32_t maxBlock)
+        : file_(path), frames_(channels * static_cast<size_t>(maxBlock)), channels_(channels) {
+        SF_INFO info{};
+        info.samplerate = sampleRate;
+        info.channels = static_cast<int>(channels);
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        out_ = sf_open(file_.tempPath().c_str(), SFM_WRITE, &info);
+        if (!out_) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+    }
+    ~WavWriter() override {
+        if (out_) sf_close(out_);
+    }
+    void write(const float* const* columns, int32_t count) override {
+        for (int32_t i = 0; i < count; ++i)
+            for (size_t c = 0; c < channels_; ++c)
+                frames_[static_cast<size_t>(i) * channels_ + c] = columns[c][i];
+        if (sf_writef_float(out_, frames_.data(), count) != count) failed_ = true;
+    }
+    void finish() override {
+        const bool closed = sf_close(out_) == 0;
+        out_ = nullptr;
+        if (failed_ || !closed) throw Failure("cannot write " + file_.path() + ": the disk refused it");
+        file_.commit();
+    }
+
+private:
+    PendingFile file_;
+    SNDFILE* out_ = nullptr;
+    std::vector<float> frames_;  // one block, interleaved
+    size_t channels_;
+    bool failed_ = false;
+};
+#endif
+
+}  // namespace
+
+PendingFile::PendingFile(std::string path)
+    : path_(std::move(path)), temp_(path_ + ".part" + std::to_string(MVMHOST_GETPID())) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path_, ec)) throw Failure("cannot write " + path_ + ": it is a directory");
+    std::FILE* probe = std::fopen(temp_.c_str(), "wb");
+    if (!probe) throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
+    std::fclose(probe);
+}
+
+PendingFile::~PendingFile() {
+    std::error_code ec;
+    if (!committed_) std::filesystem::remove(temp_, ec);
+}
+
+void PendingFile::commit() {
+    std::error_code ec;
+    std::filesystem::rename(temp_, path_, ec);
+    if (ec) throw Failure("cannot write " + path_ + ": " + ec.message());
+    committed_ = true;
+}
+
+std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
+                                               const std::vector<std::string>& names,
+                                               int32_t sampleRate, int32_t maxBlock) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".csv") return std::make_unique<CsvWriter>(path, names);
+    if (ext == ".wav") {
+#if defined(MVMHOST_AUDIO)
+        return std::make_unique<WavWriter>(path, names.size(), sampleRate, maxBlock);
+#else
+        (void)sampleRate;
+        (void)maxBlock;
+        throw Failure("cannot write " + path + ": this build writes CSV files only");
+#endif
+    }
+#if defined(MVMHOST_AUDIO)
+    throw Failure("cannot write " + path + ": name it .csv or .wav");
+#else
+    throw Failure("cannot write " + path + ": name it .csv");
+#endif
+}
+
+}  // namespace mvmhost

@@ -1,0 +1,47 @@
+// Output files: CSV everywhere, WAV where the build has libsndfile. Each appears under its
+// name only once complete, so a failed render leaves nothing half-written behind.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mvmhost {
+
+// Written under a temporary name beside the file and renamed into place by commit();
+// the temporary is removed if commit() never comes.
+class PendingFile {
+public:
+    // Throws Failure when the file cannot be created there.
+    explicit PendingFile(std::string path);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::string& tempPath() const { return temp_; }
+    void commit();
+
+private:
+    std::string path_;
+    std::string temp_;
+    bool committed_ = false;
+};
+
+class SampleWriter {
+public:
+    virtual ~SampleWriter() = default;
+    // count samples of every column, in signal units.
+    virtual void write(const float* const* columns, int32_t count) = 0;
+    // Completes the file and puts it in place; throws Failure when it could not be written.
+    virtual void finish() = 0;
+};
+
+// By the name's extension: .csv (a header row of the column names) or .wav (32-bit float,
+// one channel per column). Throws Failure for another extension or a place it cannot write.
+std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
+                                               const std::vector<std::string>& names,
+                                               int32_t sampleRate, int32_t maxBlock);
+
+}  // namespace mvmhost

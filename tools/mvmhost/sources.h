@@ -1,0 +1,47 @@
+// What the host feeds a Signal input: generators described in a short text, or a column of a
+// CSV or audio file. Generator levels are in volts, as a person types them; every source
+// hands the module signal units (1.0 = 10 V).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/plug.h"
+
+namespace mvmhost {
+
+class SignalSource {
+public:
+    virtual ~SignalSource() = default;
+    // Samples first .. first + count - 1. Allocates nothing: it runs once per block.
+    virtual void fill(int32_t first, float* out, int32_t count) const = 0;
+    // A constant is Static; anything that may change at every sample is Streaming.
+    virtual mv::StreamState initialState() const { return mv::Streaming; }
+    // Clocks at which a Static source changes its value once.
+    virtual std::vector<int32_t> changeClocks() const { return {}; }
+    // Samples a file holds; -1 for a generator, which never ends.
+    virtual int64_t length() const { return -1; }
+    // An audio file's own sample rate; 0 when the source has none.
+    virtual int32_t sampleRate() const { return 0; }
+};
+
+// Parses one source text (the forms are listed in sourceForms()). A file column is picked by
+// "#NAME" or "#NUMBER" after the path; without one, a CSV file's column named after the plug
+// (or its only column) and an audio file's first channel. Throws Failure on a bad text or file.
+std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName);
+std::unique_ptr<SignalSource> constantSource(float units);
+std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples);
+
+// One line per form, for the command line's help.
+const char* sourceForms();
+
+// A level as a person types it ("5", "5V", "-2.5 V"), in volts; false when it is not one.
+bool parseVolts(const std::string& text, double& volts);
+float voltsToUnits(double volts);
+
+// Whether this build reads and writes audio files (the Linux build with libsndfile does).
+bool audioFilesSupported();
+
+}  // namespace mvmhost
