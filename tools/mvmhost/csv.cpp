@@ -53,7 +53,10 @@ std::string formatSample(float value) {
 
 bool parseSample(std::string_view text, float& value) {
     text = trimBlanks(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
+    }
     if (text.empty()) return false;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();

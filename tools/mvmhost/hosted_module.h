@@ -105,7 +105,7 @@ public:
 
     const std::vector<LoggedRequest>& log() const { return log_; }
     uint64_t droppedLogEntries() const { return droppedLog_; }
-    uint64_t requestCount(int32_t request) const;
+    uint64_t requestCount(int32_t request) const;  // numbers outside 0 to 31 share one count
     // The state the module last announced for an output (request 0); -1 before any.
     int32_t announcedState(int32_t plug) const { return announced_[static_cast<size_t>(plug)]; }
 

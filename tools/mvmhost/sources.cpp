@@ -258,7 +258,10 @@ bool parseVolts(const std::string& text, double& volts) {
     while (!number.empty() && number.back() == ' ') number.pop_back();
     if (!number.empty() && (number.back() == 'V' || number.back() == 'v')) number.pop_back();
     while (!number.empty() && number.back() == ' ') number.pop_back();
-    if (!number.empty() && number.front() == '+') number.erase(0, 1);
+    if (!number.empty() && number.front() == '+') {
+        number.erase(0, 1);
+        if (!number.empty() && (number.front() == '-' || number.front() == '+')) return false;
+    }
     const char* end = number.data() + number.size();
     const auto [stop, error] = std::from_chars(number.data(), end, volts);
     return !number.empty() && error == std::errc() && stop == end && std::isfinite(volts);

@@ -1,0 +1,165 @@
+// Sample text: the same shortest text on every platform, read back to the same bits, and CSV
+// files read with a clear word on the first line that is wrong.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "tools/mvmhost/csv.h"
+#include "tools/mvmhost/failure.h"
+
+namespace mvmhost {
+namespace {
+
+uint32_t bitsOf(float f) {
+    uint32_t b;
+    std::memcpy(&b, &f, sizeof b);
+    return b;
+}
+
+float fromBits(uint32_t b) {
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+}
+
+struct SampleText : ::testing::Test {};
+
+TEST_F(SampleText, ShortestTextThatReadsBack) {
+    const struct {
+        float value;
+        const char* text;
+    } rows[] = {
+        {0.0f, "0"},
+        {-0.0f, "-0"},
+        {0.1f, "0.1"},
+        {0.5f, "0.5"},
+        {0.333f, "0.333"},
+        {0.1f + 0.1f, "0.2"},
+        {0.1f + 0.1f + 0.1f, "0.3"},  // 0.3 reads back as the same float
+        {100.0f, "100"},
+        {1e20f, "1e+20"},
+        {fromBits(1), "1e-45"},  // the smallest denormal
+        {std::numeric_limits<float>::max(), "3.4028235e+38"},
+        {INFINITY, "inf"},
+        {-INFINITY, "-inf"},
+        {std::numeric_limits<float>::quiet_NaN(), "nan"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(formatSample(row.value), row.text);
+    }
+}
+
+TEST_F(SampleText, EveryFloatReadsBackBitForBit) {
+    std::mt19937 random(2024);
+    std::vector<uint32_t> patterns = {0x00000001u, 0x007FFFFFu, 0x00800000u, 0x7F7FFFFFu, 0x80000000u,
+                                      0x3EAA7EFAu, 0x3EDDB22Du, 0xFF7FFFFFu};
+    for (int i = 0; i < 200000; ++i) patterns.push_back(static_cast<uint32_t>(random()));
+    for (uint32_t bits : patterns) {
+        const float value = fromBits(bits);
+        if (std::isnan(value)) continue;
+        float back = 0;
+        ASSERT_TRUE(parseSample(formatSample(value), back)) << formatSample(value);
+        ASSERT_EQ(bitsOf(back), bits) << formatSample(value);
+    }
+}
+
+TEST_F(SampleText, ReadsNumbersAndNothingElse) {
+    const struct {
+        const char* text;
+        bool ok;
+        float value;
+    } rows[] = {
+        {"0.5", true, 0.5f},   {" 0.5 ", true, 0.5f},  {"+1", true, 1.0f},     {"-0", true, -0.0f},
+        {"1e-3", true, 1e-3f}, {"inf", true, INFINITY}, {"-inf", true, -INFINITY},
+        {"", false, 0},        {" ", false, 0},        {"abc", false, 0},      {"1,5", false, 0},
+        {"0.5x", false, 0},    {"--1", false, 0},      {"+-1", false, 0},      {"0x10", false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        float value = 12345.0f;
+        EXPECT_EQ(parseSample(row.text, value), row.ok);
+        if (row.ok) {
+            EXPECT_EQ(bitsOf(value), bitsOf(row.value));
+        }
+    }
+    float nan = 0;
+    EXPECT_TRUE(parseSample("nan", nan));
+    EXPECT_TRUE(std::isnan(nan));
+}
+
+struct CsvFiles : ::testing::Test {
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("mvmhost-csv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".csv"))
+                           .string();
+    void TearDown() override { std::filesystem::remove(path); }
+    void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+};
+
+TEST_F(CsvFiles, ReadAsColumnsByName) {
+    const struct {
+        const char* what;
+        const char* text;
+        std::vector<std::string> names;
+        std::vector<std::vector<float>> columns;
+    } rows[] = {
+        {"plain", "a,b\n1,2\n3,4\n", {"a", "b"}, {{1, 3}, {2, 4}}},
+        {"CRLF and blanks", "a , b\r\n 1, 2 \r\n3,4\r\n", {"a", "b"}, {{1, 3}, {2, 4}}},
+        {"blank lines", "a\n\n0.5\n\n\n", {"a"}, {{0.5f}}},
+        {"no final line feed", "a\n7", {"a"}, {{7}}},
+        {"header only", "x,y\n", {"x", "y"}, {{}, {}}},
+        {"quoted name", "\"a,b\",\"say \"\"hi\"\"\"\n1,2\n", {"a,b", "say \"hi\""}, {{1}, {2}}},
+        {"plug names", "reset@,upCOUNT\n0,0.333\n", {"reset@", "upCOUNT"}, {{0}, {0.333f}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        write(row.text);
+        const CsvTable table = readCsv(path);
+        EXPECT_EQ(table.names, row.names);
+        EXPECT_EQ(table.columns, row.columns);
+    }
+}
+
+TEST_F(CsvFiles, NameTheLineThatIsWrong) {
+    const struct {
+        const char* what;
+        const char* text;
+        const char* message;
+    } rows[] = {
+        {"empty", "", "has no header row"},
+        {"only blank lines", "\n \n", "has no header row"},
+        {"missing value", "a,b\n1,2\n3\n", ":3: expected 2 values, found 1"},
+        {"extra value", "a\n1,2\n", ":2: expected 1 values, found 2"},
+        {"not a number", "a,b\n1,x\n", ":2: 'x' is not a number"},
+        {"empty value", "a,b\n1,\n", ":2: '' is not a number"},
+        {"decimal comma", "a\n0,5\n", ":2: expected 1 values, found 2"},
+        {"twice the same name", "a,a\n1,2\n", ":1: column 'a' appears twice"},
+        {"nameless column", "a,,b\n", ":1: a column has no name"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        write(row.text);
+        try {
+            readCsv(path);
+            ADD_FAILURE() << "read without complaint";
+        } catch (const Failure& failure) {
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+        }
+    }
+    std::filesystem::remove(path);
+    EXPECT_THROW(readCsv(path), Failure);
+}
+
+TEST_F(CsvFiles, HeaderQuotesOnlyWhatNeedsIt) {
+    EXPECT_EQ(csvHeader({"upCOUNT", "reset@", "a,b", "q\"t"}), "upCOUNT,reset@,\"a,b\",\"q\"\"t\"");
+    EXPECT_EQ(csvHeader({}), "");
+}
+
+}  // namespace
+}  // namespace mvmhost

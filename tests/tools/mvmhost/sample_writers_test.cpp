@@ -1,0 +1,88 @@
+// Output files: exact CSV bytes, and nothing left behind when a file is not completed.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/sample_writers.h"
+
+namespace mvmhost {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct OutputFiles : ::testing::Test {
+    fs::path dir = fs::temp_directory_path() / "mvmhost-writers-test";
+    void SetUp() override {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::vector<std::string> filesThere() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string contents(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+};
+
+TEST_F(OutputFiles, CsvIsTheSameBytesEverywhere) {
+    const float a[] = {0.1f, 0.5f, -0.0f}, b[] = {1e-45f, 100.0f, 0.333f};
+    const float* columns[] = {a, b};
+    auto writer = openSampleWriter((dir / "out.csv").string(), {"OUTclimb", "RESETpulse"}, 44100, 2);
+    writer->write(columns, 2);
+    const float* rest[] = {a + 2, b + 2};
+    writer->write(rest, 1);
+    EXPECT_EQ(filesThere().size(), 1u);
+    EXPECT_FALSE(fs::exists(dir / "out.csv"));  // not under its name before it is complete
+    writer->finish();
+    EXPECT_EQ(contents(dir / "out.csv"), "OUTclimb,RESETpulse\n0.1,1e-45\n0.5,100\n-0,0.333\n");
+    EXPECT_EQ(filesThere(), std::vector<std::string>{"out.csv"});
+}
+
+TEST_F(OutputFiles, AnUnfinishedFileLeavesNothingAndKeepsAnOldOne) {
+    std::ofstream(dir / "old.csv") << "previous\n";
+    {
+        auto fresh = openSampleWriter((dir / "new.csv").string(), {"x"}, 44100, 1);
+        auto replacing = openSampleWriter((dir / "old.csv").string(), {"x"}, 44100, 1);
+        const float one = 1.0f;
+        const float* column[] = {&one};
+        fresh->write(column, 1);
+        replacing->write(column, 1);
+    }  // a render that failed half-way
+    EXPECT_EQ(filesThere(), std::vector<std::string>{"old.csv"});
+    EXPECT_EQ(contents(dir / "old.csv"), "previous\n");
+}
+
+TEST_F(OutputFiles, PlacesThatCannotTakeAFileAreRefusedUpFront) {
+    const struct {
+        std::string path;
+        const char* message;
+    } rows[] = {
+        {(dir / "missing" / "out.csv").string(), "cannot write"},
+        {(dir / "taken.csv").string(), "it is a directory"},
+        {(dir / "out.txt").string(), "name it .csv"},
+    };
+    fs::create_directory(dir / "taken.csv");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        try {
+            openSampleWriter(row.path, {"x"}, 44100, 1);
+            ADD_FAILURE() << "accepted";
+        } catch (const Failure& failure) {
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+        }
+    }
+    EXPECT_EQ(filesThere(), std::vector<std::string>{"taken.csv"});
+}
+
+}  // namespace
+}  // namespace mvmhost
