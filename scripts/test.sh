@@ -2,14 +2,19 @@
 # Builds every preset and runs every test. Installs what it needs on Debian (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh build host fuzz
+bash scripts/setup.sh build host fuzz wine
 
 echo "=== fuzz (list reader, bounded)"
 bash tests/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
 
-for preset in native linux-i686 windows-i686 windows-x86_64; do
-    echo "=== $preset"
+presets=(native linux-i686 windows-i686 windows-x86_64)
+# Every build before any test: the Windows builds' tests under wine compare with the native one.
+for preset in "${presets[@]}"; do
+    echo "=== build $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
+done
+for preset in "${presets[@]}"; do
+    echo "=== test $preset"
     ctest --preset "$preset"
 done
