@@ -134,7 +134,7 @@ private:
     int32_t blockStart_ = 0;
     int32_t clock_ = 0;
 
-    static constexpr size_t kLogCapacity = 1 << 16;
+    static constexpr size_t kLogCapacity = 4096;
     std::vector<LoggedRequest> log_;  // capacity reserved up front: a request never allocates
     uint64_t droppedLog_ = 0;
     std::array<uint64_t, 33> counts_{};  // by request number; the last counts all others
