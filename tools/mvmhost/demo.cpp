@@ -165,7 +165,9 @@ int demoCommand(const DemoOptions& options) {
     for (size_t r = 0; r < chart.size(); ++r) {
         char label[32];
         std::snprintf(label, sizeof label, "%-10s%3zu V |", r == 0 ? "OUTclimb" : "", chart.size() - r);
-        std::printf("%s%s\n", label, chart[r].c_str());
+        std::string row = label + chart[r];
+        while (row.back() == ' ') row.pop_back();
+        std::printf("%s\n", row.c_str());
     }
     std::printf("%15s+%s\n", "", std::string(kChartColumns, '-').c_str());
     std::printf("%-15s|%s\n", "upCOUNT edges", markRow(edges, kSamples, kChartColumns).c_str());

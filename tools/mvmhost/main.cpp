@@ -74,7 +74,8 @@ int runCommandLine(const std::vector<std::string>& args) {
                           "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
     renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav")->required();
     renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
-    renderApp->add_option("--rate", render.sampleRate, "samples per second (default: an audio input's, else 44100)");
+    CLI::Option* rate = renderApp->add_option("--rate", render.sampleRate,
+                                              "samples per second (default: an audio input's, else 44100)");
     renderApp->add_option("--block", render.blockSize, "samples per block (default 1024)");
     renderApp->add_option("--samples", render.samples,
                           "samples to render (default: the input files' length, else one second)");
@@ -108,6 +109,8 @@ int runCommandLine(const std::vector<std::string>& args) {
         if (*info) return infoCommand(infoLibrary);
         if (*renderApp) {
             if (seed->count() > 0) render.splitSeed = splitSeed;
+            if (rate->count() > 0 && !(render.sampleRate > 0))  // 0 would mean "not given"
+                throw Failure("--rate must be a positive number of samples per second");
             return renderCommand(render);
         }
         if (*demoApp) return demoCommand(demo);

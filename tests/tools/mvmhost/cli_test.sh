@@ -96,6 +96,7 @@ expect 2 "cannot write missing/o.csv" render "$lib" --samples 10 --out missing/o
 expect 2 "cannot write o.txt: name it .csv" render "$lib" --samples 10 --out o.txt
 expect 2 "--out o.csv is given twice" render "$lib" --samples 10 --out o.csv --out o.csv
 expect 2 "clock: give period=N" render "$lib" --in upCOUNT=clock: --out o.csv
+expect 2 "--rate must be a positive number" render "$lib" --rate 0 --out o.csv
 # A render that fails half-way drops every file it was writing.
 expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 --out a.csv --out b.csv
 
