@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/commands.h"
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/render.h"
@@ -57,7 +58,8 @@ int batchCommand(const std::string& path) {
 int runCommandLine(const std::vector<std::string>& args) {
     CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 success, 2 a usage error or a library that cannot be loaded or used.");
+    app.footer("Exit status: 0 success, 1 a failed check (check only), 2 a usage error or a library "
+               "that cannot be loaded or used.");
 
     std::string infoLibrary;
     CLI::App* info = app.add_subcommand("info", "Show a library's identity and plugs");
@@ -92,6 +94,21 @@ int runCommandLine(const std::vector<std::string>& args) {
     demoApp->add_option("--out-dir", demo.outDir, "where demo.csv and the picture go (default: here)");
     demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
 
+    CheckOptions check;
+    uint64_t checkSeed = 0;
+    CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on any module library");
+    checkApp->add_option("LIB", check.library, "module library file")->required();
+    checkApp->add_flag("--strict", check.strict, "add the slow and the pedantic checks");
+    CLI::Option* checkSeedOption =
+        checkApp->add_option("--seed", checkSeed, "seed of the random checks (printed on every run)");
+    checkApp->add_option("--only", check.only, "run only the check of this name");
+    checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
+    checkApp->add_option("--time-limit", check.timeLimit, "seconds each check may take (default 30)");
+    checkApp->add_flag("--in-process", check.inProcess,
+                       "run every check in this process, in order (always so on Windows)");
+    checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 the library cannot be "
+                     "loaded or the command line is wrong.");
+
     std::string batchFile;
     CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
     batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
@@ -114,6 +131,10 @@ int runCommandLine(const std::vector<std::string>& args) {
             return renderCommand(render);
         }
         if (*demoApp) return demoCommand(demo);
+        if (*checkApp) {
+            if (checkSeedOption->count() > 0) check.seed = checkSeed;
+            return checkCommand(check);
+        }
         if (*batch) return batchCommand(batchFile);
     } catch (const std::bad_alloc&) {
         return failWith("out of memory");

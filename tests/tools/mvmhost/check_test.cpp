@@ -1,0 +1,234 @@
+// mvmhost check against real module libraries: the counter and a plain module must pass, and
+// each deliberately faulty module must fail the check that names its fault. The validator's
+// report is captured, never printed.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/check/check.h"
+#include "tools/mvmhost/check/stimulus.h"
+#include "tools/mvmhost/failure.h"
+
+namespace mvmhost {
+namespace {
+
+std::string library(const std::string& file) { return std::string(MV_LIBRARY_DIR) + "/" + file; }
+
+CheckOptions options(const std::string& file, const std::string& only = {}) {
+    CheckOptions o;
+    o.library = library(file);
+    o.seed = 20240601;
+    o.only = only;
+    o.timeLimit = 120;  // the 32-bit build runs under emulation on some machines
+    return o;
+}
+
+// --- good modules pass everything ----------------------------------------------------------
+
+struct GoodModule {
+    const char* file;
+    bool strict;
+};
+
+class ValidatorPasses : public ::testing::TestWithParam<GoodModule> {};
+
+TEST_P(ValidatorPasses, EveryCheck) {
+    CheckOptions o = options(GetParam().file);
+    o.strict = GetParam().strict;
+    std::ostringstream report;
+    const CheckRun run = runChecks(o, report);
+    EXPECT_EQ(run.exitStatus, 0) << report.str();
+    for (const CheckResult& r : run.results)
+        EXPECT_NE(r.status, CheckStatus::Fail) << r.name << ": " << r.reason;
+    EXPECT_GE(run.results.size(), o.strict ? checkNames().size() : 15u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, ValidatorPasses,
+                         ::testing::Values(GoodModule{"COUNTreset1.mvm", false}, GoodModule{"COUNTreset1.mvm", true},
+                                           GoodModule{"faulty_plain.mvm", false},
+                                           GoodModule{"faulty_plain.mvm", true}));
+
+// --- faulty modules fail for their own fault -------------------------------------------------
+
+struct Fault {
+    const char* file;
+    const char* check;   // the check that must fail
+    const char* reason;  // a part of its reason
+};
+
+class ValidatorCatches : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(ValidatorCatches, TheFault) {
+    CheckOptions o = options(GetParam().file, GetParam().check);
+    o.timeLimit = std::string(GetParam().reason) == "timed out" ? 3 : 120;
+    std::ostringstream report;
+    const CheckRun run = runChecks(o, report);
+    ASSERT_EQ(run.results.size(), 1u) << report.str();
+    EXPECT_EQ(run.results[0].name, GetParam().check);
+    EXPECT_EQ(run.results[0].status, CheckStatus::Fail) << report.str();
+    EXPECT_NE(run.results[0].reason.find(GetParam().reason), std::string::npos) << report.str();
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, ValidatorCatches,
+    ::testing::Values(Fault{"faulty_overrun.mvm", "stretch-geometry", "outside the stretch"},
+                      Fault{"faulty_split_dependent.mvm", "split-determinism", "depends on how a block is split"},
+                      Fault{"faulty_describe_two.mvm", "plug-descriptions", "opcode 6 answered 2"},
+                      Fault{"faulty_leaky.mvm", "lifecycle-memory", "still held"},
+                      Fault{"faulty_allocating.mvm", "realtime-allocation", "allocated"},
+                      Fault{"faulty_shared_state.mvm", "instance-isolation", "instances share state"},
+                      Fault{"faulty_shared_state.mvm", "split-determinism", "state survives from one instance"},
+                      Fault{"faulty_crashing.mvm", "unknown-events", "crashed"},
+                      Fault{"faulty_hanging.mvm", "stretch-geometry", "timed out"},
+                      Fault{"faulty_bad_states.mvm", "state-announcements", "for the input in"},
+                      Fault{"faulty_writes_input.mvm", "stretch-geometry", "of the input in"}));
+
+// The faulty modules are the plain module with one change: apart from the checks their fault
+// touches, they pass.
+struct Neighbour {
+    const char* file;
+    const char* check;
+};
+
+class ValidatorSpares : public ::testing::TestWithParam<Neighbour> {};
+
+TEST_P(ValidatorSpares, ChecksTheFaultDoesNotTouch) {
+    std::ostringstream report;
+    const CheckRun run = runChecks(options(GetParam().file, GetParam().check), report);
+    ASSERT_EQ(run.results.size(), 1u);
+    EXPECT_EQ(run.results[0].status, CheckStatus::Pass) << report.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, ValidatorSpares,
+                         ::testing::Values(Neighbour{"faulty_split_dependent.mvm", "stretch-geometry"},
+                                           Neighbour{"faulty_shared_state.mvm", "stretch-geometry"},
+                                           Neighbour{"faulty_leaky.mvm", "realtime-allocation"},
+                                           Neighbour{"faulty_overrun.mvm", "plug-descriptions"}));
+
+// --- the report ------------------------------------------------------------------------------
+
+TEST(ValidatorReport, OneLinePerCheckThenTheClosingLine) {
+    std::ostringstream report;
+    const CheckRun run = runChecks(options("faulty_overrun.mvm"), report);
+    std::vector<std::string> lines;
+    std::istringstream in(report.str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), run.results.size() + 2);
+    EXPECT_NE(lines.front().find("seed 20240601"), std::string::npos) << lines.front();
+    for (size_t i = 0; i < run.results.size(); ++i) {
+        const std::string& line = lines[i + 1];
+        EXPECT_EQ(line.compare(0, 4, run.results[i].status == CheckStatus::Pass   ? "PASS"
+                                     : run.results[i].status == CheckStatus::Fail ? "FAIL"
+                                     : run.results[i].status == CheckStatus::Skip ? "SKIP"
+                                                                                  : "WARN"),
+                  0)
+            << line;
+        EXPECT_NE(line.find(run.results[i].name), std::string::npos);
+        EXPECT_EQ(line.substr(line.size() - 3), " s)") << line;
+    }
+    int passed = 0, failed = 0, skipped = 0, warned = 0;
+    ASSERT_EQ(std::sscanf(lines.back().c_str(), "%d passed, %d failed, %d skipped, %d warned", &passed, &failed,
+                          &skipped, &warned),
+              4)
+        << lines.back();
+    EXPECT_EQ(passed + failed + skipped + warned, static_cast<int>(run.results.size()));
+    EXPECT_GE(failed, 1);
+    EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST(ValidatorReport, SameSeedSameVerdicts) {
+    std::ostringstream first, second;
+    const CheckRun a = runChecks(options("faulty_split_dependent.mvm", "split-determinism"), first);
+    const CheckRun b = runChecks(options("faulty_split_dependent.mvm", "split-determinism"), second);
+    ASSERT_EQ(a.results.size(), 1u);
+    ASSERT_EQ(b.results.size(), 1u);
+    EXPECT_EQ(a.results[0].reason, b.results[0].reason);
+}
+
+TEST(ValidatorReport, JsonHoldsEveryResult) {
+    CheckOptions o = options("faulty_describe_two.mvm", "plug-descriptions");
+    o.json = ::testing::TempDir() + "check_report.json";
+    std::ostringstream report;
+    runChecks(o, report);
+    std::ifstream file(o.json);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find("\"name\": \"plug-descriptions\", \"status\": \"FAIL\""), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\"seed\": 20240601"), std::string::npos);
+    EXPECT_NE(text.str().find("\"failed\": 1"), std::string::npos);
+    std::remove(o.json.c_str());
+}
+
+struct BadCommand {
+    const char* file;
+    const char* only;
+    const char* json;
+    const char* message;
+};
+
+class ValidatorRefuses : public ::testing::TestWithParam<BadCommand> {};
+
+TEST_P(ValidatorRefuses, WithFailure) {
+    CheckOptions o = options(GetParam().file, GetParam().only);
+    o.json = GetParam().json;
+    std::ostringstream report;
+    try {
+        runChecks(o, report);
+        FAIL() << "no Failure; report: " << report.str();
+    } catch (const Failure& e) {
+        EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(report.str(), "");  // nothing ran
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ValidatorRefuses,
+    ::testing::Values(BadCommand{"no_such_library.mvm", "", "", "no such file"},
+                      BadCommand{"faulty_plain.mvm", "no-such-check", "", "there is no check named"},
+                      BadCommand{"faulty_plain.mvm", "", "/no/such/dir/report.json", "cannot write"}));
+
+// --- the pieces the checks stand on ------------------------------------------------------------
+
+TEST(AllocationWatch, CountsWhatThisProcessAllocates) {
+    ASSERT_TRUE(allocationHooksAvailable());
+    AllocationCount count;
+    {
+        AllocationWatch watch;
+        void* block = std::malloc(24);
+        *static_cast<void* volatile*>(&block) = block;  // keeps the pair from being folded away
+        std::free(block);
+        delete new std::vector<int>(100);
+        count = watch.count();
+    }
+    EXPECT_GE(count.allocations, 3u);
+    EXPECT_EQ(count.allocations, count.releases);
+}
+
+TEST(RandomSplit, CoversTheBlockWithZeroAndTinyStretches) {
+    Random random(7);
+    bool sawZero = false, sawOne = false;
+    for (int32_t count : {0, 1, 2, 17, 1024}) {
+        for (int round = 0; round < 50; ++round) {
+            const std::vector<int32_t> lengths = randomSplit(random, count);
+            EXPECT_EQ(std::accumulate(lengths.begin(), lengths.end(), 0), count);
+            for (int32_t n : lengths) {
+                EXPECT_GE(n, 0);
+                sawZero |= n == 0;
+                sawOne |= n == 1;
+            }
+        }
+    }
+    EXPECT_TRUE(sawZero);
+    EXPECT_TRUE(sawOne);
+}
+
+}  // namespace
+}  // namespace mvmhost

@@ -1,0 +1,43 @@
+// A small well-behaved module for the validator's tests: "in" minus its previous sample on
+// "out" while the list plug "mode" is On, "in" itself while it is Off. Each faulty module
+// beside it changes one thing about it.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "framework/module_base.h"
+#include "host/library.h"
+
+namespace mv::faulty {
+
+class PlainModule : public ModuleBase {
+public:
+    enum PlugIndex : int32_t { In, Mode, Out, PlugCount };
+
+    PlainModule(HostCallback callback, intptr_t hostHandle, ProcessRoutine routine = difference)
+        : ModuleBase(callback, hostHandle), routine(routine) {}
+
+    bool getPlugProperties(int32_t index, PlugInfo* info) override;
+    void open() override;
+    void onPlugStateChange(Plug* plug) override;
+
+    static PlainModule& of(void* instance) { return *static_cast<PlainModule*>(static_cast<ModuleBase*>(instance)); }
+    static void MV_CDECL difference(void* instance, int32_t start, int32_t count);
+
+    ProcessRoutine routine;
+    float* inBuffer = nullptr;
+    float* outBuffer = nullptr;
+    int16_t mode = 1;
+    float previous = 0.0f;
+};
+
+// The library entry for a module class made with (callback, hostHandle).
+template <class M>
+ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
+    return new (std::nothrow) M(callback, hostHandle);
+}
+
+constexpr const char* kAbout = "A module with one deliberate fault, for the validator's tests.";
+
+}  // namespace mv::faulty

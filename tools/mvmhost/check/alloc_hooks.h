@@ -1,0 +1,32 @@
+// Counting the heap allocations made by anyone in this process while the count is armed, so
+// that the validator sees what a module's entries allocate. The module library's own calls of
+// malloc and operator new reach these hooks because the program exports its allocator.
+#pragma once
+
+#include <cstdint>
+
+namespace mvmhost {
+
+struct AllocationCount {
+    uint64_t allocations = 0;  // malloc, calloc, realloc, operator new, ...
+    uint64_t releases = 0;     // free, operator delete, realloc of a block
+};
+
+// False where this build cannot see allocations (Windows): the checks that need them skip.
+bool allocationHooksAvailable();
+
+// Counts from construction to destruction; one at a time, on the thread that calls the module.
+class AllocationWatch {
+public:
+    AllocationWatch();
+    ~AllocationWatch();
+    AllocationWatch(const AllocationWatch&) = delete;
+    AllocationWatch& operator=(const AllocationWatch&) = delete;
+
+    AllocationCount count() const;
+
+private:
+    AllocationCount start_;
+};
+
+}  // namespace mvmhost

@@ -1,0 +1,60 @@
+// One hosted instance fed block by block for the processing checks: seeded inputs, list plugs
+// at their defaults, output buffers pre-filled with a marker so unwritten samples show, and
+// the guard samples looked at after every call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/check/stimulus.h"
+#include "tools/mvmhost/hosted_module.h"
+
+namespace mvmhost {
+
+// A NaN with its own payload: what an output sample holds until the module writes it.
+float unwrittenSample();
+bool isUnwritten(float value);
+
+// All host requests the instance has made so far.
+uint64_t totalRequests(const HostedModule& host);
+
+// The list value a description's default text names; 0 when it names none.
+int16_t defaultListValue(const PlugDescription& description);
+
+class Rig {
+public:
+    // Makes and opens the instance; `inputSeed` fixes every input sample it will be fed.
+    Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount = -1);
+
+    HostedModule host;
+
+    // Starts the next block: new input samples, outputs set to the unwritten marker.
+    void beginBlock();
+    // One call of the process entry; a non-empty answer names what went wrong.
+    std::string process(int32_t start, int32_t count);
+    // Writes every list plug's default value, as a host does after open.
+    void setListDefaults();
+    int32_t clock() const { return clock_; }
+    int32_t blockStart() const { return blockStart_; }
+
+    const std::vector<int32_t>& inputs() const { return inputs_; }
+    const std::vector<int32_t>& outputs() const { return outputs_; }
+    // The current block of every Signal output, one after the other.
+    std::vector<float> outputSamples() const;
+    // Names the first sample where two captures differ; empty when they agree.
+    std::string firstDifference(const std::vector<float>& mine, const std::vector<float>& other) const;
+    std::string plugName(int32_t plug) const { return host.plugs()[static_cast<size_t>(plug)].name; }
+
+private:
+    Random random_;
+    int32_t block_;
+    int32_t clock_ = 0;
+    int32_t blockStart_ = 0;
+    bool started_ = false;
+    std::vector<int32_t> inputs_, outputs_;
+    std::vector<float> inputCopy_;
+};
+
+}  // namespace mvmhost

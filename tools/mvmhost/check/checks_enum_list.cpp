@@ -1,0 +1,89 @@
+// The list plugs' texts, read with the framework's own enumeration-list reader.
+#include <climits>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host/plug_info.h"
+#include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/check/check_support.h"
+
+#if __has_include("framework/enum_list/enum_list.h")
+#include "framework/enum_list/enum_list.h"
+#define MV_HAVE_ENUM_LIST 1
+#endif
+
+namespace mvmhost {
+namespace {
+
+#if defined(MV_HAVE_ENUM_LIST)
+
+// Walking a range over the whole 32-bit span would take minutes; no host offers that many.
+constexpr int32_t kMaxItems = 1 << 20;
+
+// Empty when the list text reads as at least one item, every value fits the 16-bit list
+// value a host writes, and the default names one of them.
+std::string listProblem(const std::string& name, const char* listText, const char* defaultText, int32_t* items,
+                        std::string& remark) {
+    const std::string plug = "the list plug " + name;
+    try {
+        mv::EnumListIterator list(mv::widen(listText));
+        int32_t count = 0;
+        for (list.first(); !list.done() && count < kMaxItems; list.next(), ++count) {
+            const int32_t value = list.current().value;
+            if ((value < INT16_MIN || value > INT16_MAX) && remark.empty())
+                remark = plug + " offers the value " + std::to_string(value) + ", beyond a 16-bit list value";
+        }
+        if (count == 0) return plug + "'s list text has no item";
+        *items = count;
+        if (!defaultText) {
+            if (remark.empty()) remark = plug + " gives no default value";
+            return {};
+        }
+        char* end = nullptr;
+        const long value = std::strtol(defaultText, &end, 10);
+        if (end == defaultText || *end != '\0')
+            return plug + "'s default \"" + defaultText + "\" is not a list value";
+        if (value < INT32_MIN || value > INT32_MAX || !list.findValue(static_cast<int32_t>(value)))
+            return plug + "'s default " + defaultText + " is not one of its " + std::to_string(count) + " values";
+    } catch (const std::exception& e) {
+        return plug + "'s list text cannot be read: " + e.what();
+    }
+    return {};
+}
+
+Outcome enumLists(CheckContext& c) {
+    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    if (!record) return fail("makeModule(0, 1) answered null");
+    std::string problem, remark, seen;
+    int lists = 0;
+    for (int32_t d = 0; d < 4096 && problem.empty(); ++d) {
+        mv::PlugInfo info{};
+        if (dispatch(record, mv::OpGetPlugProperties, d, 0, &info) != 1) break;
+        if (info.datatype != mv::Enumerated || !info.name || !info.listText) continue;
+        int32_t items = 0;
+        problem = listProblem(info.name, info.listText, info.defaultValue, &items, remark);
+        ++lists;
+        seen += (seen.empty() ? "" : ", ") + std::string(info.name) + " " + std::to_string(items) + " items";
+    }
+    dispatch(record, mv::OpClose);
+    if (!problem.empty()) return fail(problem);
+    if (lists == 0) return skip("the module has no list plug");
+    if (!remark.empty()) return warn(remark);
+    return pass("list texts read and defaults found (" + seen + ")");
+}
+
+#else
+
+Outcome enumLists(CheckContext&) { return skip("built without the enumeration-list reader"); }
+
+#endif
+
+}  // namespace
+
+void addEnumListCheck(std::vector<CheckDefinition>& table) {
+    table.push_back({"enum-lists", false, enumLists});
+}
+
+}  // namespace mvmhost

@@ -1,0 +1,354 @@
+// Checks of what a host sees before any sample flows: identity, creation, the dispatcher's
+// answers and the plug descriptions.
+#include <climits>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/exports.h"
+#include "host/module_info.h"
+#include "host/plug_info.h"
+#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/check/check_rig.h"
+#include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/check/stimulus.h"
+#include "tools/mvmhost/hosted_module.h"
+
+namespace mvmhost {
+namespace {
+
+constexpr size_t kTextLimit = 1 << 16;  // longer than any identity text a host shows
+
+// A host record with guard bytes on both sides, to catch writes beside it.
+template <class Record>
+struct Guarded {
+    unsigned char before[16];
+    Record record;
+    unsigned char after[16];
+
+    Guarded() { fillSentinel(this, sizeof *this); }
+    bool sidesIntact() const {
+        return isSentinel(before, sizeof before) && isSentinel(after, sizeof after);
+    }
+};
+
+// --- identity ------------------------------------------------------------------------------
+
+Outcome identityIndexZero(CheckContext& c) {
+    Guarded<mv::ModuleInfo> g;
+    const int32_t answer = c.entries.getModuleProperties(0, &g.record);
+    if (answer != 1) return fail("getModuleProperties(0) answered " + std::to_string(answer) + ", not 1");
+    if (!g.sidesIntact()) return fail("getModuleProperties(0) wrote outside the ModuleInfo record");
+    if (!isSentinel(g.record.hostBytes, sizeof g.record.hostBytes))
+        return fail("getModuleProperties(0) wrote into the host's own bytes of ModuleInfo");
+    const int32_t sentinelWord = static_cast<int32_t>(0xA5A5A5A5u);
+    if (g.record.frameworkVersion == sentinelWord)
+        return fail("getModuleProperties(0) left frameworkVersion unwritten");
+    struct Field {
+        const char* what;
+        const char* text;
+        std::string value;
+    } fields[] = {{"identifier", g.record.identifier, {}},
+                  {"name", g.record.name, {}},
+                  {"about text", g.record.aboutText, {}}};
+    for (Field& f : fields) {
+        if (!f.text) return fail("the " + std::string(f.what) + " is null");
+        if (!readText(f.text, kTextLimit, f.value))
+            return fail("the " + std::string(f.what) + " has no terminating zero within " +
+                        std::to_string(kTextLimit) + " bytes");
+        if (f.value.empty()) return fail("the " + std::string(f.what) + " is empty");
+    }
+    mv::ModuleInfo again{};
+    if (c.entries.getModuleProperties(0, &again) != 1 || again.identifier != g.record.identifier ||
+        again.name != g.record.name || again.aboutText != g.record.aboutText ||
+        again.frameworkVersion != g.record.frameworkVersion)
+        return fail("a second getModuleProperties(0) answered differently from the first");
+    return pass("answers 1: \"" + fields[0].value + "\" (\"" + fields[1].value + "\"), framework " +
+                std::to_string(g.record.frameworkVersion));
+}
+
+Outcome identityOtherIndices(CheckContext& c) {
+    mv::ModuleInfo first{};
+    c.entries.getModuleProperties(0, &first);
+    for (int32_t index : {1, 2, -1, 100, INT32_MAX, INT32_MIN}) {
+        Guarded<mv::ModuleInfo> g, untouched;
+        const int32_t answer = c.entries.getModuleProperties(index, &g.record);
+        const std::string call = "getModuleProperties(" + std::to_string(index) + ")";
+        if (answer != 0) return fail(call + " answered " + std::to_string(answer) + ", not 0");
+        const int32_t version = g.record.frameworkVersion;
+        g.record.frameworkVersion = untouched.record.frameworkVersion;
+        if (std::memcmp(&g, &untouched, sizeof g) != 0)
+            return fail(call + " wrote more than the framework version");
+        if (version != untouched.record.frameworkVersion && version != first.frameworkVersion)
+            return fail(call + " wrote framework version " + std::to_string(version) +
+                        ", index 0 gives " + std::to_string(first.frameworkVersion));
+    }
+    return pass("indices 1, 2, -1, 100 and the extremes answer 0 and write only the version");
+}
+
+// --- creation ------------------------------------------------------------------------------
+
+Outcome makeModuleRefusals(CheckContext& c) {
+    const struct {
+        int32_t index, kind;
+    } calls[] = {{1, 1}, {-1, 1}, {2, 1}, {INT32_MAX, 1}, {INT32_MIN, 1},
+                 {0, 0}, {0, 2}, {0, -1}, {0, INT32_MAX}, {0, INT32_MIN}};
+    for (const auto& call : calls) {
+        const std::string name =
+            "makeModule(" + std::to_string(call.index) + ", " + std::to_string(call.kind) + ")";
+        QuietHost::calls = 0;
+        AllocationWatch watch;
+        mv::ModuleRecord* record = c.entries.makeModule(call.index, call.kind, QuietHost::callback, 1);
+        const AllocationCount allocated = watch.count();
+        if (record) {
+            if (record->magic == mv::kModuleMagic && record->dispatcherEntry) dispatch(record, mv::OpClose);
+            return fail(name + " made an instance; only index 0 and kind 1 do");
+        }
+        if (QuietHost::calls != 0) return fail(name + " called the host");
+        if (allocationHooksAvailable() && allocated.allocations > allocated.releases)
+            return fail(name + " kept " + std::to_string(allocated.allocations - allocated.releases) +
+                        " heap blocks although it made nothing");
+    }
+    return pass("other indices and kinds answer null without asking the host");
+}
+
+Outcome makeModuleRecords(CheckContext& c) {
+    QuietHost::calls = 0;
+    const intptr_t handles[2] = {0x1234, static_cast<intptr_t>(0x7EADBEEF)};
+    mv::ModuleRecord* records[2] = {};
+    for (int i = 0; i < 2; ++i) records[i] = c.entries.makeModule(0, 1, QuietHost::callback, handles[i]);
+    const uint64_t requests = QuietHost::calls;
+    std::string problem, remark;
+    for (int i = 0; i < 2 && problem.empty(); ++i) {
+        const mv::ModuleRecord* r = records[i];
+        const std::string which = i == 0 ? "the first record" : "the second record";
+        if (!r) problem = "makeModule(0, 1) answered null";
+        else if (r->magic != mv::kModuleMagic) problem = which + " has magic " + showWord(r->magic) + ", not MVPL";
+        else if (r->version != mv::kModuleRecordVersion)
+            problem = which + " has version " + std::to_string(r->version) + ", not 1";
+        else if (r->hostHandle != handles[i])
+            problem = which + " holds host handle " + showWord(r->hostHandle) + " instead of " + showWord(handles[i]);
+        else if (!r->instance) problem = which + " has a null instance";
+        else if (!r->dispatcherEntry || !r->processEntry || !r->eventEntry)
+            problem = which + " has a null entry";
+        else if (r->reserved0 != 0 || r->reserved[0] || r->reserved[1] || r->reserved[2] || r->reserved[3])
+            remark = "reserved words of the record are not 0";
+    }
+    if (problem.empty() && (records[0] == records[1] || records[0]->instance == records[1]->instance))
+        problem = "two instances share a record or an instance";
+    for (mv::ModuleRecord* r : records) {
+        if (!r || r->magic != mv::kModuleMagic || !r->dispatcherEntry) continue;
+        const intptr_t closed = dispatch(r, mv::OpClose);
+        if (problem.empty() && closed != 1) problem = "opcode 1 answered " + showWord(closed) + ", not 1";
+    }
+    if (!problem.empty()) return fail(problem);
+    if (requests != 0) return warn("makeModule asked the host " + std::to_string(requests) + " times before open");
+    if (!remark.empty()) return warn(remark);
+    return pass("each instance has its own well-formed record; opcode 1 answers 1");
+}
+
+// --- dispatcher ----------------------------------------------------------------------------
+
+bool hasOperation(int32_t opcode) {
+    switch (opcode) {
+    case 0: case 1: case 2: case 3: case 6: case 8: case 12: case 13: return true;
+    default: return false;
+    }
+}
+
+Outcome unknownOpcodes(CheckContext& c) {
+    std::vector<int32_t> opcodes = {4, 5, 7, 9, 10, 11, 14, 15, 16, 17, 20, 31, 32, 64, 100, 255, 256,
+                                    1000, 65535, 65536, 0x7FFFFFFF, -1, -2, -13, -100, INT32_MIN};
+    Random random(c.seed);
+    while (opcodes.size() < (c.strict ? 2000u : 60u)) {
+        const auto opcode = static_cast<int32_t>(random.next());
+        if (!hasOperation(opcode)) opcodes.push_back(opcode);
+    }
+    HostedModule host(c.entries, HostSettings{});
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) host.open();
+        mv::ModuleRecord* record = host.record();
+        const mv::ModuleRecord before = *record;
+        const uint64_t requests = totalRequests(host);
+        for (int32_t opcode : opcodes) {
+            unsigned char scratch[64];
+            fillSentinel(scratch, sizeof scratch);
+            const intptr_t answer = dispatch(record, opcode, static_cast<int32_t>(random.next()),
+                                             static_cast<int32_t>(random.next()), scratch, 3.5f);
+            const std::string when = round == 0 ? " before open" : " after open";
+            if (answer != 0)
+                return fail("opcode " + std::to_string(opcode) + when + " answered " + showWord(answer) + ", not 0");
+            if (!isSentinel(scratch, sizeof scratch))
+                return fail("opcode " + std::to_string(opcode) + when + " wrote into the memory at ptr");
+            if (totalRequests(host) != requests)
+                return fail("opcode " + std::to_string(opcode) + when + " made a host request");
+            if (std::memcmp(&before, record, sizeof before) != 0)
+                return fail("opcode " + std::to_string(opcode) + when + " changed the record");
+        }
+    }
+    return pass(std::to_string(opcodes.size()) + " opcodes without an operation answer 0 and do nothing");
+}
+
+// Reads opcode 13's answer for one record; empty when it is well formed.
+std::string bindingInfoProblem(mv::ModuleRecord* record, const std::string& which,
+                               const mv::ProcessBinding** binding) {
+    const intptr_t answer = dispatch(record, mv::OpGetProcessBindingInfo);
+    if (!answer) return "opcode 13 answered null for " + which;
+    mv::ProcessBindingInfo info;
+    std::memcpy(&info, reinterpret_cast<const void*>(answer), sizeof info);
+    if (info.one != 1) return "ProcessBindingInfo's first word is " + std::to_string(info.one) + ", not 1";
+    if (info.bindingSize != static_cast<int32_t>(sizeof(mv::ProcessBinding)))
+        return "ProcessBindingInfo gives a binding size of " + std::to_string(info.bindingSize) + ", not " +
+               std::to_string(sizeof(mv::ProcessBinding));
+    if (info.zero != 0) return "ProcessBindingInfo's last word is " + std::to_string(info.zero) + ", not 0";
+    if (!info.binding) return "ProcessBindingInfo names no binding for " + which;
+    if (info.binding->routine != record->processEntry)
+        return "the binding's routine for " + which + " is not the record's processEntry";
+    *binding = info.binding;
+    return {};
+}
+
+Outcome processBindingInfo(CheckContext& c) {
+    HostedModule a(c.entries, HostSettings{}), b(c.entries, HostSettings{});
+    const mv::ProcessBinding *ba = nullptr, *bb = nullptr;
+    for (int round = 0; round < 2; ++round) {
+        const std::string when = round == 0 ? " before open" : " after open";
+        if (round == 1) {
+            a.open();
+            b.open();
+        }
+        const uint64_t requests = totalRequests(a) + totalRequests(b);
+        std::string problem = bindingInfoProblem(a.record(), "the first instance" + when, &ba);
+        if (problem.empty()) problem = bindingInfoProblem(b.record(), "the second instance" + when, &bb);
+        if (!problem.empty()) return fail(problem);
+        if (ba == bb) return fail("two instances" + when + " are given the same ProcessBinding");
+        if (totalRequests(a) + totalRequests(b) != requests) return fail("opcode 13 made a host request");
+    }
+    return pass("a well-formed ProcessBindingInfo whose routine is each instance's processEntry");
+}
+
+// --- plug descriptions ---------------------------------------------------------------------
+
+constexpr int32_t kMaxDescriptions = 4096;
+
+bool knownDatatype(int32_t code) { return code >= 0 && code <= 8; }
+
+// Empty when the description the module wrote into a cleared record is well formed.
+std::string descriptionProblem(int32_t d, const mv::PlugInfo& info, std::string& name,
+                               std::string& remark) {
+    const std::string which = "description " + std::to_string(d);
+    if (!info.name) return which + " has no name";
+    if (!readText(info.name, 256, name)) return which + "'s name has no terminating zero within 256 bytes";
+    if (name.empty()) return which + " has an empty name";
+    const std::string plug = which + " (" + name + ")";
+    if (info.direction != mv::PlugInput && info.direction != mv::PlugOutput)
+        return plug + " has direction " + std::to_string(info.direction) + "; 0 input or 1 output";
+    if (!knownDatatype(info.datatype)) return plug + " has the unknown datatype " + std::to_string(info.datatype);
+    std::string text;
+    if (info.defaultValue && !readText(info.defaultValue, 256, text))
+        return plug + "'s default value has no terminating zero within 256 bytes";
+    if (info.datatype == mv::Enumerated && !info.listText) return plug + " is a list plug without list text";
+    if (info.listText && !readText(info.listText, 1 << 20, text))
+        return plug + "'s list text has no terminating zero within 1 MiB";
+    if (info.reserved != 0 && remark.empty()) remark = plug + " writes the reserved word";
+    if (info.datatype != mv::Enumerated && info.datatype != mv::Signal && remark.empty())
+        remark = plug + " uses the unnamed datatype " + std::to_string(info.datatype);
+    const int32_t known = mv::RepeatLast | mv::NotAPlug | mv::CountAsPlug;
+    if ((info.flags & ~known) != 0 && remark.empty()) remark = plug + " sets flag bits no host reads";
+    return {};
+}
+
+Outcome plugDescriptions(CheckContext& c) {
+    QuietHost::calls = 0;
+    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    if (!record) return fail("makeModule(0, 1) answered null");
+    struct Closer {
+        mv::ModuleRecord* r;
+        ~Closer() { dispatch(r, mv::OpClose); }
+    } closer{record};
+
+    std::vector<std::string> names;
+    std::string remark;
+    int32_t count = 0;
+    for (;; ++count) {
+        if (count == kMaxDescriptions)
+            return fail("opcode 6 still answers at description " + std::to_string(count));
+        Guarded<mv::PlugInfo> g;
+        std::memset(&g.record, 0, sizeof g.record);
+        const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, count, 0, &g.record);
+        if (answer != 0 && answer != 1)
+            return fail("opcode 6 answered " + showWord(answer) + " for description " + std::to_string(count) +
+                        "; the answers are 0 and 1");
+        if (!g.sidesIntact()) return fail("opcode 6 wrote outside the PlugInfo record at description " + std::to_string(count));
+        if (answer == 0) {
+            mv::PlugInfo zero{};
+            if (std::memcmp(&zero, &g.record, sizeof zero) != 0)
+                return fail("opcode 6 answered 0 for description " + std::to_string(count) + " but wrote the record");
+            break;
+        }
+        std::string name;
+        const std::string problem = descriptionProblem(count, g.record, name, remark);
+        if (!problem.empty()) return fail(problem);
+        names.push_back(name);
+    }
+    // Past the last description and at odd indices the answer stays 0 and the host's record
+    // keeps exactly what the host put there.
+    std::vector<int32_t> beyond = {-1, -2, 1000, INT32_MAX, INT32_MIN, 2 * count + 5};
+    for (int32_t d = count; d < count + 8; ++d) beyond.push_back(d);
+    for (int32_t d : beyond) {
+        Guarded<mv::PlugInfo> g;
+        const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, d, 0, &g.record);
+        if (answer != 0)
+            return fail("opcode 6 answered " + showWord(answer) + " for description " + std::to_string(d) + " after answering 0 for " +
+                        std::to_string(count) + ": the descriptions must run from 0 without a gap");
+        if (!isSentinel(&g, sizeof g))
+            return fail("opcode 6 answered 0 for description " + std::to_string(d) + " but changed the host's record");
+    }
+    // Asked again over a record full of the host's own bytes, each description answers 1.
+    for (int32_t d = 0; d < count; ++d) {
+        Guarded<mv::PlugInfo> g;
+        if (dispatch(record, mv::OpGetPlugProperties, d, 0, &g.record) != 1)
+            return fail("description " + std::to_string(d) + " is not answered the second time it is asked");
+    }
+    if (QuietHost::calls != 0) return fail("opcode 6 made a host request");
+    std::set<std::string> unique(names.begin(), names.end());
+    if (unique.size() != names.size() && remark.empty()) remark = "two plugs share a name";
+    std::string list;
+    for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+    if (!remark.empty()) return warn(remark);
+    return pass(std::to_string(count) + " descriptions (" + (list.empty() ? "none" : list) +
+                "), answers 0 past them with the record untouched");
+}
+
+}  // namespace
+
+std::string showWord(intptr_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    return text;
+}
+
+std::string showSample(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value), static_cast<unsigned>(bits));
+    return text;
+}
+
+void addInterfaceChecks(std::vector<CheckDefinition>& table) {
+    table.push_back({"identity-index-0", false, identityIndexZero});
+    table.push_back({"identity-other-indices", false, identityOtherIndices});
+    table.push_back({"make-module-refusals", false, makeModuleRefusals});
+    table.push_back({"make-module-records", false, makeModuleRecords});
+    table.push_back({"process-binding-info", false, processBindingInfo});
+    table.push_back({"plug-descriptions", false, plugDescriptions});
+}
+
+void addUnknownOpcodeCheck(std::vector<CheckDefinition>& table) {
+    table.push_back({"unknown-opcodes", false, unknownOpcodes});
+}
+
+}  // namespace mvmhost

@@ -1,0 +1,454 @@
+// Checks of an opened instance at work: lifecycle, stretch geometry, determinism across
+// splits and instances, events, stream-state announcements and real-time safety.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/module_event.h"
+#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/check/check_rig.h"
+#include "tools/mvmhost/check/check_support.h"
+
+namespace mvmhost {
+namespace {
+
+constexpr uint64_t kSplitSalt = 0x5EED5EED5EEDull;
+
+std::string blockText(int32_t b) { return " in block " + std::to_string(b); }
+
+// --- lifecycle -----------------------------------------------------------------------------
+
+// One create/close without open, through a host that answers nothing; empty when it went well.
+std::string createAndClose(const CheckContext& c) {
+    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    if (!record) return "makeModule(0, 1) answered null";
+    const intptr_t answer = dispatch(record, mv::OpClose);
+    return answer == 1 ? std::string() : "opcode 1 answered " + showWord(answer) + ", not 1";
+}
+
+std::string createOpenProcessClose(const CheckContext& c, uint64_t seed) {
+    Rig rig(c, seed);
+    rig.beginBlock();
+    return rig.process(0, c.blockSize);
+}
+
+Outcome lifecycleCycles(CheckContext& c) {
+    const int cycles = c.strict ? 1000 : 100;
+    for (int i = 0; i < cycles; ++i) {
+        std::string problem = createAndClose(c);
+        if (problem.empty()) problem = createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
+        if (problem.empty()) HostedModule described(c.entries, HostSettings{});  // described, never opened
+        if (!problem.empty()) return fail("cycle " + std::to_string(i) + ": " + problem);
+    }
+    return pass(std::to_string(cycles) + " cycles of create/close, create/open/process/close and create/describe/close");
+}
+
+Outcome lifecycleMemory(CheckContext& c) {
+    if (!allocationHooksAvailable()) return skip("this build cannot count heap allocations");
+    const int cycles = c.strict ? 500 : 50;
+    struct Kind {
+        const char* what;
+        bool open;
+    } kinds[] = {{"create/close", false}, {"create/open/process/close", true}};
+    for (const Kind& kind : kinds) {
+        auto cycle = [&](int i) {
+            return kind.open ? createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i)) : createAndClose(c);
+        };
+        for (int i = 0; i < 3; ++i)  // anything made once per library is made here
+            if (std::string problem = cycle(i); !problem.empty()) return fail(problem);
+        AllocationCount count;
+        {
+            AllocationWatch watch;
+            for (int i = 0; i < cycles; ++i)
+                if (std::string problem = cycle(i); !problem.empty()) return fail(problem);
+            count = watch.count();
+        }
+        if (count.allocations > count.releases) {
+            const uint64_t held = count.allocations - count.releases;
+            return fail(std::to_string(held) + " heap blocks still held after " + std::to_string(cycles) + " " +
+                        kind.what + " cycles (" + std::to_string(held / static_cast<uint64_t>(cycles)) +
+                        " or more per instance)");
+        }
+    }
+    return pass("memory in use does not grow over " + std::to_string(cycles) + " cycles of each kind");
+}
+
+// --- geometry and determinism ----------------------------------------------------------------
+
+Outcome stretchGeometry(CheckContext& c) {
+    Rig rig(c, c.seed);
+    const int32_t block = c.blockSize;
+    int calls = 0;
+    for (int32_t count : {0, 1, 2, 7, 17, 64, 250, 1024}) {
+        if (count > block) continue;
+        const int32_t starts[] = {0, 5, block - count};
+        for (int k = 0; k < 3; ++k) {
+            const int32_t start = starts[k];
+            if (start + count > block || (k == 2 && (start == 0 || start == 5))) continue;  // taken already
+            rig.beginBlock();
+            ++calls;
+            const std::string stretch = " (a call for " + std::to_string(count) + " samples at offset " +
+                                        std::to_string(start) + ")";
+            if (std::string problem = rig.process(start, count); !problem.empty()) return fail(problem);
+            for (int32_t p : rig.outputs()) {
+                const float* samples = rig.host.buffer(p);
+                for (int32_t i = 0; i < block; ++i) {
+                    const bool inside = i >= start && i < start + count;
+                    if (inside && isUnwritten(samples[i]))
+                        return fail("left sample " + std::to_string(i) + " of " + rig.plugName(p) + " unwritten" + stretch);
+                    if (!inside && !isUnwritten(samples[i]))
+                        return fail("wrote sample " + std::to_string(i) + " of " + rig.plugName(p) +
+                                    ", outside the stretch" + stretch);
+                }
+            }
+        }
+    }
+    if (rig.outputs().empty()) return warn("the module has no Signal output to look at");
+    return pass(std::to_string(calls) + " stretches: every output sample inside written, nothing outside, inputs kept");
+}
+
+// The reference runs to the end before the other instance is made, so that state shared
+// between instances cannot pass for a split fault.
+Outcome splitDeterminism(CheckContext& c) {
+    // Two fresh instances in a row first: if they differ, state outlives an instance, and a
+    // split cannot be blamed.
+    std::vector<std::vector<float>> reference;
+    for (int round = 0; round < 2; ++round) {
+        Rig whole(c, c.seed);
+        for (int32_t b = 0; b < c.blocks(); ++b) {
+            whole.beginBlock();
+            if (std::string problem = whole.process(0, c.blockSize); !problem.empty()) return fail(problem);
+            if (round == 0) {
+                reference.push_back(whole.outputSamples());
+                continue;
+            }
+            const std::string difference = whole.firstDifference(whole.outputSamples(), reference[static_cast<size_t>(b)]);
+            if (!difference.empty())
+                return fail("state survives from one instance to the next: a second fresh instance gives " + difference +
+                            " from the first" + blockText(b));
+        }
+    }
+    Rig split(c, c.seed);
+    Random cuts(c.seed ^ kSplitSalt);
+    size_t stretches = 0;
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        split.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(cuts, c.blockSize)) {
+            if (std::string problem = split.process(start, n); !problem.empty()) return fail(problem);
+            start += n;
+            ++stretches;
+        }
+        const std::string difference = split.firstDifference(split.outputSamples(), reference[static_cast<size_t>(b)]);
+        if (!difference.empty())
+            return fail("output depends on how a block is split: " + difference + " in one call" + blockText(b));
+    }
+    return pass(std::to_string(c.blocks()) + " blocks give the same output whole and cut into " +
+                std::to_string(stretches) + " stretches");
+}
+
+Outcome instanceIsolation(CheckContext& c) {
+    constexpr int kInstances = 16;
+    Random cuts(c.seed ^ kSplitSalt);
+    std::vector<std::vector<int32_t>> splits;
+    for (int32_t b = 0; b < c.blocks(); ++b) splits.push_back(randomSplit(cuts, c.blockSize));
+
+    auto runBlock = [&](Rig& rig, int32_t b) -> std::string {
+        int32_t start = 0;
+        for (int32_t n : splits[static_cast<size_t>(b)]) {
+            if (std::string problem = rig.process(start, n); !problem.empty()) return problem;
+            start += n;
+        }
+        return {};
+    };
+    // Each instance alone, from open to close.
+    std::vector<std::vector<std::vector<float>>> alone(kInstances);
+    for (int i = 0; i < kInstances; ++i) {
+        Rig rig(c, c.seed + static_cast<uint64_t>(i));
+        for (int32_t b = 0; b < c.blocks(); ++b) {
+            rig.beginBlock();
+            if (std::string problem = runBlock(rig, b); !problem.empty()) return fail(problem);
+            alone[static_cast<size_t>(i)].push_back(rig.outputSamples());
+        }
+    }
+    // All sixteen alive, one stretch of each in turn.
+    std::vector<std::unique_ptr<Rig>> rigs;
+    for (int i = 0; i < kInstances; ++i) rigs.push_back(std::make_unique<Rig>(c, c.seed + static_cast<uint64_t>(i)));
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        for (auto& rig : rigs) rig->beginBlock();
+        int32_t start = 0;
+        for (int32_t n : splits[static_cast<size_t>(b)]) {
+            for (auto& rig : rigs)
+                if (std::string problem = rig->process(start, n); !problem.empty()) return fail(problem);
+            start += n;
+        }
+        for (int i = 0; i < kInstances; ++i) {
+            const Rig& rig = *rigs[static_cast<size_t>(i)];
+            const std::string difference =
+                rig.firstDifference(rig.outputSamples(), alone[static_cast<size_t>(i)][static_cast<size_t>(b)]);
+            if (!difference.empty())
+                return fail("instances share state: instance " + std::to_string(i) + " of 16 processed in turn gives " +
+                            difference + " alone" + blockText(b));
+        }
+    }
+    return pass("16 instances processed in turn give what each gives alone");
+}
+
+// --- events --------------------------------------------------------------------------------
+
+std::vector<int32_t> inputPlugs(const HostedModule& host) {
+    std::vector<int32_t> plugs;
+    for (const HostPlug& plug : host.plugs())
+        if (plug.isInput() && plug.datatype >= 0) plugs.push_back(plug.index);
+    return plugs;
+}
+
+Outcome unknownEvents(CheckContext& c) {
+    const int32_t types[] = {1, 3, 4, 5, 7, 20, 22, 23, 100, 255, -1, -21, INT32_MAX, INT32_MIN};
+    // The same stretches twice: first without events, then with one after every stretch.
+    std::vector<std::vector<float>> reference;
+    {
+        Rig quiet(c, c.seed);
+        Random cuts(c.seed ^ kSplitSalt);
+        for (int32_t b = 0; b < c.blocks(); ++b) {
+            quiet.beginBlock();
+            int32_t start = 0;
+            for (int32_t n : randomSplit(cuts, c.blockSize)) {
+                if (std::string problem = quiet.process(start, n); !problem.empty()) return fail(problem);
+                start += n;
+            }
+            reference.push_back(quiet.outputSamples());
+        }
+    }
+    Rig poked(c, c.seed);
+    Random cuts(c.seed ^ kSplitSalt), random(c.seed + 1);
+    int delivered = 0;
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        poked.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(cuts, c.blockSize)) {
+            if (std::string problem = poked.process(start, n); !problem.empty()) return fail(problem);
+            start += n;
+            mv::ModuleEvent event{};
+            event.clock = poked.blockStart() + start;
+            event.type = types[random.below(sizeof types / sizeof types[0])];
+            event.param1 = static_cast<int32_t>(random.next());
+            event.param2 = static_cast<int32_t>(random.next());
+            event.param3 = static_cast<intptr_t>(random.next() | 1);  // no routine lives there
+            const mv::ModuleRecord before = *poked.host.record();
+            const uint64_t requests = totalRequests(poked.host);
+            poked.host.deliver(event);
+            ++delivered;
+            const std::string what = "an event of the unknown type " + std::to_string(event.type);
+            if (totalRequests(poked.host) != requests) return fail(what + " made a host request");
+            if (std::memcmp(&before, poked.host.record(), sizeof before) != 0) return fail(what + " changed the record");
+        }
+        const std::string difference = poked.firstDifference(poked.outputSamples(), reference[static_cast<size_t>(b)]);
+        if (!difference.empty())
+            return fail("events of unknown types changed the output: " + difference + " without them" + blockText(b));
+    }
+    return pass(std::to_string(delivered) + " events of unknown types did nothing");
+}
+
+bool knownRequest(int32_t request) {
+    switch (request) {
+    case 0: case 1: case 3: case 4: case 7: case 8: case 14: case 19: case 22: return true;
+    default: return false;
+    }
+}
+
+// Looks at the requests logged since `from`; empty when every announcement names an output
+// the module has and a state that exists.
+std::string announcementProblem(const HostedModule& host, size_t from, const std::string& after, int* announced) {
+    const std::vector<LoggedRequest>& log = host.log();
+    for (size_t i = from; i < log.size(); ++i) {
+        const LoggedRequest& r = log[i];
+        if (r.request != mv::hostSetOutputState) continue;
+        ++*announced;
+        const int32_t count = static_cast<int32_t>(host.plugs().size());
+        if (r.index < 0 || r.index >= count)
+            return "announced a state for plug " + std::to_string(r.index) + ", which does not exist, " + after;
+        if (!host.plugs()[static_cast<size_t>(r.index)].isOutput())
+            return "announced a state for the input " + host.plugs()[static_cast<size_t>(r.index)].name + " " + after;
+        if (r.value < mv::Static || r.value > mv::Streaming)
+            return "announced the unknown state " + std::to_string(r.value) + " for " +
+                   host.plugs()[static_cast<size_t>(r.index)].name + " " + after;
+    }
+    return {};
+}
+
+Outcome stateAnnouncements(CheckContext& c) {
+    Rig rig(c, c.seed);
+    Random random(c.seed ^ kSplitSalt);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    if (inputs.empty()) return skip("the module has no inputs");
+    int changes = 0, announced = 0;
+    const int rounds = c.strict ? 8 : 2;
+    for (int round = 0; round < rounds; ++round) {
+        for (int32_t p : inputs) {
+            for (int32_t state : {mv::Streaming, mv::SingleChange, mv::Static, mv::Streaming, mv::Static}) {
+                rig.beginBlock();
+                const int32_t at = 1 + static_cast<int32_t>(random.below(static_cast<uint32_t>(c.blockSize - 1)));
+                if (std::string problem = rig.process(0, at); !problem.empty()) return fail(problem);
+                const size_t from = rig.host.log().size();
+                rig.host.changeStreamState(p, static_cast<mv::StreamState>(state), rig.blockStart() + at);
+                ++changes;
+                const std::string after = "after " + rig.plugName(p) + " became " + std::to_string(state);
+                if (std::string problem = announcementProblem(rig.host, from, after, &announced); !problem.empty())
+                    return fail(problem);
+                if (std::string problem = rig.process(at, c.blockSize - at); !problem.empty()) return fail(problem);
+            }
+        }
+    }
+    for (const LoggedRequest& r : rig.host.log())
+        if (!knownRequest(r.request)) return warn("the module sent the unknown host request " + std::to_string(r.request));
+    return pass(std::to_string(changes) + " stream-state changes; " + std::to_string(announced) +
+                " announcements, each for an output and a valid state");
+}
+
+struct Announcement {
+    int32_t plug, state;
+    intptr_t clock;
+    bool operator!=(const Announcement& o) const { return plug != o.plug || state != o.state || clock != o.clock; }
+};
+
+std::vector<Announcement> announcements(const HostedModule& host) {
+    std::vector<Announcement> list;
+    for (const LoggedRequest& r : host.log())
+        if (r.request == mv::hostSetOutputState) list.push_back({r.index, r.value, r.ptr});
+    return list;
+}
+
+// One run with stream-state changes at seeded sample positions; with `split`, the stretches
+// between changes are cut further. The output of every block and the announcements are kept.
+struct EventRun {
+    std::vector<std::vector<float>> blocks;
+    std::vector<Announcement> announced;
+    int delivered = 0;
+    std::string problem;
+};
+
+EventRun runWithStateChanges(const CheckContext& c, bool split) {
+    EventRun run;
+    Rig rig(c, c.seed);
+    Random events(c.seed ^ kSplitSalt), cuts(c.seed + 1);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    for (int32_t b = 0; b < c.blocks() && run.problem.empty() && !inputs.empty(); ++b) {
+        rig.beginBlock();
+        std::vector<int32_t> at;
+        for (int32_t i = 0, n = static_cast<int32_t>(events.below(5)); i < n; ++i)
+            at.push_back(static_cast<int32_t>(events.below(static_cast<uint32_t>(c.blockSize))));
+        std::sort(at.begin(), at.end());
+        at.push_back(c.blockSize);
+        int32_t start = 0;
+        for (int32_t end : at) {
+            const std::vector<int32_t> lengths = split ? randomSplit(cuts, end - start) : std::vector<int32_t>{end - start};
+            for (int32_t n : lengths) {
+                if (run.problem.empty()) run.problem = rig.process(start, n);
+                start += n;
+            }
+            if (end == c.blockSize) break;
+            const int32_t plug = inputs[events.below(static_cast<uint32_t>(inputs.size()))];
+            rig.host.changeStreamState(plug, static_cast<mv::StreamState>(events.below(3)), rig.blockStart() + end);
+            ++run.delivered;
+        }
+        run.blocks.push_back(rig.outputSamples());
+    }
+    run.announced = announcements(rig.host);
+    return run;
+}
+
+Outcome stateChangeDeterminism(CheckContext& c) {
+    {
+        HostedModule probe(c.entries, HostSettings{});
+        if (inputPlugs(probe).empty()) return skip("the module has no inputs");
+    }
+    const EventRun whole = runWithStateChanges(c, false);
+    if (!whole.problem.empty()) return fail(whole.problem);
+    const EventRun split = runWithStateChanges(c, true);
+    if (!split.problem.empty()) return fail(split.problem);
+    Rig names(c, c.seed);
+    names.beginBlock();
+    for (size_t b = 0; b < whole.blocks.size(); ++b) {
+        const std::string difference = names.firstDifference(split.blocks[b], whole.blocks[b]);
+        if (!difference.empty())
+            return fail("with stream-state changes, output depends on how a block is split: " + difference +
+                        " unsplit" + blockText(static_cast<int32_t>(b)));
+    }
+    if (whole.announced.size() != split.announced.size())
+        return fail("a split run announced a different number of output states");
+    for (size_t i = 0; i < whole.announced.size(); ++i)
+        if (whole.announced[i] != split.announced[i])
+            return fail("announcement " + std::to_string(i) + " differs when blocks are split");
+    return pass(std::to_string(whole.delivered) +
+                " stream-state changes between stretches keep the output independent of splits");
+}
+
+// --- real-time safety ------------------------------------------------------------------------
+
+Outcome realtimeAllocation(CheckContext& c) {
+    if (!allocationHooksAvailable()) return skip("this build cannot count heap allocations");
+    Rig rig(c, c.seed);
+    Random random(c.seed ^ kSplitSalt);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    int calls = 0, events = 0;
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        rig.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(random, c.blockSize)) {
+            AllocationCount count;
+            {
+                AllocationWatch watch;
+                rig.host.process(start, n);
+                count = watch.count();
+            }
+            ++calls;
+            if (count.allocations + count.releases > 0)
+                return fail("the process entry allocated or freed heap memory " +
+                            std::to_string(count.allocations + count.releases) + " times in a call for " +
+                            std::to_string(n) + " samples at offset " + std::to_string(start) + blockText(b));
+            start += n;
+            if (inputs.empty() || start == c.blockSize) continue;
+            mv::ModuleEvent event{};
+            event.clock = rig.blockStart() + start;
+            switch (random.below(3)) {
+            case 0: event.type = mv::PlugStateChange; break;
+            case 1: event.type = mv::DataEvent; break;
+            default: event.type = 7; break;  // a type no module acts on
+            }
+            event.param1 = event.type == mv::PlugStateChange ? static_cast<int32_t>(random.below(3)) : 5;
+            event.param3 = inputs[random.below(static_cast<uint32_t>(inputs.size()))];
+            {
+                AllocationWatch watch;
+                rig.host.deliver(event);
+                count = watch.count();
+            }
+            ++events;
+            if (count.allocations + count.releases > 0)
+                return fail("the event entry allocated or freed heap memory " +
+                            std::to_string(count.allocations + count.releases) + " times for an event of type " +
+                            std::to_string(event.type) + " on " + rig.plugName(static_cast<int32_t>(event.param3)));
+        }
+    }
+    return pass(std::to_string(calls) + " process calls and " + std::to_string(events) + " events without a heap allocation");
+}
+
+}  // namespace
+
+void addProcessingChecks(std::vector<CheckDefinition>& table) {
+    table.push_back({"lifecycle-cycles", false, lifecycleCycles});
+    table.push_back({"lifecycle-memory", false, lifecycleMemory});
+    table.push_back({"stretch-geometry", false, stretchGeometry});
+    table.push_back({"split-determinism", false, splitDeterminism});
+    table.push_back({"instance-isolation", false, instanceIsolation});
+    table.push_back({"realtime-allocation", false, realtimeAllocation});
+    table.push_back({"state-announcements", false, stateAnnouncements});
+    table.push_back({"state-change-determinism", false, stateChangeDeterminism});
+    table.push_back({"unknown-events", false, unknownEvents});
+}
+
+}  // namespace mvmhost
