@@ -10,7 +10,8 @@
 namespace mvmhost {
 
 namespace {
-constexpr uint32_t kUnwrittenBits = 0x7FA0F00Du;
+// A quiet NaN: a signalling one would come back quieted from a 32-bit x86 function return.
+constexpr uint32_t kUnwrittenBits = 0x7FD0F00Du;
 }
 
 float unwrittenSample() {
