@@ -348,7 +348,7 @@ CheckRun runChecks(const CheckOptions& options, std::ostream& out) {
     context.strict = options.strict;
 
     out << "mvmhost check " << options.library << "  seed " << run.seed << (options.strict ? "  strict" : "")
-        << "  (" << chosen.size() << " checks)" << std::endl;
+        << "  (" << chosen.size() << (chosen.size() == 1 ? " check)" : " checks)") << std::endl;
 
 #if defined(_WIN32)
     const bool inProcess = true;  // a process takes about a minute to start under emulation
