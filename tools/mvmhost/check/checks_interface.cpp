@@ -1,6 +1,7 @@
 // Checks of what a host sees before any sample flows: identity, creation, the dispatcher's
 // answers and the plug descriptions.
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
