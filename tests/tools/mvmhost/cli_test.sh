@@ -100,5 +100,21 @@ expect 2 "--rate must be a positive number" render "$lib" --rate 0 --out o.csv
 # A render that fails half-way drops every file it was writing.
 expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 --out a.csv --out b.csv
 
+# mvmhost check: 0 when every check passes, 1 when one fails, 2 when it cannot start.
+expect 2 "cannot open nope.mvm: no such file" check nope.mvm
+expect 2 "there is no check named 'bogus'" check "$lib" --only bogus
+checked() {
+    local status=$1; shift
+    cases=$((cases + 1))
+    "${run[@]}" check "$@" --seed 1 >"$work/out" 2>"$work/err"
+    local got=$?
+    local what="mvmhost check $*"
+    [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status: $(grep -m3 FAIL "$work/out")"
+    head -1 "$work/out" | grep -q "seed 1" || fail "$what: the seed is not printed"
+    tail -1 "$work/out" | grep -Eq '^[0-9]+ passed, [0-9]+ failed' || fail "$what: no closing line"
+}
+checked 0 "$lib"
+checked 1 "$faulty/overrun.mvm" --only stretch-geometry
+
 echo "$cases cases, $failed failed"
 [ "$failed" -eq 0 ]
