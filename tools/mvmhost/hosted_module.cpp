@@ -6,6 +6,7 @@
 
 #include "host/exports.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/sample_bits.h"
 
 namespace mvmhost {
 namespace {
@@ -13,17 +14,8 @@ namespace {
 // A quiet NaN with a payload no arithmetic produces, so a stray write shows in its bits.
 constexpr uint32_t kGuardBits = 0x7FC0DEADu;
 
-float guardSample() {
-    float value;
-    std::memcpy(&value, &kGuardBits, sizeof value);
-    return value;
-}
-
-bool isGuard(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits == kGuardBits;
-}
+float guardSample() { return fromBits(kGuardBits); }
+bool isGuard(float value) { return hasBits(value, kGuardBits); }
 
 // A module library describes a handful of plugs; a description loop that never ends is a fault.
 constexpr int32_t kMaxDescriptions = 4096;

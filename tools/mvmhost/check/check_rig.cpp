@@ -1,6 +1,7 @@
 #include "tools/mvmhost/check/check_rig.h"
 
 #include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/sample_bits.h"
 
 #include <algorithm>
 #include <climits>
@@ -14,17 +15,8 @@ namespace {
 constexpr uint32_t kUnwrittenBits = 0x7FD0F00Du;
 }
 
-float unwrittenSample() {
-    float value;
-    std::memcpy(&value, &kUnwrittenBits, sizeof value);
-    return value;
-}
-
-bool isUnwritten(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits == kUnwrittenBits;
-}
+float unwrittenSample() { return fromBits(kUnwrittenBits); }
+bool isUnwritten(float value) { return hasBits(value, kUnwrittenBits); }
 
 uint64_t totalRequests(const HostedModule& host) {
     uint64_t total = 0;

@@ -4,14 +4,10 @@
 #include <cstring>
 #include <limits>
 
+#include "tools/mvmhost/sample_bits.h"
+
 namespace mvmhost {
 namespace {
-
-float fromBits(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 // Levels a module is likely to compare with.
 const float kLevels[] = {0.0f, -0.0f, 0.333f, 0.3329999f, 0.3330001f, 0.1f, 0.5f, 1.0f,
