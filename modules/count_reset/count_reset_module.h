@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "framework/module_base.h"
+#include "modules/count_reset/count_kernel.h"
 
 namespace mv {
 
@@ -25,14 +26,6 @@ enum CountResetPlug : int32_t {
 const char* buildResetList();
 constexpr int32_t kResetListLength = 7773;
 
-// The counting state a process routine carries from one call to the next.
-struct CountState {
-    float previousUpCount;  ///< upCOUNT of the last processed sample
-    float previousUpZero;   ///< upZERO of the last processed sample
-    float accumulator;      ///< OUTclimb, 1.0 = 10 V
-    int16_t pulseCountdown; ///< further samples on which RESETpulse is high
-};
-
 class CountResetModule : public ModuleBase {
 public:
     static constexpr float kThreshold = 0.333f;  // 3.33 V; at or above is high
@@ -47,8 +40,12 @@ public:
     void open() override;
     bool getPlugProperties(int32_t index, PlugInfo* info) override;
 
-    // The process routine `open` selects.
+    // The per-sample process routine: the reference for the kernels, and their fallback.
     static void MV_CDECL countSamples(void* module, int32_t start, int32_t count);
+    // The same results through a kernel; `open` selects the best the processor has.
+    static void MV_CDECL countSamplesSse2(void* module, int32_t start, int32_t count);
+    static void MV_CDECL countSamplesAvx2(void* module, int32_t start, int32_t count);
+    static ProcessRoutine fastestRoutine();
 
     // Plug value locations: the host writes buffer addresses and the reset@ value here.
     float* upCountBuffer{};

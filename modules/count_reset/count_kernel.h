@@ -1,0 +1,44 @@
+// Counting routines that skip the edge-free stretches between rising edges, with results
+// bit-identical to the per-sample routine. One kernel per instruction set; the processor's
+// best is chosen once, when the counter selects its process routine.
+#pragma once
+
+#include <cstdint>
+
+namespace mv {
+
+// The counting state a process routine carries from one call to the next.
+struct CountState {
+    float previousUpCount;  ///< upCOUNT of the last processed sample
+    float previousUpZero;   ///< upZERO of the last processed sample
+    float accumulator;      ///< OUTclimb, 1.0 = 10 V
+    int16_t pulseCountdown; ///< further samples on which RESETpulse is high
+};
+
+// The five buffers of one call, already advanced to its first sample.
+struct CountStreams {
+    const float* upCount;
+    const float* upZero;
+    const float* byStep;
+    float* outClimb;
+    float* resetPulse;
+};
+
+// Processes `count` samples (none when count <= 0). Outputs may share a buffer with an input
+// at the same index; no other overlap is allowed (see `kernelCanRun`).
+using CountKernel = void (*)(const CountStreams& streams, CountState& state, float threshold,
+                             int16_t resetValue, int32_t count);
+
+void countKernelSse2(const CountStreams& streams, CountState& state, float threshold,
+                     int16_t resetValue, int32_t count);
+// Only on a processor that has AVX2 (`processorHasAvx2`).
+void countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
+                     int16_t resetValue, int32_t count);
+
+bool processorHasAvx2();
+
+// False when an output overlaps another buffer other than an input at the very same index;
+// the per-sample routine handles those calls.
+bool kernelCanRun(const CountStreams& streams, int32_t count);
+
+}  // namespace mv
