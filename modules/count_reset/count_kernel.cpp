@@ -12,6 +12,7 @@ struct Sse2 {
     using Vec = __m128;
     static constexpr int32_t kWidth = 4;
     static Vec splat(float x) { return _mm_set1_ps(x); }
+    static Vec load(const float* p) { return _mm_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm_storeu_ps(p, v); }
     static uint32_t highMask(const float* x, Vec threshold) {
         return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(x), threshold)));

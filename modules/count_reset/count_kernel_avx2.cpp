@@ -11,6 +11,7 @@ struct Avx2 {
     using Vec = __m256;
     static constexpr int32_t kWidth = 8;
     static Vec splat(float x) { return _mm256_set1_ps(x); }
+    static Vec load(const float* p) { return _mm256_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
     static uint32_t highMask(const float* x, Vec threshold) {
         const __m256 high = _mm256_cmp_ps(_mm256_loadu_ps(x), threshold, _CMP_GE_OQ);
