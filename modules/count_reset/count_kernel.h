@@ -24,21 +24,22 @@ struct CountStreams {
     float* resetPulse;
 };
 
-// Processes `count` samples (none when count <= 0). Outputs may share a buffer with an input
-// at the same index; no other overlap is allowed (see `kernelCanRun`).
-using CountKernel = void (*)(const CountStreams& streams, CountState& state, float threshold,
+// Processes `count` samples (none when count <= 0) and answers true, or answers false and does
+// nothing when an output overlaps another buffer other than an input at the very same index
+// (see `kernelCanRun`); the per-sample routine handles those calls.
+using CountKernel = bool (*)(const CountStreams& streams, CountState& state, float threshold,
                              int16_t resetValue, int32_t count);
 
-void countKernelSse2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelSse2(const CountStreams& streams, CountState& state, float threshold,
                      int16_t resetValue, int32_t count);
 // Only on a processor that has AVX2 (`processorHasAvx2`).
-void countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
                      int16_t resetValue, int32_t count);
 
 bool processorHasAvx2();
 
-// False when an output overlaps another buffer other than an input at the very same index;
-// the per-sample routine handles those calls.
+// Whether the kernels take these buffers: each output shares no sample with another buffer,
+// unless it is an input's buffer at the very same index.
 bool kernelCanRun(const CountStreams& streams, int32_t count);
 
 }  // namespace mv

@@ -13,6 +13,10 @@ struct Avx2 {
     static Vec splat(float x) { return _mm256_set1_ps(x); }
     static Vec load(const float* p) { return _mm256_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
+    static void storeFirst(float* p, Vec v, int32_t n) {
+        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        _mm256_maskstore_ps(p, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lanes), v);
+    }
     static uint32_t highMask(const float* x, Vec threshold) {
         const __m256 high = _mm256_cmp_ps(_mm256_loadu_ps(x), threshold, _CMP_GE_OQ);
         return static_cast<uint32_t>(_mm256_movemask_ps(high));
@@ -21,9 +25,9 @@ struct Avx2 {
 
 }  // namespace
 
-void countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
                      int16_t resetValue, int32_t count) {
-    countWith<Avx2>(streams, state, threshold, resetValue, count);
+    return countWith<Avx2>(streams, state, threshold, resetValue, count);
 }
 
 }  // namespace mv

@@ -4,14 +4,14 @@
 // to a processor without it.
 //
 // Between rising edges the counter's outputs are constant, apart from the reset impulse's
-// countdown. After the first sample of a call, which takes the exact per-sample step, the
-// samples go by in windows of 32, each reduced to two bit masks of high samples. A window
-// without edges is stored a vector at a time, and so is one with a single edge that does not
-// reset. Other windows take the exact step at each edge and store the run of samples after it.
+// countdown. The samples go by in windows of 32, each reduced to two bit masks of high
+// samples. The samples where an edge starts, and the first of each call, take the exact
+// per-sample step; the runs between them are stored a vector at a time.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "modules/count_reset/count_kernel.h"
 
@@ -27,10 +27,28 @@ constexpr float kPulseRamp[32] = {
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh,
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh};
 
-inline int32_t lowestBit(uint32_t mask) { return __builtin_ctz(mask); }
+inline uint32_t lowestBit(uint32_t mask) { return static_cast<uint32_t>(__builtin_ctz(mask)); }
+// For code layout: the per-edge loops run straight through in the common case.
+inline bool rarely(bool condition) { return __builtin_expect(condition, false); }
 
-// V, the vector interface: Vec, kWidth, splat(float), load(const float*), store(float*, Vec)
-// and highMask(const float*, Vec threshold): bit j set when x[j] >= threshold (NaN: clear).
+// The reset test `!(resetValue + 1 > double(acc) * 10)` as `!(acc < limit)`: acc * 10 is
+// exact in double (24 + 4 bits), so the test only asks on which side of (resetValue + 1) / 10
+// acc lies, and limit is the least float on the resetting side.
+inline float resetLimit(double level) {
+    // level / 10 rounded to a float is the limit or the float just below it.
+    float limit = static_cast<float>(level / 10.0);
+    while (level > double(limit) * 10.0) {
+        uint32_t bits;  // the next float towards +inf; limit is finite and not 0
+        std::memcpy(&bits, &limit, sizeof bits);
+        bits = bits >> 31 ? bits - 1 : bits + 1;
+        std::memcpy(&limit, &bits, sizeof bits);
+    }
+    return limit;
+}
+
+// V, the vector interface: Vec, kWidth, splat(float), load(const float*), store(float*, Vec),
+// storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), and
+// highMask(const float*, Vec threshold): bit j set when x[j] >= threshold (NaN: clear).
 template <class V>
 class Kernel {
 public:
@@ -43,67 +61,69 @@ public:
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
           count(count), inPlace(out == up || out == zero || out == step || pulseOut == up ||
                                 pulseOut == zero || pulseOut == step),
-          stepShared(step == out || step == pulseOut), t(threshold), vt(V::splat(threshold)),
+          t(threshold), vt(V::splat(threshold)),
           level(double(resetValue) + 1.0), resetsAtZero(!(level > 0.0)),
           acc(state.accumulator), pulse(state.pulseCountdown),
           prevUp(state.previousUpCount >= threshold), prevZero(state.previousUpZero >= threshold) {}
 
     void run() {
-        firstSample();  // resetValue may have changed since the last call
-        const float* const up = this->up;
-        const float* const zero = this->zero;
         const float* const step = this->step;
         float* const out = this->out;
         float* const pulseOut = this->pulseOut;
         const int32_t count = this->count;
         const double level = this->level;
-        for (int32_t i = 1; i < count;) {
+        // The first sample of a call always takes the step: resetValue may have changed.
+        uint32_t force = 1;
+        for (int32_t i = 0; i < count;) {
             uint32_t highUp, highZero;
             int32_t end = windowAt(i, highUp, highZero);
-            if (end - i == kWindow && (pulse == 0 || resetsAlways)) {
-                // The loop most samples see: whole windows, no impulse running.
+            if (pulse == 0 || resetsAlways) {
+                // The loop most samples see: no impulse running, at most one edge per window.
                 float acc = this->acc;
                 Vec vOut = V::splat(acc);
                 const Vec vPulse = V::splat(resetsAlways ? kPulseHigh : 0.0f);
                 uint32_t pu = prevUp, pz = prevZero;
                 for (;;) {
+                    const int32_t n = end - i;
                     const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
                     const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
-                    if (edgeUp | edgeZero) {
-                        // One edge without a reset: two runs. Anything else is left to window.
-                        const uint32_t stops = edgeUp | edgeZero;
+                    const uint32_t stops = edgeUp | edgeZero | force;
+                    if (stops) {
+                        // One step without a reset: two runs. Anything else is left to window.
                         if ((stops & (stops - 1)) || resetsAlways) break;
-                        const int32_t k = lowestBit(stops);
+                        const int32_t k = int32_t(lowestBit(stops));
                         float next = acc;
                         if (edgeUp) next += step[i + k];
                         if (edgeZero) next = 0.0f;
                         if (!(level > double(next) * 10.0)) break;
-                        if (k) fill(out, i, i + k, end, vOut, acc);
+                        if (k) fill(out, i, i, i + k, end, vOut);
                         acc = next;
                         vOut = V::splat(acc);
-                        fill(out, i + k, end, end, vOut, acc);
-                        for (int32_t j = 0; j < kWindow; j += W) V::store(pulseOut + i + j, vPulse);
-                    } else {
+                        fill(out, i + k, i + k, end, end, vOut);
+                        fill(pulseOut, i, i, end, end, vPulse);
+                        force = 0;
+                    } else if (n == kWindow) {
                         for (int32_t j = 0; j < kWindow; j += W) {
                             V::store(out + i + j, vOut);
                             V::store(pulseOut + i + j, vPulse);
                         }
+                    } else {
+                        fill(out, i, i, end, end, vOut);
+                        fill(pulseOut, i, i, end, end, vPulse);
                     }
-                    pu = highUp >> (kWindow - 1);
-                    pz = highZero >> (kWindow - 1);
+                    pu = (highUp >> (n - 1)) & 1u;
+                    pz = (highZero >> (n - 1)) & 1u;
                     i = end;
-                    if (count - i < kWindow) break;
-                    highUp = windowMask(up + i);
-                    highZero = windowMask(zero + i);
-                    end = i + kWindow;
+                    if (i == count) break;
+                    end = windowAt(i, highUp, highZero);
                 }
                 this->acc = acc;
                 prevUp = pu;
                 prevZero = pz;
-                if (i == end) continue;
+                if (i == count) break;
             }
-            window(i, end, highUp, highZero);
-            i = end;
+            i = busyWindows(i, end, highUp, highZero, force);
+            force = 0;
         }
     }
 
@@ -113,22 +133,6 @@ public:
     }
 
 private:
-    // The per-sample routine's step, on sample 0.
-    void firstSample() {
-        const uint32_t highUp = up[0] >= t, highZero = zero[0] >= t;
-        if (highUp && !prevUp) acc += step[0];
-        if (highZero && !prevZero) acc = 0.0f;
-        if (!(level > double(acc) * 10.0)) {
-            acc = 0.0f;
-            pulse = kPulseSamples;
-            resetsAlways = resetsAtZero;
-        }
-        pulseOut[0] = pulse > 0 ? (--pulse, kPulseHigh) : 0.0f;
-        out[0] = acc;
-        prevUp = highUp;
-        prevZero = highZero;
-    }
-
     uint32_t windowMask(const float* x) const {
         uint32_t mask = 0;
         for (int32_t v = 0; v < kWindow / W; ++v) mask |= V::highMask(x + v * W, vt) << (v * W);
@@ -151,27 +155,28 @@ private:
             highZero = windowMask(zero + count - kWindow) >> drop;
             return count;
         }
-        highUp = shortMask(up, i);
-        highZero = shortMask(zero, i);
+        highUp = shortMask(up);
+        highZero = shortMask(zero);
         return count;
     }
 
-    uint32_t shortMask(const float* x, int32_t i) const {
+    // The only window of a call shorter than one: samples 0 .. count-1.
+    uint32_t shortMask(const float* x) const {
         uint32_t mask = 0;
-        if (count >= W) {
-            int32_t j = i;
-            for (; count - j >= W; j += W) mask |= V::highMask(x + j, vt) << (j - i);
-            if (j < count) mask |= (V::highMask(x + count - W, vt) >> (j - count + W)) << (j - i);
-        } else {
-            for (int32_t j = i; j < count; ++j) mask |= uint32_t(x[j] >= t) << (j - i);
+        if (count < W) {
+            for (int32_t j = 0; j < count; ++j) mask |= uint32_t(x[j] >= t) << j;
+            return mask;
         }
+        mask = V::highMask(x + count - W, vt) << (count - W);
+        for (int32_t j = 0; j < count - W; j += W) mask |= V::highMask(x + j, vt) << j;
         return mask;
     }
 
-    // dst[a .. b-1] = value, storing whole vectors that stay below limit.
-    static void fill(float* dst, int32_t a, int32_t b, int32_t limit, Vec v, float value) {
-        if (limit - a < W) {
-            for (; a < b; ++a) dst[a] = value;
+    // dst[a .. b-1] = v, where dst[from .. a-1] holds v already: whole vectors that stay
+    // inside [from, limit), or the first lanes of one where no whole vector fits.
+    static void fill(float* dst, int32_t from, int32_t a, int32_t b, int32_t limit, Vec v) {
+        if (limit - from < W) {
+            V::storeFirst(dst + a, v, b - a);
             return;
         }
         int32_t j = a;
@@ -183,32 +188,56 @@ private:
     // overwritten by it.
     int32_t storeLimit(int32_t end) const { return inPlace ? end : count; }
 
-    // The first vector of a run from `at`, or the whole rest of the window near the limit.
-    static void storeRun(float* dst, int32_t at, int32_t end, int32_t limit, Vec v, float value,
-                         int32_t high) {
-        if (limit - at >= W) {
+    // A run's first store: a vector from `at`, cut short at limit. Answers the first sample it
+    // leaves unwritten.
+    static int32_t startRun(float* dst, int32_t at, int32_t limit, Vec v) {
+        if (!rarely(at > limit - W)) {
             V::store(dst + at, v);
-        } else {
-            for (int32_t j = at; j < end; ++j) dst[j] = j - at < high ? kPulseHigh : value;
+            return at + W;
+        }
+        V::storeFirst(dst + at, v, limit - at);
+        return limit;
+    }
+
+    // Windows from i on while the loop in `run` cannot take them: more than one step, a
+    // reset, or an impulse running. Answers where that loop can go on.
+    __attribute__((noinline)) int32_t busyWindows(int32_t i, int32_t end, uint32_t highUp,
+                                                  uint32_t highZero, uint32_t force) {
+        if (!accLimitSet) {
+            accLimit = resetLimit(level);
+            accLimitSet = true;
+        }
+        for (;;) {
+            window(i, end, highUp, highZero, force);
+            force = 0;
+            i = end;
+            if (i == count) return i;
+            end = windowAt(i, highUp, highZero);
+            const uint32_t stops = (highUp & ~((highUp << 1) | prevUp)) |
+                                   (highZero & ~((highZero << 1) | prevZero));
+            if ((pulse == 0 || resetsAlways) && !(stops & (stops - 1))) return i;
         }
     }
 
-    // A window with edges, while no impulse runs: RESETpulse is 0 throughout, and a run is
-    // acc from its edge on. A reset hands the rest of the window to `pulsing`.
-    __attribute__((noinline)) void window(int32_t i, int32_t end, uint32_t highUp,
-                                          uint32_t highZero) {
+    // A window with edges, or with `force` (bit 0: the first sample of a call). While no
+    // impulse runs RESETpulse is 0 throughout, and a run is acc from its step on; a reset
+    // hands the rest of the window to `pulsing`.
+    __attribute__((always_inline)) void window(int32_t i, int32_t end, uint32_t highUp,
+                                               uint32_t highZero, uint32_t force) {
         const int32_t n = end - i;
         const uint32_t edgeUp = highUp & ~((highUp << 1) | prevUp);
         const uint32_t edgeZero = highZero & ~((highZero << 1) | prevZero);
         prevUp = (highUp >> (n - 1)) & 1u;
         prevZero = (highZero >> (n - 1)) & 1u;
-        uint32_t stops = edgeUp | edgeZero;
+        uint32_t stops = edgeUp | edgeZero | force;
 
-        // In place, the steps are read before any store of the window.
+        // In place, the window's steps are read before any of its stores can overwrite them.
         float steps[kWindow];
-        if (stepShared)
-            for (uint32_t m = edgeUp; m; m &= m - 1) steps[lowestBit(m)] = step[i + lowestBit(m)];
-        const float* const stepOf = stepShared ? steps : step + i;  // by window lane
+        const float* const stepOf = inPlace ? steps : step + i;  // by window lane
+        if (inPlace) {
+            for (uint32_t m = edgeUp; m; m &= m - 1)
+                steps[lowestBit(m)] = step[i + int32_t(lowestBit(m))];
+        }
 
         if (pulse != 0 || resetsAlways) {
             pulsing(i, end, i, edgeUp, edgeZero, stops, stepOf);
@@ -216,18 +245,18 @@ private:
         }
         float* const out = this->out;
         const int32_t limit = storeLimit(end);
-        const double level = this->level;
+        const float accLimit = this->accLimit;
         float acc = this->acc;
         Vec vOut = V::splat(acc);
-        fill(pulseOut, i, end, limit, V::splat(0.0f), 0.0f);
-        storeRun(out, i, end, limit, vOut, acc, 0);
-        int32_t runAt = i;
+        fill(pulseOut, i, i, end, limit, V::splat(0.0f));
+        int32_t runAt = i, written = startRun(out, i, limit, vOut);
         for (; stops; stops &= stops - 1) {
-            const int32_t k = lowestBit(stops), at = i + k;
-            if (at - runAt > W) fill(out, runAt + W, at, limit, vOut, acc);
+            const uint32_t k = lowestBit(stops);
+            const int32_t at = i + int32_t(k);
+            if (rarely(at > written)) fill(out, runAt, written, at, limit, vOut);
             if ((edgeUp >> k) & 1u) acc += stepOf[k];
-            if ((edgeZero >> k) & 1u) acc = 0.0f;
-            if (!(level > double(acc) * 10.0)) {
+            if (rarely((edgeZero >> k) & 1u)) acc = 0.0f;
+            if (rarely(!(acc < accLimit))) {
                 this->acc = 0.0f;
                 pulse = kPulseSamples;
                 resetsAlways = resetsAtZero;
@@ -236,9 +265,9 @@ private:
             }
             vOut = V::splat(acc);
             runAt = at;
-            storeRun(out, at, end, limit, vOut, acc, 0);
+            written = startRun(out, at, limit, vOut);
         }
-        if (end - runAt > W) fill(out, runAt + W, end, limit, vOut, acc);
+        if (end > written) fill(out, runAt, written, end, limit, vOut);
         this->acc = acc;
     }
 
@@ -255,40 +284,44 @@ private:
         float acc = this->acc;
         int32_t pulse = this->pulse;
         bool resetsAlways = this->resetsAlways;
+        const float accLimit = this->accLimit;
         Vec vOut = V::splat(acc);
 
-        int32_t runAt = from, runPulse = 0;
-        auto startRun = [&](int32_t at) {
+        // The run from runAt: its first runPulse samples carry the impulse.
+        int32_t runAt = from, runPulse = 0, written = from;
+        auto beginRun = [&](int32_t at) {
             runAt = at;
             runPulse = resetsAlways ? W : pulse;
-            storeRun(out, at, end, limit, vOut, acc, 0);
-            storeRun(pulseOut, at, end, limit, V::load(kPulseRamp + 16 - runPulse), 0.0f,
-                     runPulse);
+            written = startRun(out, at, limit, vOut);
+            startRun(pulseOut, at, limit, V::load(kPulseRamp + 16 - runPulse));
         };
         auto endRun = [&](int32_t at) {
-            if (at - runAt > W) {
-                const float pulseValue = resetsAlways ? kPulseHigh : 0.0f;
-                fill(out, runAt + W, at, limit, vOut, acc);
-                fill(pulseOut, runAt + W, at, limit, V::splat(pulseValue), pulseValue);
+            if (at > written) {
+                // The first store took in the impulse's samples of the run: the rest is
+                // constant on both outputs.
+                fill(out, runAt, written, at, limit, vOut);
+                const Vec vPulse = V::splat(resetsAlways ? kPulseHigh : 0.0f);
+                fill(pulseOut, runAt + runPulse, written, at, limit, vPulse);
             }
             const int32_t left = runPulse - (at - runAt);
             pulse = resetsAlways ? kPulseSamples - 1 : left > 0 ? left : 0;
         };
 
-        startRun(from);
+        beginRun(from);
         for (; stops; stops &= stops - 1) {
-            const int32_t k = lowestBit(stops), at = i + k;
+            const uint32_t k = lowestBit(stops);
+            const int32_t at = i + int32_t(k);
             endRun(at);
             if ((edgeUp >> k) & 1u) acc += stepOf[k];
             if ((edgeZero >> k) & 1u) acc = 0.0f;
             resetsAlways = false;
-            if (!(level > double(acc) * 10.0)) {
+            if (!(acc < accLimit)) {
                 acc = 0.0f;
                 pulse = kPulseSamples;
                 resetsAlways = resetsAtZero;
             }
             vOut = V::splat(acc);
-            startRun(at);
+            beginRun(at);
         }
         endRun(end);
         this->acc = acc;
@@ -302,27 +335,46 @@ private:
     float* const out;
     float* const pulseOut;
     const int32_t count;
-    const bool inPlace, stepShared;
+    const bool inPlace;
     const float t;
     const Vec vt;
     const double level;  // the reset comes where acc * 10 is not below it
     const bool resetsAtZero;
+    float accLimit = 0.0f;  // resetLimit(level), worked out for the first busy window
+    bool accLimitSet = false;
     float acc;
     int32_t pulse;              // impulse samples still to come
     bool resetsAlways = false;  // every edge-free sample resets
     uint32_t prevUp, prevZero;  // 1: the last sample processed is high
 };
 
+// See kernelCanRun. Without branches: it runs on every call.
+inline bool buffersFit(const CountStreams& s, int32_t count) {
+    const uintptr_t span = uintptr_t(count) * sizeof(float);
+    // Whether a and b share a sample: |a - b| < span.
+    auto overlap = [span](const float* a, const float* b) {
+        return uintptr_t(a) - uintptr_t(b) + (span - 1) < 2 * span - 1;
+    };
+    bool clash = overlap(s.outClimb, s.resetPulse);
+    for (const float* input : {s.upCount, s.upZero, s.byStep}) {
+        clash |= overlap(s.outClimb, input) & (s.outClimb != input);
+        clash |= overlap(s.resetPulse, input) & (s.resetPulse != input);
+    }
+    return !clash;
+}
+
 template <class V>
-void countWith(const CountStreams& streams, CountState& state, float threshold,
+bool countWith(const CountStreams& streams, CountState& state, float threshold,
                int16_t resetValue, int32_t count) {
-    if (count <= 0) return;
+    if (count <= 0) return true;
+    if (!buffersFit(streams, count)) return false;
     Kernel<V> kernel(streams, state, threshold, resetValue, count);
     // Kept as read, signalling NaNs included, and before any output can overwrite them.
     std::memcpy(&state.previousUpCount, streams.upCount + count - 1, sizeof(float));
     std::memcpy(&state.previousUpZero, streams.upZero + count - 1, sizeof(float));
     kernel.run();
     kernel.finish(state);
+    return true;
 }
 
 }  // namespace

@@ -80,42 +80,6 @@ void CountResetModule::open() {
     setProcessRoutine({fastestRoutine(), 0, 0, 0});
 }
 
-ProcessRoutine CountResetModule::fastestRoutine() {
-    return processorHasAvx2() ? countSamplesAvx2 : countSamplesSse2;
-}
-
-namespace {
-
-void countThrough(CountKernel kernel, void* instance, int32_t start, int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
-        !m.resetPulseBuffer || count <= 0)
-        return;
-    const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
-                               m.byStepBuffer + start, m.outClimbBuffer + start,
-                               m.resetPulseBuffer + start};
-    if (!kernelCanRun(streams, count)) {
-        CountResetModule::countSamples(instance, start, count);
-        return;
-    }
-    CountState state{m.previousUpCount, m.previousUpZero, m.accumulator, m.pulseCountdown};
-    kernel(streams, state, m.threshold, m.resetValue, count);
-    m.previousUpCount = state.previousUpCount;
-    m.previousUpZero = state.previousUpZero;
-    m.accumulator = state.accumulator;
-    m.pulseCountdown = state.pulseCountdown;
-}
-
-}  // namespace
-
-void MV_CDECL CountResetModule::countSamplesSse2(void* instance, int32_t start, int32_t count) {
-    countThrough(countKernelSse2, instance, start, count);
-}
-
-void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
-    countThrough(countKernelAvx2, instance, start, count);
-}
-
 void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int32_t count) {
     auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
     if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
@@ -152,6 +116,42 @@ void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int3
     m.previousUpZero = previousUpZero;
     m.accumulator = accumulator;
     m.pulseCountdown = static_cast<int16_t>(pulse);
+}
+
+ProcessRoutine CountResetModule::fastestRoutine() {
+    return processorHasAvx2() ? countSamplesAvx2 : countSamplesSse2;
+}
+
+namespace {
+
+void countThrough(CountKernel kernel, void* instance, int32_t start, int32_t count) {
+    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
+    if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
+        !m.resetPulseBuffer || count <= 0)
+        return;
+    const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
+                               m.byStepBuffer + start, m.outClimbBuffer + start,
+                               m.resetPulseBuffer + start};
+    CountState state{m.previousUpCount, m.previousUpZero, m.accumulator, m.pulseCountdown};
+    // Overlaps a kernel cannot take go to the per-sample routine.
+    if (!kernel(streams, state, m.threshold, m.resetValue, count)) {
+        CountResetModule::countSamples(instance, start, count);
+        return;
+    }
+    m.previousUpCount = state.previousUpCount;
+    m.previousUpZero = state.previousUpZero;
+    m.accumulator = state.accumulator;
+    m.pulseCountdown = state.pulseCountdown;
+}
+
+}  // namespace
+
+void MV_CDECL CountResetModule::countSamplesSse2(void* instance, int32_t start, int32_t count) {
+    countThrough(countKernelSse2, instance, start, count);
+}
+
+void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
+    countThrough(countKernelAvx2, instance, start, count);
 }
 
 void CountResetModule::onPlugStateChange(Plug*) {

@@ -3,8 +3,10 @@
 //
 // Samples travel as bit patterns and are copied with memcpy: on 32-bit x86 a float returned
 // from a function passes through the x87 stack, which would quieten a signalling NaN.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "modules/count_reset/count_kernel_impl.h"
 #include "modules/count_reset/count_reset_module.h"
 #include "tests/support/recording_host.h"
 
@@ -218,6 +221,20 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// The kernels test for a reset against a single-precision limit. Since whether acc * 10 lies
+// below a level only depends on which side of the level acc lies, both tests agree on every
+// float when the limit resets and the float just below it does not.
+TEST(ResetLimit, IsTheBoundaryOfTheResetTestForEveryResetValue) {
+    for (int32_t value = -32768; value <= 32767; ++value) {
+        const double level = double(value) + 1.0;
+        const float limit = resetLimit(level);
+        const float below = std::nextafter(limit, -std::numeric_limits<float>::infinity());
+        ASSERT_FALSE(level > double(limit) * 10.0) << value;
+        ASSERT_TRUE(level > double(below) * 10.0) << value;
+    }
+    EXPECT_FALSE(std::numeric_limits<float>::quiet_NaN() < resetLimit(999.0));
+}
+
 // Calls the kernels hand back to the per-sample routine, or must leave alone.
 struct KernelRoutineEdges : ::testing::Test {
     Runner reference{CountResetModule::countSamples};
@@ -239,21 +256,24 @@ TEST_F(KernelRoutineEdges, SignallingNansPassThroughUnchanged) {
 }
 
 TEST_F(KernelRoutineEdges, OverlapsOtherThanSameIndexFallBack) {
-    float block[80];
+    float block[100];
     const struct {
         const char* what;
-        float *upCount, *outClimb, *resetPulse;
+        float *upCount, *byStep, *outClimb, *resetPulse;
         bool kernel;
     } rows[] = {
-        {"separate", block, block + 20, block + 40, true},
-        {"OUTclimb on upCOUNT", block, block, block + 40, true},
-        {"OUTclimb one sample after upCOUNT", block, block + 1, block + 40, false},
-        {"OUTclimb one sample before upCOUNT", block + 1, block, block + 40, false},
-        {"outputs on one buffer", block, block + 20, block + 20, false},
-        {"outputs touching at the last sample", block, block + 20, block + 39, false},
+        {"separate", block, block + 60, block + 20, block + 40, true},
+        {"OUTclimb on upCOUNT", block, block + 60, block, block + 40, true},
+        {"both outputs on inputs", block, block + 60, block, block + 60, true},
+        {"OUTclimb one sample after upCOUNT", block, block + 60, block + 1, block + 40, false},
+        {"OUTclimb one sample before upCOUNT", block + 1, block + 60, block, block + 40, false},
+        {"RESETpulse one sample after bySTEP", block, block + 60, block + 20, block + 61, false},
+        {"RESETpulse ending on bySTEP's first", block, block + 60, block + 20, block + 41, false},
+        {"outputs on one buffer", block, block + 60, block + 20, block + 20, false},
+        {"outputs touching at the last sample", block, block + 60, block + 20, block + 39, false},
     };
     for (const auto& row : rows) {
-        const CountStreams streams{row.upCount, block + 60, block + 60, row.outClimb,
+        const CountStreams streams{row.upCount, block + 80, row.byStep, row.outClimb,
                                    row.resetPulse};
         EXPECT_EQ(kernelCanRun(streams, 20), row.kernel) << row.what;
         EXPECT_TRUE(kernelCanRun(streams, 0)) << row.what;
