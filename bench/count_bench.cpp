@@ -7,6 +7,8 @@
 // block-sized buffers reused on every block, as a host reuses its plug buffers. State
 // carries from block to block.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
@@ -21,7 +23,7 @@
 namespace mv {
 namespace {
 
-constexpr int32_t kLongSamples = 1 << 16;
+int32_t longSamples = 1 << 20;  // --walk=N: samples per input stream, a multiple of 65536
 constexpr int32_t kBlockSizes[] = {16, 64, 1024, 65536};
 constexpr int32_t kPairedBatch = 16384;  // samples per routine between switches
 constexpr int16_t kResetValue = 998;
@@ -34,9 +36,9 @@ struct Inputs {
 std::vector<Inputs> makeCases() {
     std::vector<Inputs> cases;
     auto add = [&](const char* name, auto sample) {
-        Inputs in{name, std::vector<float>(kLongSamples), std::vector<float>(kLongSamples),
-                  std::vector<float>(kLongSamples)};
-        for (int32_t i = 0; i < kLongSamples; ++i) sample(i, in.up[i], in.zero[i], in.step[i]);
+        Inputs in{name, std::vector<float>(longSamples), std::vector<float>(longSamples),
+                  std::vector<float>(longSamples)};
+        for (int32_t i = 0; i < longSamples; ++i) sample(i, in.up[i], in.zero[i], in.step[i]);
         cases.push_back(std::move(in));
     };
     add("clock64", [](int32_t i, float& up, float& zero, float& step) {
@@ -106,7 +108,7 @@ private:
     std::vector<float> out, pulse;
 };
 
-int32_t nextBlock(int32_t at, int32_t block) { return at + block == kLongSamples ? 0 : at + block; }
+int32_t nextBlock(int32_t at, int32_t block) { return at + block == longSamples ? 0 : at + block; }
 
 void runBlocks(benchmark::State& state, const Inputs& in, Routine routine, int32_t block) {
     Bench bench(routine, block);
@@ -160,6 +162,17 @@ void runPaired(benchmark::State& state, const Inputs& in, int32_t block) {
 
 int main(int argc, char** argv) {
     using namespace mv;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--walk=", 7) != 0) continue;
+        longSamples = std::atoi(argv[i] + 7);
+        if (longSamples < 65536 || longSamples % 65536 != 0) {
+            std::fprintf(stderr, "--walk: a positive multiple of 65536\n");
+            return 1;
+        }
+        std::copy(argv + i + 1, argv + argc, argv + i);
+        --argc;
+        --i;
+    }
     static const std::vector<Inputs> cases = makeCases();
     for (const Inputs& in : cases) {
         for (int32_t block : kBlockSizes) {

@@ -47,8 +47,9 @@ inline float resetLimit(double level) {
 }
 
 // V, the vector interface: Vec, kWidth, splat(float), load(const float*), store(float*, Vec),
-// storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), and
-// highMask(const float*, Vec threshold): bit j set when x[j] >= threshold (NaN: clear).
+// storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), fromLane(k, a, b) for
+// a's lanes below k and b's from k on (any k), and highMask(const float*, Vec threshold): bit j
+// set when x[j] >= threshold (NaN: clear).
 template <class V>
 class Kernel {
 public:
@@ -59,10 +60,7 @@ public:
     Kernel(const CountStreams& s, const CountState& state, float threshold, int16_t resetValue,
            int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
-          count(count), inPlace(out == up || out == zero || out == step || pulseOut == up ||
-                                pulseOut == zero || pulseOut == step),
-          t(threshold), vt(V::splat(threshold)),
-          level(double(resetValue) + 1.0), resetsAtZero(!(level > 0.0)),
+          count(count), t(threshold), vt(V::splat(threshold)), level(double(resetValue) + 1.0),
           acc(state.accumulator), pulse(state.pulseCountdown),
           prevUp(state.previousUpCount >= threshold), prevZero(state.previousUpZero >= threshold) {}
 
@@ -96,11 +94,19 @@ public:
                         if (edgeUp) next += step[i + k];
                         if (edgeZero) next = 0.0f;
                         if (!(level > double(next) * 10.0)) break;
-                        if (k) fill(out, i, i, i + k, end, vOut);
+                        const Vec vNext = V::splat(next);
+                        if (n == kWindow) {
+                            for (int32_t j = 0; j < kWindow; j += W) {
+                                V::store(out + i + j, V::fromLane(k - j, vOut, vNext));
+                                V::store(pulseOut + i + j, vPulse);
+                            }
+                        } else {
+                            if (k) fill(out, i, i, i + k, end, vOut);
+                            fill(out, i + k, i + k, end, end, vNext);
+                            fill(pulseOut, i, i, end, end, vPulse);
+                        }
                         acc = next;
-                        vOut = V::splat(acc);
-                        fill(out, i + k, i + k, end, end, vOut);
-                        fill(pulseOut, i, i, end, end, vPulse);
+                        vOut = vNext;
                         force = 0;
                     } else if (n == kWindow) {
                         for (int32_t j = 0; j < kWindow; j += W) {
@@ -203,9 +209,12 @@ private:
     // reset, or an impulse running. Answers where that loop can go on.
     __attribute__((noinline)) int32_t busyWindows(int32_t i, int32_t end, uint32_t highUp,
                                                   uint32_t highZero, uint32_t force) {
-        if (!accLimitSet) {
+        if (!busySeen) {
+            busySeen = true;
+            inPlace = out == up || out == zero || out == step || pulseOut == up ||
+                      pulseOut == zero || pulseOut == step;
             accLimit = resetLimit(level);
-            accLimitSet = true;
+            resetsAtZero = !(0.0f < accLimit);
         }
         for (;;) {
             window(i, end, highUp, highZero, force);
@@ -335,13 +344,14 @@ private:
     float* const out;
     float* const pulseOut;
     const int32_t count;
-    const bool inPlace;
     const float t;
     const Vec vt;
     const double level;  // the reset comes where acc * 10 is not below it
-    const bool resetsAtZero;
-    float accLimit = 0.0f;  // resetLimit(level), worked out for the first busy window
-    bool accLimitSet = false;
+    // Worked out for the first busy window: the edge-free loop does not need them.
+    bool busySeen = false;
+    bool inPlace = false;
+    float accLimit = 0.0f;  // resetLimit(level)
+    bool resetsAtZero = false;
     float acc;
     int32_t pulse;              // impulse samples still to come
     bool resetsAlways = false;  // every edge-free sample resets
