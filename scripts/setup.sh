@@ -7,7 +7,7 @@ declare -A sets=(
     [build]="cmake ninja-build g++ libgtest-dev g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 qemu-user-static file"
     [host]="libcli11-dev libsndfile1-dev gnuplot-nox"
     [fuzz]="clang libclang-rt-14-dev"
-    [bench]="libbenchmark-dev"
+    [bench]="libbenchmark-dev python3"
     [wine]="wine wine64 wine32:i386"
 )
 wanted=("$@")

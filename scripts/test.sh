@@ -2,7 +2,7 @@
 # Builds every preset and runs every test. Installs what it needs on Debian (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh build host fuzz wine
+bash scripts/setup.sh build host fuzz wine bench
 
 echo "=== fuzz (list reader, bounded)"
 bash tests/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
@@ -18,3 +18,7 @@ for preset in "${presets[@]}"; do
     echo "=== test $preset"
     ctest --preset "$preset"
 done
+
+# The benchmarks only have to build and run; their figures are not pass/fail.
+echo "=== bench (one brief pass)"
+bash bench/run.sh --brief
