@@ -60,7 +60,7 @@ public:
     Kernel(const CountStreams& s, const CountState& state, float threshold, int16_t resetValue,
            int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
-          count(count), t(threshold), vt(V::splat(threshold)), level(double(resetValue) + 1.0),
+          count(count), t(threshold), level(double(resetValue) + 1.0),
           acc(state.accumulator), pulse(state.pulseCountdown),
           prevUp(state.previousUpCount >= threshold), prevZero(state.previousUpZero >= threshold) {}
 
@@ -141,6 +141,7 @@ public:
 private:
     uint32_t windowMask(const float* x) const {
         uint32_t mask = 0;
+        const Vec vt = V::splat(t);
         for (int32_t v = 0; v < kWindow / W; ++v) mask |= V::highMask(x + v * W, vt) << (v * W);
         return mask;
     }
@@ -173,6 +174,7 @@ private:
             for (int32_t j = 0; j < count; ++j) mask |= uint32_t(x[j] >= t) << j;
             return mask;
         }
+        const Vec vt = V::splat(t);
         mask = V::highMask(x + count - W, vt) << (count - W);
         for (int32_t j = 0; j < count - W; j += W) mask |= V::highMask(x + j, vt) << j;
         return mask;
@@ -345,7 +347,6 @@ private:
     float* const pulseOut;
     const int32_t count;
     const float t;
-    const Vec vt;
     const double level;  // the reset comes where acc * 10 is not below it
     // Worked out for the first busy window: the edge-free loop does not need them.
     bool busySeen = false;
