@@ -242,13 +242,17 @@ private:
         prevZero = (highZero >> (n - 1)) & 1u;
         uint32_t stops = edgeUp | edgeZero | force;
 
-        // In place, the window's steps are read before any of its stores can overwrite them.
+        // The window's steps are read before any of its stores: in place those could overwrite
+        // them, and elsewhere a load behind a store to the same address modulo 4 KiB (as in
+        // buffers of one size) would wait for each step's store.
         float steps[kWindow];
-        const float* const stepOf = inPlace ? steps : step + i;  // by window lane
-        if (inPlace) {
+        if (n == kWindow) {
+            for (int32_t j = 0; j < kWindow; j += W) V::store(steps + j, V::load(step + i + j));
+        } else {
             for (uint32_t m = edgeUp; m; m &= m - 1)
                 steps[lowestBit(m)] = step[i + int32_t(lowestBit(m))];
         }
+        const float* const stepOf = steps;  // by window lane
 
         if (pulse != 0 || resetsAlways) {
             pulsing(i, end, i, edgeUp, edgeZero, stops, stepOf);
