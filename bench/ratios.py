@@ -2,6 +2,7 @@
 """Prints the benchmark's table of rates and ratios from its JSON output.
 
     python3 bench/ratios.py build/bench/results.json
+    python3 bench/ratios.py --markdown build/bench/results.json   # rows for the README
 
 Rates are samples per nanosecond, medians over the repetitions; ratios are taken between
 routines of the same run. `paired` is the median ratio of the per-sample routine's time to
@@ -34,7 +35,7 @@ TARGETS = [
 ]
 
 
-def main(path):
+def main(path, markdown=False):
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
     # Medians where the run has aggregates, else the value of each run's iterations.
@@ -75,6 +76,17 @@ def main(path):
     def fmt(x, width=8, digits=2):
         return f"{x:{width}.{digits}f}" if x is not None else " " * (width - 1) + "-"
 
+    if markdown:
+        for case in cases:
+            for block in blocks:
+                cells = [rate(case, "per_sample", block), rate(case, "shipped", block),
+                         ratio(case, "shipped/per_sample", block), ratio(case, "paired", block),
+                         ratio(case, "sse2/per_sample", block),
+                         ratio(case, "shipped/memcpy8", block)]
+                print(f"| {case} | {block} | " +
+                      " | ".join("-" if c is None else f"{c:.2f}" for c in cells) + " |")
+        return
+
     print("samples per ns (median)              | ratios")
     print(f"{'case':8} {'block':>6} {'per-smp':>8} {'shipped':>8} {'sse2':>8} {'memcpy8':>8} |"
           f" {'ship/ps':>8} {'paired':>8} {'sse2/ps':>8} {'ship/mc':>8}")
@@ -97,4 +109,5 @@ def main(path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "build/bench/results.json")
+    args = [a for a in sys.argv[1:] if a != "--markdown"]
+    main(args[0] if args else "build/bench/results.json", "--markdown" in sys.argv[1:])
