@@ -87,7 +87,8 @@ public:
                     const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
                     const uint32_t stops = edgeUp | edgeZero | force;
                     if (stops) {
-                        // One step without a reset: two runs. Anything else is left to window.
+                        // One step without a reset makes two runs; anything else is left to
+                        // busyWindows. The step is read before any store of the window.
                         if ((stops & (stops - 1)) || resetsAlways) break;
                         const int32_t k = int32_t(lowestBit(stops));
                         float next = acc;
@@ -365,10 +366,11 @@ private:
 
 // See kernelCanRun. Without branches: it runs on every call.
 inline bool buffersFit(const CountStreams& s, int32_t count) {
-    const uintptr_t span = uintptr_t(count) * sizeof(float);
-    // Whether a and b share a sample: |a - b| < span.
+    const int64_t span = int64_t(count) * int64_t(sizeof(float));
+    // Whether a and b share a sample: |a - b| < span, in bytes.
     auto overlap = [span](const float* a, const float* b) {
-        return uintptr_t(a) - uintptr_t(b) + (span - 1) < 2 * span - 1;
+        const int64_t d = int64_t(uintptr_t(a)) - int64_t(uintptr_t(b));
+        return (d < span) & (d > -span);
     };
     bool clash = overlap(s.outClimb, s.resetPulse);
     for (const float* input : {s.upCount, s.upZero, s.byStep}) {
