@@ -163,7 +163,7 @@ int demoCommand(const DemoOptions& options) {
                 "reset@: 8 (the default), then 3 from sample 220\n\n");
     const std::vector<std::string> chart = levelChart(*signal["OUTclimb"], kChartColumns);
     for (size_t r = 0; r < chart.size(); ++r) {
-        char label[32];
+        char label[48];  // room for any size_t, so no build can find it short
         std::snprintf(label, sizeof label, "%-10s%3zu V |", r == 0 ? "OUTclimb" : "", chart.size() - r);
         std::string row = label + chart[r];
         while (row.back() == ' ') row.pop_back();
