@@ -29,9 +29,11 @@ struct Sse2 {
 
 }  // namespace
 
-bool countKernelSse2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelSse2(const float* upCount, const float* upZero, const float* byStep,
+                     float* outClimb, float* resetPulse, CountState& state, float threshold,
                      int16_t resetValue, int32_t count) {
-    return countWith<Sse2>(streams, state, threshold, resetValue, count);
+    return countWith<Sse2>({upCount, upZero, byStep, outClimb, resetPulse}, state, threshold,
+                           resetValue, count);
 }
 
 bool processorHasAvx2() {

@@ -13,6 +13,10 @@ struct CountState {
     float previousUpZero;   ///< upZERO of the last processed sample
     float accumulator;      ///< OUTclimb, 1.0 = 10 V
     int16_t pulseCountdown; ///< further samples on which RESETpulse is high
+    // Worked out again only when resetValue changes: its loop and division cost more than a
+    // short call's samples. resetLimitOf is outside the int16 range until the first one.
+    float resetLimit;       ///< the least accumulator that resets at resetLimitOf
+    int32_t resetLimitOf;
 };
 
 // The five buffers of one call, already advanced to its first sample.
@@ -26,14 +30,19 @@ struct CountStreams {
 
 // Processes `count` samples (none when count <= 0) and answers true, or answers false and does
 // nothing when an output overlaps another buffer other than an input at the very same index
-// (see `kernelCanRun`); the per-sample routine handles those calls.
-using CountKernel = bool (*)(const CountStreams& streams, CountState& state, float threshold,
-                             int16_t resetValue, int32_t count);
+// (see `kernelCanRun`); the per-sample routine handles those calls. The buffers come one by
+// one, in registers where the convention allows: a struct the caller has just stored, read
+// back with wider loads, stalls the store forwarding on every call.
+using CountKernel = bool (*)(const float* upCount, const float* upZero, const float* byStep,
+                             float* outClimb, float* resetPulse, CountState& state,
+                             float threshold, int16_t resetValue, int32_t count);
 
-bool countKernelSse2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelSse2(const float* upCount, const float* upZero, const float* byStep,
+                     float* outClimb, float* resetPulse, CountState& state, float threshold,
                      int16_t resetValue, int32_t count);
 // Only on a processor that has AVX2 (`processorHasAvx2`).
-bool countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelAvx2(const float* upCount, const float* upZero, const float* byStep,
+                     float* outClimb, float* resetPulse, CountState& state, float threshold,
                      int16_t resetValue, int32_t count);
 
 bool processorHasAvx2();

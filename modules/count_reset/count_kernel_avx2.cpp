@@ -30,9 +30,11 @@ struct Avx2 {
 
 }  // namespace
 
-bool countKernelAvx2(const CountStreams& streams, CountState& state, float threshold,
+bool countKernelAvx2(const float* upCount, const float* upZero, const float* byStep,
+                     float* outClimb, float* resetPulse, CountState& state, float threshold,
                      int16_t resetValue, int32_t count) {
-    const bool done = countWith<Avx2>(streams, state, threshold, resetValue, count);
+    const bool done = countWith<Avx2>({upCount, upZero, byStep, outClimb, resetPulse}, state,
+                                      threshold, resetValue, count);
     // The caller's SSE code would pay for upper halves left dirty on some paths out.
     _mm256_zeroupper();
     return done;

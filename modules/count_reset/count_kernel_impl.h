@@ -57,11 +57,10 @@ public:
     static constexpr int32_t W = V::kWidth;
     static_assert(kWindow % W == 0 && W > kPulseSamples && W <= 16, "vector width");
 
-    Kernel(const CountStreams& s, const CountState& state, float threshold, int16_t resetValue,
-           int32_t count)
+    Kernel(const CountStreams& s, const CountState& state, float threshold, int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
-          count(count), t(threshold), level(double(resetValue) + 1.0),
-          acc(state.accumulator), pulse(state.pulseCountdown),
+          count(count), t(threshold), accLimit(state.resetLimit),
+          resetsAtZero(!(0.0f < accLimit)), acc(state.accumulator), pulse(state.pulseCountdown),
           prevUp(state.previousUpCount >= threshold), prevZero(state.previousUpZero >= threshold) {}
 
     void run() {
@@ -69,7 +68,7 @@ public:
         float* const out = this->out;
         float* const pulseOut = this->pulseOut;
         const int32_t count = this->count;
-        const double level = this->level;
+        const float accLimit = this->accLimit;
         // The first sample of a call always takes the step: resetValue may have changed.
         uint32_t force = 1;
         for (int32_t i = 0; i < count;) {
@@ -94,7 +93,7 @@ public:
                         float next = acc;
                         if (edgeUp) next += step[i + k];
                         if (edgeZero) next = 0.0f;
-                        if (!(level > double(next) * 10.0)) break;
+                        if (!(next < accLimit)) break;
                         const Vec vNext = V::splat(next);
                         if (n == kWindow) {
                             for (int32_t j = 0; j < kWindow; j += W) {
@@ -216,8 +215,6 @@ private:
             busySeen = true;
             inPlace = out == up || out == zero || out == step || pulseOut == up ||
                       pulseOut == zero || pulseOut == step;
-            accLimit = resetLimit(level);
-            resetsAtZero = !(0.0f < accLimit);
         }
         for (;;) {
             window(i, end, highUp, highZero, force);
@@ -352,12 +349,11 @@ private:
     float* const pulseOut;
     const int32_t count;
     const float t;
-    const double level;  // the reset comes where acc * 10 is not below it
-    // Worked out for the first busy window: the edge-free loop does not need them.
+    const float accLimit;  // the reset comes where acc is not below it
+    const bool resetsAtZero;
+    // Worked out for the first busy window: the edge-free loop does not need it.
     bool busySeen = false;
     bool inPlace = false;
-    float accLimit = 0.0f;  // resetLimit(level)
-    bool resetsAtZero = false;
     float acc;
     int32_t pulse;              // impulse samples still to come
     bool resetsAlways = false;  // every edge-free sample resets
@@ -385,7 +381,11 @@ bool countWith(const CountStreams& streams, CountState& state, float threshold,
                int16_t resetValue, int32_t count) {
     if (count <= 0) return true;
     if (!buffersFit(streams, count)) return false;
-    Kernel<V> kernel(streams, state, threshold, resetValue, count);
+    if (rarely(state.resetLimitOf != resetValue)) {
+        state.resetLimit = resetLimit(double(resetValue) + 1.0);
+        state.resetLimitOf = resetValue;
+    }
+    Kernel<V> kernel(streams, state, threshold, count);
     // Kept as read, signalling NaNs included, and before any output can overwrite them.
     std::memcpy(&state.previousUpCount, streams.upCount + count - 1, sizeof(float));
     std::memcpy(&state.previousUpZero, streams.upZero + count - 1, sizeof(float));

@@ -129,12 +129,12 @@ void countThrough(CountKernel kernel, void* instance, int32_t start, int32_t cou
     if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
         !m.resetPulseBuffer || count <= 0)
         return;
-    const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
-                               m.byStepBuffer + start, m.outClimbBuffer + start,
-                               m.resetPulseBuffer + start};
-    CountState state{m.previousUpCount, m.previousUpZero, m.accumulator, m.pulseCountdown};
+    CountState state{m.previousUpCount, m.previousUpZero, m.accumulator, m.pulseCountdown,
+                     m.resetLimit,      m.resetLimitOf};
     // Overlaps a kernel cannot take go to the per-sample routine.
-    if (!kernel(streams, state, m.threshold, m.resetValue, count)) {
+    if (!kernel(m.upCountBuffer + start, m.upZeroBuffer + start, m.byStepBuffer + start,
+                m.outClimbBuffer + start, m.resetPulseBuffer + start, state, m.threshold,
+                m.resetValue, count)) {
         CountResetModule::countSamples(instance, start, count);
         return;
     }
@@ -142,6 +142,8 @@ void countThrough(CountKernel kernel, void* instance, int32_t start, int32_t cou
     m.previousUpZero = state.previousUpZero;
     m.accumulator = state.accumulator;
     m.pulseCountdown = state.pulseCountdown;
+    m.resetLimit = state.resetLimit;
+    m.resetLimitOf = state.resetLimitOf;
 }
 
 }  // namespace

@@ -60,6 +60,9 @@ public:
     float accumulator{};
     int16_t resetValue{};
     int16_t pulseCountdown{};
+    // The kernels' reset limit and the resetValue it belongs to (none yet).
+    float resetLimit{};
+    int32_t resetLimitOf{INT32_MIN};
 };
 
 }  // namespace mv

@@ -111,6 +111,7 @@ struct Scenario {
     std::vector<int32_t> counts;  // -1: any length up to 300
     double shareChance;
     double lowBias;
+    uint32_t callsPerResetChange = 20;  // about; the kernels keep a limit per reset value
 };
 
 // One counter, driven by one routine.
@@ -178,7 +179,7 @@ TEST_P(KernelMatchesPerSampleRoutine, BitForBit) {
         call.count = pick >= 0 ? pick : int32_t(rng() % 301);
         if (rng() % 50 == 0) call.count = -int32_t(rng() % 4);
         call.start = int32_t(rng() % 40);
-        if (rng() % 20 == 0) resetValue = sc.resetValues[rng() % sc.resetValues.size()];
+        if (rng() % sc.callsPerResetChange == 0) resetValue = sc.resetValues[rng() % sc.resetValues.size()];
         call.resetValue = resetValue;
         const bool share = std::uniform_real_distribution<double>(0, 1)(rng) < sc.shareChance;
         call.outClimb = share ? Share(rng() % 4) : Own;
@@ -213,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
                  0.3},
         Scenario{"in place", 3, 800000, {998, 0, -1, 5}, {-1, 7, 32, 65}, 0.7, 0.3},
         Scenario{"tiny calls", 4, 150000, {998, 0, 3, -1}, {0, 1, 2, 3, 5, 8, 9}, 0.3, 0.3},
-        Scenario{"long quiet runs", 5, 1500000, {998, 40, 1}, {4096, 65536, 100}, 0.1, 0.9}),
+        Scenario{"long quiet runs", 5, 1500000, {998, 40, 1}, {4096, 65536, 100}, 0.1, 0.9},
+        Scenario{"reset value changing on short calls", 6, 300000, {998, 0, -1, 2, 32767, -32768},
+                 {1, 5, 16, 31, 32, 33, -1}, 0.3, 0.3, 1}),
     [](const ::testing::TestParamInfo<Scenario>& info) {
         std::string name = info.param.name;
         for (char& c : name)
