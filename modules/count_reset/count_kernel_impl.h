@@ -362,17 +362,20 @@ private:
 
 // See kernelCanRun. Without branches: it runs on every call.
 inline bool buffersFit(const CountStreams& s, int32_t count) {
-    const int64_t span = int64_t(count) * int64_t(sizeof(float));
-    // Whether a and b share a sample: |a - b| < span, in bytes.
-    auto overlap = [span](const float* a, const float* b) {
+    const uint64_t span = uint64_t(count) * sizeof(float);  // count > 0
+    // |a - b| in bytes; the addresses are far below 2^63 apart.
+    auto distance = [](const float* a, const float* b) {
         const int64_t d = int64_t(uintptr_t(a)) - int64_t(uintptr_t(b));
-        return (d < span) & (d > -span);
+        return d < 0 ? 0 - uint64_t(d) : uint64_t(d);
     };
-    bool clash = overlap(s.outClimb, s.resetPulse);
-    for (const float* input : {s.upCount, s.upZero, s.byStep}) {
-        clash |= overlap(s.outClimb, input) & (s.outClimb != input);
-        clash |= overlap(s.resetPulse, input) & (s.resetPulse != input);
-    }
+    // An output and an input share a sample other than at the same index when
+    // 0 < distance < span: one unsigned compare, since 0 - 1 wraps to the largest value.
+    auto clashes = [&](const float* output, const float* input) {
+        return distance(output, input) - 1 < span - 1;
+    };
+    bool clash = distance(s.outClimb, s.resetPulse) < span;
+    for (const float* input : {s.upCount, s.upZero, s.byStep})
+        clash |= clashes(s.outClimb, input) | clashes(s.resetPulse, input);
     return !clash;
 }
 
