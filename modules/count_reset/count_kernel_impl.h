@@ -382,9 +382,9 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     // An output and an input share a sample other than at the same index when
     // 0 < distance < span: one unsigned compare, since 0 - 1 wraps to the largest value.
     auto clashes = [&](const float* output, const float* input) {
-        return distance(output, input) - 1 < span - 1;
+        return uint32_t(distance(output, input) - 1 < span - 1);
     };
-    bool clash = distance(s.outClimb, s.resetPulse) < span;
+    uint32_t clash = distance(s.outClimb, s.resetPulse) < span;
     for (const float* input : {s.upCount, s.upZero, s.byStep})
         clash |= clashes(s.outClimb, input) | clashes(s.resetPulse, input);
     return !clash;
