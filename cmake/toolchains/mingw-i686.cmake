@@ -1,17 +1,7 @@
-# The product: a PE32 DLL for i386, SSE2 math, runtime linked in statically.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(MV_OBJDUMP i686-w64-mingw32-objdump)
+# The product: a PE32 DLL for i386, SSE2 math (x87 excess precision would change the
+# counter's results).
+set(MV_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 foreach(lang C CXX)
   set(CMAKE_${lang}_FLAGS_INIT "-msse2 -mfpmath=sse")
 endforeach()
-foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-endforeach()
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

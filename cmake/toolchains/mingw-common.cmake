@@ -1,0 +1,16 @@
+# A mingw-w64 cross build for MV_MINGW_PROCESSOR, runtime linked in statically so the DLL
+# imports from Windows system DLLs only.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${MV_MINGW_PROCESSOR})
+set(_triplet ${MV_MINGW_PROCESSOR}-w64-mingw32)
+set(CMAKE_C_COMPILER ${_triplet}-gcc)
+set(CMAKE_CXX_COMPILER ${_triplet}-g++)
+set(CMAKE_RC_COMPILER ${_triplet}-windres)
+set(MV_OBJDUMP ${_triplet}-objdump)
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endforeach()
+set(CMAKE_FIND_ROOT_PATH /usr/${_triplet})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
