@@ -30,11 +30,47 @@ std::string lastSystemError() {
     return message;
 }
 
+ImportRedirector importRedirector = nullptr;
+
+template <class T>
+T* at(HMODULE module, DWORD offset) {
+    return reinterpret_cast<T*>(reinterpret_cast<unsigned char*>(module) + offset);
+}
+
+// Rewrites the entries of the library's import address table that the redirector names.
+// Imports by ordinal and descriptors without their name table (bound by an old linker) have
+// no name to go by and keep what the loader bound.
+void redirectImports(HMODULE module) {
+    if (!importRedirector) return;
+    const auto* nt = at<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew));
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return;
+    for (auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); d->Name; ++d) {
+        if (!d->OriginalFirstThunk) continue;
+        const char* dll = at<const char>(module, d->Name);
+        const auto* names = at<IMAGE_THUNK_DATA>(module, d->OriginalFirstThunk);
+        auto* slots = at<IMAGE_THUNK_DATA>(module, d->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = at<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(names->u1.AddressOfData));
+            void* bound = reinterpret_cast<void*>(slots->u1.Function);
+            void* wanted = importRedirector(dll, reinterpret_cast<const char*>(byName->Name), bound);
+            DWORD protection = 0;
+            if (wanted == bound ||
+                !VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection))
+                continue;
+            slots->u1.Function = reinterpret_cast<decltype(slots->u1.Function)>(wanted);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+        }
+    }
+}
+
 void* openLibrary(const std::string& path, std::string& error) {
     // No message boxes: a host without a console user must fail with a message, not hang.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) error = lastSystemError();
+    else redirectImports(module);
     return reinterpret_cast<void*>(module);
 }
 
@@ -67,6 +103,12 @@ Function symbolAs(void* library, const char* name) {
 }
 
 }  // namespace
+
+#if defined(_WIN32)
+void setImportRedirector(ImportRedirector redirector) { importRedirector = redirector; }
+#else
+void setImportRedirector(ImportRedirector) {}  // the dynamic linker lets the program's own allocator win
+#endif
 
 ModuleLibrary::ModuleLibrary(const std::string& path) : path_(path) {
     std::error_code ec;

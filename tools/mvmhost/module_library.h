@@ -20,6 +20,13 @@ struct EntryPoints {
     MakeModule makeModule = nullptr;
 };
 
+// Windows: what a loaded library is to call instead of one function it imports from `dll`, given
+// the address the loader bound; `bound` itself leaves the import as it is. Every library
+// loaded here passes each of its imports by name through the one redirector set, right after
+// the loader bound them and before anything of the library but its load notification runs.
+using ImportRedirector = void* (*)(const char* dll, const char* function, void* bound);
+void setImportRedirector(ImportRedirector redirector);
+
 // A library file loaded with the platform's loader, unloaded on destruction.
 class ModuleLibrary {
 public:

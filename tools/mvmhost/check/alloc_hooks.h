@@ -1,6 +1,8 @@
-// Counting the heap allocations made by anyone in this process while the count is armed, so
-// that the validator sees what a module's entries allocate. The module library's own calls of
-// malloc and operator new reach these hooks because the program exports its allocator.
+// Counting heap allocations while the count is armed, so that the validator sees what a
+// module's entries allocate. On Linux it counts anyone in this process: the module library's
+// calls of malloc and operator new reach these hooks because the program exports its allocator.
+// On Windows it counts what the module libraries loaded here ask of the C runtime's allocator
+// and of the system's memory functions, whose imports are redirected at load.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +14,7 @@ struct AllocationCount {
     uint64_t releases = 0;     // free, operator delete, realloc of a block
 };
 
-// False where this build cannot see allocations (Windows): the checks that need them skip.
+// False where this build cannot see allocations: the checks that need them skip.
 bool allocationHooksAvailable();
 
 // Counts from construction to destruction; one at a time, on the thread that calls the module.
