@@ -1,17 +1,25 @@
 #include "tools/mvmhost/csv.h"
 
 #include <charconv>
-#include <filesystem>
-#include <fstream>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/files.h"
+#include "tools/mvmhost/interrupts.h"
 
 namespace mvmhost {
 namespace {
 
+constexpr size_t kReadChunk = size_t{1} << 16;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
 std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
     return s;
 }
 
@@ -40,6 +48,16 @@ std::string headerName(std::string_view field) {
     return name;
 }
 
+// Why a field is not a sample, in a person's words.
+std::string notASample(std::string_view field) {
+    const std::string text(field);
+    char* end = nullptr;
+    const double wide = std::strtod(text.c_str(), &end);
+    if (!text.empty() && end == text.c_str() + text.size() && std::isfinite(wide))
+        return "'" + text + "' is beyond the range of a float sample (about 3.4e38)";
+    return "'" + text + "' is not a number";
+}
+
 }  // namespace
 
 char* formatSample(char* out, float value) {
@@ -62,43 +80,101 @@ bool parseSample(std::string_view text, float& value) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
-CsvTable readCsv(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) throw Failure("cannot read " + path + ": no such file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure("cannot read " + path + ": permission denied");
-    CsvTable table;
-    std::string line;
-    size_t lineNumber = 0;
-    auto where = [&] { return path + ":" + std::to_string(lineNumber) + ": "; };
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        if (trimBlanks(line).empty()) continue;  // blank lines, such as one at the very end
-        const std::vector<std::string_view> fields = splitFields(line);
-        if (table.names.empty()) {
-            for (std::string_view field : fields) {
-                std::string name = headerName(field);
-                if (name.empty()) throw Failure(where() + "a column has no name");
-                for (const std::string& other : table.names)
-                    if (other == name) throw Failure(where() + "column '" + name + "' appears twice");
-                table.names.push_back(std::move(name));
-            }
-            table.columns.resize(table.names.size());
+CsvReader::CsvReader(std::string path) : path_(std::move(path)), buffer_(kReadChunk) {
+    file_ = openForReading(path_);
+    fill();
+    const std::string binary = binaryContent(std::string_view(buffer_.data(), end_));
+    if (!binary.empty()) throw Failure(path_ + " holds " + binary + ", not CSV text");
+    readHeader();
+    // Counting the rows reads the file once more, a line end at a time: cheap beside parsing.
+    std::string_view line;
+    while (nextLine(line)) ++rows_;
+    if (std::ferror(file_)) throw Failure("cannot read " + path_ + ": read error");
+    if (rows_ == 0) throw Failure(path_ + " holds no samples: it has a header row and nothing after it");
+    std::rewind(file_);
+    begin_ = end_ = 0;
+    atEnd_ = false;
+    lineNumber_ = 0;
+    names_.clear();
+    fill();
+    readHeader();
+}
+
+void CsvReader::readHeader() {
+    const std::string_view head(buffer_.data(), end_);
+    if (head.substr(0, kByteOrderMark.size()) == kByteOrderMark) begin_ = kByteOrderMark.size();
+    std::string_view line;
+    if (!nextLine(line)) throw Failure(path_ + " has no header row of plug names");
+    for (std::string_view field : splitFields(line)) {
+        std::string name = headerName(field);
+        if (name.empty()) throw Failure(where() + "a column has no name");
+        for (const std::string& other : names_)
+            if (other == name) throw Failure(where() + "column '" + name + "' appears twice");
+        names_.push_back(std::move(name));
+    }
+}
+
+CsvReader::~CsvReader() {
+    if (file_) std::fclose(file_);
+}
+
+size_t CsvReader::fill() {
+    stopIfInterrupted();  // counting the rows of a large file takes a while
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
+    const size_t n = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    end_ += n;
+    if (n == 0) atEnd_ = true;
+    return n;
+}
+
+bool CsvReader::nextLine(std::string_view& line) {
+    for (;;) {
+        const char* start = buffer_.data() + begin_;
+        const void* lineEnd = std::memchr(start, '\n', end_ - begin_);
+        if (!lineEnd && !atEnd_) {
+            fill();
             continue;
         }
-        if (fields.size() != table.names.size())
-            throw Failure(where() + "expected " + std::to_string(table.names.size()) +
-                          " values, found " + std::to_string(fields.size()));
-        for (size_t c = 0; c < fields.size(); ++c) {
-            float value;
-            if (!parseSample(fields[c], value))
-                throw Failure(where() + "'" + std::string(fields[c]) + "' is not a number");
-            table.columns[c].push_back(value);
-        }
+        if (!lineEnd && begin_ == end_) return false;
+        const size_t length = lineEnd ? static_cast<const char*>(lineEnd) - start : end_ - begin_;
+        begin_ += lineEnd ? length + 1 : length;
+        ++lineNumber_;
+        line = std::string_view(start, length);
+        // Blank lines, such as one at the very end, hold no row.
+        size_t i = 0;
+        while (i < line.size() && isBlank(line[i])) ++i;
+        if (i < line.size()) return true;
     }
-    if (in.bad()) throw Failure("cannot read " + path + ": read error");
-    if (table.names.empty()) throw Failure(path + " has no header row of plug names");
-    return table;
+}
+
+std::string CsvReader::where() const { return path_ + ":" + std::to_string(lineNumber_) + ": "; }
+
+void CsvReader::read(float* const* columns, int32_t count) {
+    const size_t width = names_.size();
+    std::string_view line;
+    for (int32_t row = 0; row < count; ++row) {
+        if (!nextLine(line)) {
+            if (std::ferror(file_)) throw Failure("cannot read " + path_ + ": read error");
+            throw Failure("cannot read " + path_ + ": it ends early (was it changed while being read?)");
+        }
+        size_t c = 0;
+        for (size_t start = 0;; ++c) {
+            const size_t comma = line.find(',', start);
+            const std::string_view field = line.substr(start, comma - start);
+            if (c < width && !parseSample(field, columns[c][row]))
+                throw Failure(where() + notASample(trimBlanks(field)));
+            if (comma == std::string_view::npos) break;
+            start = comma + 1;
+        }
+        if (c + 1 != width)
+            throw Failure(where() + "expected " + std::to_string(width) + " values, found " +
+                          std::to_string(c + 1));
+    }
 }
 
 std::string csvHeader(const std::vector<std::string>& names) {

@@ -21,7 +21,8 @@ namespace {
 
 constexpr int32_t kSamples = 300;
 constexpr int32_t kBlock = 64;  // small, so that changes fall inside blocks and split them
-constexpr int32_t kChartColumns = 75;
+constexpr int32_t kChartColumns = 60;  // with the labels, the view fits an 80-column terminal
+constexpr size_t kViewWidth = 80;
 constexpr float kHigh = 0.333f;  // 3.33 V, where the counter's inputs count as high
 
 RenderOptions scenario(const std::string& library) {
@@ -63,18 +64,36 @@ std::vector<int32_t> risingEdges(const std::vector<float>& units) {
     return edges;
 }
 
-const char* stateName(int32_t state) {
+// What a stream state means for the signal on a plug, said of one plug or of several.
+std::string stateWords(int32_t state, bool several) {
     switch (state) {
-    case mv::Static: return "Static";
-    case mv::SingleChange: return "SingleChange";
-    case mv::Streaming: return "Streaming";
-    default: return "an unknown state";
+    case mv::Static: return several ? "hold still" : "holds still";
+    case mv::SingleChange: return several ? "change once" : "changes once";
+    case mv::Streaming: return several ? "stream" : "streams";
+    default: return several ? "announce an unknown state" : "announces an unknown state";
     }
+}
+
+// Lines of at most kViewWidth characters: the first after `lead`, the rest indented as far.
+void printWrapped(const std::string& lead, const std::vector<std::string>& parts) {
+    std::string line = lead;
+    bool first = true;
+    for (const std::string& part : parts) {
+        const std::string piece = (first ? "" : "; ") + part;
+        if (!first && line.size() + piece.size() > kViewWidth) {
+            std::printf("%s;\n", line.c_str());
+            line = std::string(lead.size(), ' ') + part;
+        } else {
+            line += piece;
+        }
+        first = false;
+    }
+    std::printf("%s\n", line.c_str());
 }
 
 std::string fixedVolts(float units) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f V", units * 10.0);
+    std::snprintf(text, sizeof text, "%.1f V", units * 10.0);
     return text;
 }
 
@@ -118,12 +137,13 @@ int demoCommand(const DemoOptions& options) {
         const std::string& plug = host.plugs()[static_cast<size_t>(c.plug)].name;
         if (c.kind == ScheduledChange::ListValue && c.plug == resetAt.index) {
             const std::string label = listLabel(resetAt, c.value);
-            happenings.emplace(std::make_pair(c.clock, 0), plug + " " + resetLabel + " -> " + label);
+            happenings.emplace(std::make_pair(c.clock, 0),
+                               plug + " " + resetLabel + " -> " + label + ": resets at " + label + " V now");
             std::fill(resetLevel.begin() + c.clock, resetLevel.end(), std::strtod(label.c_str(), nullptr));
             resetLabel = label;
         } else if (c.kind == ScheduledChange::StreamState) {
             happenings.emplace(std::make_pair(c.clock, 0),
-                               plug + (c.value == mv::Streaming ? " streams" : " changes"));
+                               plug + " " + stateWords(c.value == mv::Streaming ? mv::Streaming : mv::SingleChange, false));
         }
     }
     std::map<int32_t, std::map<int32_t, int32_t>> announced;  // clock -> plug -> state
@@ -133,34 +153,34 @@ int demoCommand(const DemoOptions& options) {
         const int32_t first = states.begin()->second;
         std::string text;
         if (std::all_of(states.begin(), states.end(), [&](const auto& s) { return s.second == first; })) {
-            text = std::string("outputs ") + stateName(first);
+            text = "the outputs " + stateWords(first, true);
         } else {
             for (const auto& [plug, state] : states)
                 text += (text.empty() ? "" : ", ") + host.plugs()[static_cast<size_t>(plug)].name + " " +
-                        stateName(state);
+                        stateWords(state, false);
         }
         happenings.emplace(std::make_pair(clock, 1), text);
     }
     const std::vector<int32_t> edges = risingEdges(*signal["upCOUNT"]);
     const std::vector<int32_t> zeros = risingEdges(*signal["upZERO"]);
     const std::vector<int32_t> resets = risingEdges(*signal["RESETpulse"]);
-    for (int32_t s : edges) happenings.emplace(std::make_pair(s, 2), "edge");
-    for (int32_t s : zeros) happenings.emplace(std::make_pair(s, 2), "zero");
+    for (int32_t s : edges) happenings.emplace(std::make_pair(s, 2), "edge, one step up");
+    for (int32_t s : zeros) happenings.emplace(std::make_pair(s, 2), "zero: OUTclimb drops to 0 V");
     const std::vector<float>& pulse = *signal["RESETpulse"];
     for (int32_t s : resets) {
         int32_t end = s;
         while (end + 1 < kSamples && pulse[static_cast<size_t>(end) + 1] == pulse[static_cast<size_t>(s)]) ++end;
         happenings.emplace(std::make_pair(s, 2),
-                           "reset, RESETpulse " + volts(pulse[static_cast<size_t>(s)]) + " for " +
-                               std::to_string(end - s + 1) + " samples (" + std::to_string(s) + "-" +
-                               std::to_string(end) + ")");
+                           "reset: RESETpulse " + volts(pulse[static_cast<size_t>(s)]) + " for " +
+                               std::to_string(end - s + 1) + " samples");
     }
 
-    std::printf("%s \"%s\" from %s\n", identity.identifier.c_str(), identity.name.c_str(), path.c_str());
+    std::printf("%s \"%s\"\nloaded from %s\n", identity.identifier.c_str(), identity.name.c_str(), path.c_str());
     std::printf("%d samples in blocks of %d (%lld process calls, %lld changes delivered)\n", kSamples,
                 kBlock, static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
-    std::printf("upCOUNT: a 5 V clock every 16 samples; bySTEP: 1 V; upZERO: 5 V from sample 190 to 199;\n"
-                "reset@: 8 (the default), then 3 from sample 220\n\n");
+    std::printf("upCOUNT: a 5 V clock every 16 samples; bySTEP: 1 V a step;\n"
+                "upZERO: 5 V from sample 190 to 199;\n"
+                "reset@: 8 V (the default), then 3 V from sample 220\n\n");
     const std::vector<std::string> chart = levelChart(*signal["OUTclimb"], kChartColumns);
     for (size_t r = 0; r < chart.size(); ++r) {
         char label[48];  // room for any size_t, so no build can find it short
@@ -175,43 +195,64 @@ int demoCommand(const DemoOptions& options) {
     std::printf("%-15s|%s\n", "resets", markRow(resets, kSamples, kChartColumns).c_str());
     std::printf("%-16s0%*d\n\n", "sample", kChartColumns - 1, kSamples - 1);
 
+    // bySTEP stays at 1 V, so the table leaves it out and has room for what happened.
+    const std::vector<std::string> tabled = {"upCOUNT", "upZERO", "OUTclimb", "RESETpulse"};
     std::printf("%6s", "sample");
-    for (const std::string& name : shown) std::printf(" %10s", name.c_str());
+    for (const std::string& name : tabled) std::printf(" %s", name.c_str());
     std::printf("  what happened\n");
     for (auto it = happenings.begin(); it != happenings.end();) {
         const int32_t sample = it->first.first;
-        std::string what;
-        for (; it != happenings.end() && it->first.first == sample; ++it)
-            what += (what.empty() ? "" : "; ") + it->second;
-        std::printf("%6d", sample);
-        for (const std::string& name : shown)
-            std::printf(" %10s", fixedVolts((*signal[name])[static_cast<size_t>(sample)]).c_str());
-        std::printf("  %s\n", what.c_str());
+        std::vector<std::string> what;
+        for (; it != happenings.end() && it->first.first == sample; ++it) what.push_back(it->second);
+        char lead[96];
+        int n = std::snprintf(lead, sizeof lead, "%6d", sample);
+        for (const std::string& name : tabled)
+            n += std::snprintf(lead + n, sizeof lead - static_cast<size_t>(n), " %*s", static_cast<int>(name.size()),
+                               fixedVolts((*signal[name])[static_cast<size_t>(sample)]).c_str());
+        printWrapped(std::string(lead) + "  ", what);
     }
 
     std::printf("\nwrote %s (signal units, 1.0 = 10 V)\n", csvPath.c_str());
-    std::vector<PlotPanel> panels;
-    auto inVolts = [](const std::vector<float>& units) {
-        std::vector<double> v;
-        for (float u : units) v.push_back(u * 10.0);
-        return v;
+    const PlotColumns columns(kSamples);
+    auto line = [&](const std::string& name) {
+        PlotLine l(name, columns);
+        l.add(columns, 0, signal[name]->data(), kSamples);
+        return l;
     };
-    panels.push_back({"upCOUNT", {{"upCOUNT", inVolts(*signal["upCOUNT"]), false}}});
-    panels.push_back({"upZERO", {{"upZERO", inVolts(*signal["upZERO"]), false}}});
-    panels.push_back({"OUTclimb", {{"OUTclimb", inVolts(*signal["OUTclimb"]), false},
-                                   {"reset@ level", resetLevel, true}}});
-    panels.push_back({"RESETpulse", {{"RESETpulse", inVolts(*signal["RESETpulse"]), false}}});
+    PlotLine resetLine("reset@ level", columns, true);
+    for (int32_t s = 0; s < kSamples; ++s) resetLine.addVolts(columns, s, resetLevel[static_cast<size_t>(s)]);
+    const std::vector<PlotPanel> panels = {{"upCOUNT", {line("upCOUNT")}},
+                                           {"upZERO", {line("upZERO")}},
+                                           {"OUTclimb", {line("OUTclimb"), resetLine}},
+                                           {"RESETpulse", {line("RESETpulse")}}};
     const std::string picture =
         (std::filesystem::path(options.outDir) / (options.svg ? "demo.svg" : "demo.png")).string();
     std::string reason;
-    if (drawPicture(picture, identity.identifier + ": mvmhost demo", panels, reason))
+    PendingFile file(picture);
+    if (drawPicture(file.tempPath(), options.svg, identity.identifier + ": mvmhost demo", columns, panels, reason)) {
+        file.commit();
         std::printf("wrote %s\n", picture.c_str());
-    else
+    } else {
         std::printf("no picture: %s\n", reason.c_str());
-    std::printf("the same run: mvmhost render LIB");
-    for (const std::string& in : o.inputs) std::printf(" --in %s", in.c_str());
-    for (const std::string& set : o.lists) std::printf(" --set %s", set.c_str());
-    std::printf(" --samples %d --block %d --with-inputs --out demo.csv\n", kSamples, kBlock);
+    }
+    // The command line, cut where a shell takes a backslash and a line end as a blank.
+    std::vector<std::string> words = {"mvmhost render LIB"};
+    for (const std::string& in : o.inputs) words.push_back("--in " + in);
+    for (const std::string& set : o.lists) words.push_back("--set " + set);
+    words.push_back("--samples " + std::to_string(kSamples));
+    words.push_back("--block " + std::to_string(kBlock));
+    words.push_back("--with-inputs --out demo.csv");
+    std::string command = "the same run:\n ";
+    size_t width = command.size() - 1;
+    for (const std::string& word : words) {
+        if (width + 1 + word.size() + 2 > kViewWidth) {
+            command += " \\\n   ";
+            width = 3;
+        }
+        command += " " + word;
+        width += 1 + word.size();
+    }
+    std::printf("%s\n", command.c_str());
     return 0;
 }
 

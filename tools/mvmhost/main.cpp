@@ -10,6 +10,7 @@
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/commands.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/interrupts.h"
 #include "tools/mvmhost/render.h"
 #include "tools/mvmhost/sources.h"
 
@@ -48,6 +49,7 @@ int batchCommand(const std::string& path) {
         std::fflush(stderr);
         std::printf("batch: line %d: exit %d\n", number, status);
         worst = std::max(worst, status);
+        stopIfInterrupted();  // a line stopped by Ctrl-C stops the batch
     }
     --batchDepth;
     return worst;
@@ -75,7 +77,8 @@ int runCommandLine(const std::vector<std::string>& args) {
                           "a CSV file whose columns feed the inputs they are named after");
     renderApp->add_option("--set", render.lists,
                           "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
-    renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav")->required();
+    renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav");
+    renderApp->add_option("--plot", render.plot, "draw every signal to FILE.png or FILE.svg");
     renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
     CLI::Option* rate = renderApp->add_option("--rate", render.sampleRate,
                                               "samples per second (default: an audio input's, else 44100)");
@@ -137,6 +140,9 @@ int runCommandLine(const std::vector<std::string>& args) {
             return checkCommand(check);
         }
         if (*batch) return batchCommand(batchFile);
+    } catch (const Interrupted& stop) {
+        std::fprintf(stderr, "mvmhost: interrupted; unfinished files removed\n");
+        return stop.exitStatus;
     } catch (const std::bad_alloc&) {
         return failWith("out of memory");
     } catch (const std::exception& e) {

@@ -3,12 +3,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <utility>
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/file_sources.h"
+#include "tools/mvmhost/files.h"
+#include "tools/mvmhost/interrupts.h"
 #include "tools/mvmhost/list_text.h"
 #include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/plot.h"
 #include "tools/mvmhost/sample_writers.h"
 
 #if defined(_WIN32)
@@ -30,32 +35,46 @@ std::pair<std::string, std::string> splitAssignment(const std::string& text, con
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
-// Drawn on standard error for renders that take a while, and only for a person watching.
+// Drawn on standard error for renders that take a while, and only for a person watching:
+// the share done, then the time taken and, in brackets, the time still to go.
 class ProgressBar {
 public:
-    explicit ProgressBar(int64_t total)
-        : total_(total), terminal_(MVMHOST_ISATTY(stderr) != 0), start_(Clock::now()), last_(start_) {}
+    ProgressBar(int64_t total, bool shown)
+        : total_(total), shown_(shown && MVMHOST_ISATTY(stderr) != 0), start_(Clock::now()), last_(start_) {}
     ~ProgressBar() {
-        if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
+        if (drawn_) std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
     }
     void update(int64_t done) {
-        if (!terminal_ || total_ <= 0) return;
+        if (!shown_ || total_ <= 0 || done <= 0) return;
         const Clock::time_point now = Clock::now();
-        if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100))
-            return;
+        if (now - start_ < kQuietStart || now - last_ < kRedrawEvery) return;
         last_ = now;
-        const int width = 40;
-        const int filled = static_cast<int>(width * done / total_);
-        std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                     width - filled, "", static_cast<int>(100 * done / total_));
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double remaining = elapsed * double(total_ - done) / double(done);
+        const int filled = static_cast<int>(kBarWidth * done / total_);
+        std::fprintf(stderr, "\r[%s%*s] %3d%%  %s [%s]", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     kBarWidth - filled, "", static_cast<int>(100 * done / total_), clockTime(elapsed).c_str(),
+                     clockTime(remaining).c_str());
         std::fflush(stderr);
         drawn_ = true;
     }
 
 private:
     using Clock = std::chrono::steady_clock;
+    static constexpr int kBarWidth = 40;
+    static constexpr int kLineWidth = 79;
+    static constexpr auto kQuietStart = std::chrono::milliseconds(500);
+    static constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+    static std::string clockTime(double seconds) {
+        const auto s = static_cast<long long>(seconds);
+        char text[32];
+        std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+        return text;
+    }
+
     int64_t total_;
-    bool terminal_;
+    bool shown_;
     bool drawn_ = false;
     Clock::time_point start_, last_;
 };
@@ -98,11 +117,8 @@ Render::Render(const EntryPoints& entries, const RenderOptions& options) {
         auto [plug, text] = splitAssignment(input, "--in", "PLUG=SOURCE");
         named.emplace_back(plug, makeSource(text, plug));
     }
-    for (const std::string& file : options.inputFiles) {
-        CsvTable table = readCsv(file);
-        for (size_t c = 0; c < table.names.size(); ++c)
-            named.emplace_back(table.names[c], samplesSource(std::move(table.columns[c])));
-    }
+    for (const std::string& file : options.inputFiles)
+        for (auto& column : csvColumnSources(file)) named.push_back(std::move(column));
 
     double rate = options.sampleRate;
     if (rate < 0 || rate > 1e7 || std::isnan(rate))
@@ -270,15 +286,45 @@ void WriterSink::finish() {
     for (auto& writer : writers_) writer->finish();
 }
 
-int renderCommand(const RenderOptions& options) {
-    if (options.outputs.empty()) throw Failure("render: give at least one --out FILE");
-    for (size_t i = 0; i < options.outputs.size(); ++i)
+std::vector<std::string> Render::inputFiles() const {
+    std::vector<std::string> files;
+    for (const auto& source : sources_)
+        if (std::string file = source->file(); !file.empty()) files.push_back(std::move(file));
+    return files;
+}
+
+namespace {
+
+// Every file written must be a file of its own: not an input, not another output, however named.
+void refuseAliases(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        for (const std::string& input : inputs)
+            if (sameFile(outputs[i], input))
+                throw Failure("--out " + outputs[i] + " is an input of the render (" + input +
+                              "); write the outputs to another file");
         for (size_t j = 0; j < i; ++j)
-            if (options.outputs[i] == options.outputs[j])
-                throw Failure("--out " + options.outputs[i] + " is given twice");
+            if (sameFile(outputs[i], outputs[j]))
+                throw Failure("--out " + outputs[i] + (outputs[i] == outputs[j] ? " is given twice"
+                                                       : " and --out " + outputs[j] + " are the same file"));
+    }
+}
+
+}  // namespace
+
+int renderCommand(const RenderOptions& options) {
+    if (options.outputs.empty() && options.plot.empty())
+        throw Failure("render: give at least one --out FILE or a --plot FILE");
+    if (!options.plot.empty() && !isPicturePath(options.plot))
+        throw Failure("cannot draw " + options.plot + ": name the picture .png or .svg");
+    InterruptWatch watch;
     const ModuleLibrary library(options.library);
     const ModuleIdentity identity = readIdentity(library.entries());
     Render render(library.entries(), options);
+    std::vector<std::string> inputs = render.inputFiles();
+    inputs.push_back(options.library);
+    std::vector<std::string> written = options.outputs;
+    if (!options.plot.empty()) written.push_back(options.plot);
+    refuseAliases(written, inputs);
     if (render.columns().empty())
         throw Failure("the module has no Signal outputs to write; --with-inputs writes its inputs too");
 
@@ -288,12 +334,24 @@ int renderCommand(const RenderOptions& options) {
                                            static_cast<int32_t>(std::lround(render.host().sampleRate())),
                                            render.host().blockSize()));
     WriterSink sink(render.columns(), std::move(writers));
+    std::unique_ptr<PendingFile> picture;
+    if (!options.plot.empty()) picture = std::make_unique<PendingFile>(options.plot);
+    PlotSink plotted(render.host(), render.samples(), sink);
+    BlockSink& first = picture ? static_cast<BlockSink&>(plotted) : sink;
     RenderCounts counts;
     {
-        ProgressBar bar(render.samples());
-        counts = render.run(sink, [&](int64_t done) { bar.update(done); });
+        ProgressBar bar(render.samples(), !options.quiet);
+        counts = render.run(first, [&](int64_t done) { bar.update(done); });
     }
+    if (picture) {
+        std::string reason;
+        if (!drawPicture(picture->tempPath(), std::filesystem::path(options.plot).extension() == ".svg",
+                         identity.identifier + ": mvmhost render", plotted.columns(), plotted.panels(), reason))
+            throw Failure("cannot draw " + options.plot + ": " + reason);
+    }
+    stopIfInterrupted();
     sink.finish();
+    if (picture) picture->commit();
 
     const HostedModule& host = render.host();
     if (options.logRequests) {
@@ -319,6 +377,7 @@ int renderCommand(const RenderOptions& options) {
     std::string names;
     for (const std::string& name : render.columnNames()) names += (names.empty() ? "" : ", ") + name;
     for (const std::string& path : options.outputs) std::printf("wrote %s (%s)\n", path.c_str(), names.c_str());
+    if (!options.plot.empty()) std::printf("drew %s\n", options.plot.c_str());
     return 0;
 }
 

@@ -21,6 +21,7 @@ struct RenderOptions {
     std::vector<std::string> inputFiles;  // CSV files whose columns are named after inputs
     std::vector<std::string> lists;       // PLUG=LABEL, or PLUG=LABEL@SAMPLE for a change
     std::vector<std::string> outputs;     // .csv or .wav files
+    std::string plot;                     // a picture of every signal, .png or .svg; empty: none
     bool withInputs = false;              // inputs are written beside the outputs
     double sampleRate = 0;                // 0: an audio input's rate, else 44100
     int32_t blockSize = 1024;
@@ -42,6 +43,8 @@ public:
     const std::vector<int32_t>& columns() const { return columns_; }
     std::vector<std::string> columnNames() const;
     const std::vector<ScheduledChange>& changes() const { return job_.changes; }
+    // The files the inputs are read from.
+    std::vector<std::string> inputFiles() const;
 
     // Opens the module, sets its list values and runs every block.
     RenderCounts run(BlockSink& sink, const std::function<void(int64_t done)>& progress = {});

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/interrupts.h"
 
 namespace mvmhost {
 
@@ -47,6 +48,7 @@ RenderCounts runBlocks(HostedModule& host, RenderJob job, BlockSink& sink,
     size_t nextChange = 0;
 
     for (int64_t first = 0; first < job.samples; first += host.blockSize()) {
+        stopIfInterrupted();
         const int32_t start = static_cast<int32_t>(first);
         const int32_t n = static_cast<int32_t>(std::min<int64_t>(host.blockSize(), job.samples - first));
         for (const Feed& feed : job.feeds) feed.source->fill(start, host.buffer(feed.plug), n);

@@ -24,7 +24,7 @@ struct ScheduledChange {
 
 struct Feed {
     int32_t plug;
-    const SignalSource* source;
+    SignalSource* source;
 };
 
 struct RenderJob {
@@ -61,7 +61,8 @@ private:
     bool lastWasEmpty_ = false;
 };
 
-// Runs the open module through the job. Throws Failure when the module wrote outside a buffer.
+// Runs the open module through the job. Throws Failure when the module wrote outside a buffer,
+// Interrupted when the user asked it to stop.
 RenderCounts runBlocks(HostedModule& host, RenderJob job, BlockSink& sink,
                        const std::function<void(int64_t done)>& progress = {});
 

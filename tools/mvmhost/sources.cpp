@@ -9,10 +9,8 @@
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/file_sources.h"
 
-#if defined(MVMHOST_AUDIO)
-#include <sndfile.h>
-#endif
 
 namespace mvmhost {
 namespace {
@@ -72,7 +70,7 @@ int64_t countParameter(const std::string& kind, const std::map<std::string, std:
 class Constant : public SignalSource {
 public:
     explicit Constant(float units) : units_(units) {}
-    void fill(int32_t, float* out, int32_t count) const override { std::fill_n(out, count, units_); }
+    void fill(int32_t, float* out, int32_t count) override { std::fill_n(out, count, units_); }
     mv::StreamState initialState() const override { return mv::Static; }
 
 private:
@@ -84,7 +82,7 @@ class Clock : public SignalSource {
 public:
     Clock(int64_t period, int64_t highSamples, int64_t delay, float high, float low)
         : period_(period), highSamples_(highSamples), delay_(delay), high_(high), low_(low) {}
-    void fill(int32_t first, float* out, int32_t count) const override {
+    void fill(int32_t first, float* out, int32_t count) override {
         for (int32_t i = 0; i < count; ++i) {
             const int64_t n = int64_t{first} + i - delay_;
             out[i] = n >= 0 && n % period_ < highSamples_ ? high_ : low_;
@@ -99,7 +97,7 @@ private:
 class Ramp : public SignalSource {
 public:
     Ramp(int64_t period, double from, double to) : period_(period), from_(from), to_(to) {}
-    void fill(int32_t first, float* out, int32_t count) const override {
+    void fill(int32_t first, float* out, int32_t count) override {
         for (int32_t i = 0; i < count; ++i) {
             const double phase = double((int64_t{first} + i) % period_) / double(period_);
             out[i] = voltsToUnits(from_ + (to_ - from_) * phase);
@@ -116,7 +114,7 @@ private:
 class Noise : public SignalSource {
 public:
     Noise(uint64_t seed, double low, double high) : seed_(seed), low_(low), high_(high) {}
-    void fill(int32_t first, float* out, int32_t count) const override {
+    void fill(int32_t first, float* out, int32_t count) override {
         for (int32_t i = 0; i < count; ++i) {
             uint64_t z = seed_ + 0x9E3779B97F4A7C15ull * (uint64_t(int64_t{first} + i) + 1);
             z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;  // splitmix64's finaliser
@@ -136,7 +134,7 @@ private:
 class Steps : public SignalSource {
 public:
     explicit Steps(std::vector<std::pair<int32_t, float>> steps) : steps_(std::move(steps)) {}
-    void fill(int32_t first, float* out, int32_t count) const override {
+    void fill(int32_t first, float* out, int32_t count) override {
         auto next = std::upper_bound(steps_.begin(), steps_.end(), first,
                                      [](int32_t clock, const auto& step) { return clock < step.first; });
         float level = std::prev(next)->second;
@@ -160,7 +158,7 @@ private:
 class Samples : public SignalSource {
 public:
     Samples(std::vector<float> samples, int32_t rate) : samples_(std::move(samples)), rate_(rate) {}
-    void fill(int32_t first, float* out, int32_t count) const override {
+    void fill(int32_t first, float* out, int32_t count) override {
         std::copy_n(samples_.begin() + first, count, out);  // the render checked the length
     }
     int64_t length() const override { return static_cast<int64_t>(samples_.size()); }
@@ -192,63 +190,6 @@ std::unique_ptr<SignalSource> makeSteps(const std::string& text) {
         start = comma + 1;
     } while (start <= text.size());
     return std::make_unique<Steps>(std::move(steps));
-}
-
-bool endsWith(const std::string& s, const std::string& tail) {
-    if (s.size() < tail.size()) return false;
-    return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
-}
-
-std::unique_ptr<SignalSource> csvColumn(const std::string& path, const std::string& column,
-                                        const std::string& plugName) {
-    CsvTable table = readCsv(path);
-    int64_t number = 0;
-    size_t c = table.names.size();
-    if (!column.empty() && parseInteger(column, number) && number >= 1 &&
-        number <= static_cast<int64_t>(table.names.size()))
-        c = static_cast<size_t>(number - 1);
-    const std::string wanted = column.empty() ? plugName : column;
-    for (size_t i = 0; i < table.names.size() && c == table.names.size(); ++i)
-        if (table.names[i] == wanted) c = i;
-    if (c == table.names.size() && column.empty() && table.names.size() == 1) c = 0;
-    if (c == table.names.size()) {
-        std::string names;
-        for (const std::string& n : table.names) names += (names.empty() ? "" : ", ") + n;
-        throw Failure(path + " has no column '" + wanted + "' (its columns: " + names + ")");
-    }
-    return std::make_unique<Samples>(std::move(table.columns[c]), 0);
-}
-
-std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::string& channel) {
-#if defined(MVMHOST_AUDIO)
-    int64_t number = 1;
-    if (!channel.empty() && (!parseInteger(channel, number) || number < 1))
-        throw Failure(path + "#" + channel + ": pick an audio channel by its number, from 1");
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) throw Failure("cannot read " + path + ": " + sf_strerror(nullptr));
-    if (number > info.channels) {
-        sf_close(file);
-        throw Failure(path + " has " + std::to_string(info.channels) + " channels, not " +
-                      std::to_string(number));
-    }
-    if (info.frames > INT32_MAX) {
-        sf_close(file);
-        throw Failure(path + " holds more samples than a render can take");
-    }
-    std::vector<float> frames(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
-    sf_close(file);
-    if (read != info.frames) throw Failure("cannot read " + path + ": it ends early");
-    std::vector<float> samples(static_cast<size_t>(info.frames));
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = frames[i * static_cast<size_t>(info.channels) + static_cast<size_t>(number - 1)];
-    return std::make_unique<Samples>(std::move(samples), info.samplerate);
-#else
-    (void)channel;
-    throw Failure(path + ": this build reads CSV files only");
-#endif
 }
 
 }  // namespace
@@ -330,13 +271,8 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
     }
     if (kind == "steps") return makeSteps(rest);
 
-    const size_t hash = text.rfind('#');
-    const std::string path = text.substr(0, hash);
-    const std::string column = hash == std::string::npos ? "" : text.substr(hash + 1);
-    if (endsWith(path, ".csv")) return csvColumn(path, column, plugName);
-    if (path.find('.') == std::string::npos && path.find('/') == std::string::npos)
-        throw Failure("'" + text + "' is neither a level, a generator (const, clock, ramp, noise, steps) nor a file");
-    return audioChannel(path, column);
+    if (auto file = fileSource(text, plugName)) return file;
+    throw Failure("'" + text + "' is neither a level, a generator (const, clock, ramp, noise, steps) nor a file");
 }
 
 }  // namespace mvmhost

@@ -13,8 +13,22 @@ failed=0 cases=0
 
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 
+# Files as people hand them over, beside the data files in every fresh directory: a CSV file
+# with a byte-order mark, one with '#' in its name, one without an extension, a header without
+# rows, a WAV file named .csv, an empty WAV file, and a directory named like a CSV file.
+made="$work/made"
+mkdir -p "$made/folder.csv"
+{ printf '\xEF\xBB\xBF'; cat "$data/count_to_reset.csv"; } >"$made/bom.csv"
+cp "$data/count_to_reset.csv" "$made/take#2.csv"
+cp "$data/count_to_reset.csv" "$made/no_extension"
+head -1 "$data/count_to_reset.csv" >"$made/header_only.csv"
+# 44-byte header of a WAV file of 16-bit mono at 44100 Hz with no samples, then one that has two.
+wav_header() { printf 'RIFF%bWAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0data%b' "$1" "$2"; }
+wav_header '\x24\0\0\0' '\0\0\0\0' >"$made/empty.wav"
+{ wav_header '\x28\0\0\0' '\x04\0\0\0'; printf '\0\x10\0\x20'; } >"$made/sound.csv"
+
 # A fresh directory holding the data files; the command runs there.
-fresh() { local dir; dir=$(mktemp -d -p "$work"); cp "$data"/*.csv "$dir"/; echo "$dir"; }
+fresh() { local dir; dir=$(mktemp -d -p "$work"); cp "$data"/*.csv "$dir"/; cp -r "$made"/. "$dir"/; echo "$dir"; }
 
 # expect STATUS STDERR-PART ARGS...: a failure leaves exactly one line and no new file.
 expect() {
@@ -43,8 +57,8 @@ documented() {
     local what="render $file $*"
     [ "$got" -eq 0 ] || { fail "$what: exit $got: $(cat "$work/err")"; return; }
     [ ! -s "$work/out" ] && [ ! -s "$work/err" ] || fail "$what: --quiet printed something"
-    cut -d, -f4- "$data/$file" | cmp -s - "$dir/out.csv" ||
-        fail "$what: outputs differ from the file: $(diff <(cut -d, -f4- "$data/$file") "$dir/out.csv" | head -5)"
+    cut -d, -f4- "$dir/$file" | cmp -s - "$dir/out.csv" ||
+        fail "$what: outputs differ from the file: $(diff <(cut -d, -f4- "$dir/$file") "$dir/out.csv" | head -5)"
 }
 
 documented count_to_reset.csv --set reset@=3
@@ -55,23 +69,79 @@ documented both_edges.csv
 documented step_of_the_edge.csv
 documented retriggered.csv --set reset@=1
 documented at_the_threshold.csv
+documented 'take#2.csv' --set reset@=3   # a name that exists as it stands is not cut at '#'
+documented no_extension --set reset@=3   # text without an extension is read as CSV
+documented bom.csv --set reset@=3        # a byte-order mark before the header
+
+# Ctrl-C and SIGTERM in the middle of a long render: exit 130 and 143, no unfinished file left.
+signalled() {
+    local signal=$1 status=$2
+    cases=$((cases + 1))
+    local dir; dir=$(fresh)
+    local before; before=$(ls -A "$dir")
+    set -m  # its own process group, as a job a person starts: SIGINT is not ignored there
+    (cd "$dir" && exec "${run[@]}" render "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 \
+        --out a.csv --out b.csv) >/dev/null 2>"$work/err" &
+    local pid=$!
+    set +m
+    for _ in $(seq 100); do ls "$dir"/*.part* >/dev/null 2>&1 && break; sleep 0.1; done
+    sleep 0.3
+    kill -s "$signal" "$pid"
+    wait "$pid"
+    local got=$?
+    [ "$got" -eq "$status" ] || fail "SIG$signal during a render: exit $got, not $status ($(cat "$work/err"))"
+    grep -q "interrupted" "$work/err" || fail "SIG$signal during a render: stderr says $(cat "$work/err")"
+    [ "$(ls -A "$dir")" = "$before" ] || fail "SIG$signal during a render: left $(ls -A "$dir" | tr '\n' ' ')"
+}
+signalled INT 130
+signalled TERM 143
+
+# The progress bar, on a terminal only: the share done, the time taken and the time to go; -q
+# hides it. Each render is stopped after a second and a half, as a person would stop it.
+if command -v script >/dev/null && [ $# -eq 0 ]; then
+    cases=$((cases + 1))
+    long=(timeout -s INT 1.5 "$host" render "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 --out "$work/long.csv")
+    script -qec "$(printf '%q ' "${long[@]}")" /dev/null >"$work/tty" </dev/null
+    grep -Eq '\] +[0-9]+%  [0-9]{2}:[0-9]{2}:[0-9]{2} \[[0-9]{2}:[0-9]{2}:[0-9]{2}\]' "$work/tty" ||
+        fail "the progress bar shows no elapsed and remaining time: $(tr '\r' '\n' <"$work/tty" | head -3)"
+    script -qec "$(printf '%q ' "${long[@]}" -q)" /dev/null >"$work/tty" </dev/null
+    ! grep -q '%' "$work/tty" || fail "-q shows a progress bar: $(tr '\r' '\n' <"$work/tty" | head -3)"
+fi
 
 # The demo, and the render it says is the same run.
 cases=$((cases + 1))
 dir=$(fresh)
 if (cd "$dir" && "${run[@]}" demo "$lib" --out-dir shown >"$work/demo" 2>"$work/err"); then
-    for word in edge reset zero "reset@ 8 -> 3" "5 V for 3 samples"; do
+    for word in edge reset zero "reset@ 8 -> 3" "5 V for 3 samples" "the outputs stream"; do
         grep -qF -- "$word" "$work/demo" || fail "demo: its view shows no '$word'"
     done
+    ! grep -v '^loaded from' "$work/demo" | grep -q '.\{81\}' || fail "demo: lines wider than 80 columns"
     [ -s "$dir/shown/demo.csv" ] || fail "demo: no demo.csv"
     [ -s "$dir/shown/demo.png" ] || grep -q "no picture" "$work/demo" || fail "demo: no picture, and no word why"
-    same=$(sed -n 's/^the same run: mvmhost render LIB //p' "$work/demo")
+    same=$(sed -n '/^the same run:/,$p' "$work/demo" | sed '1d; s/\\$//' | tr -s '\n ' ' ' |
+        sed 's/^ *mvmhost render LIB //')
     # shellcheck disable=SC2086
     (cd "$dir" && "${run[@]}" render "$lib" $same --quiet) || fail "demo: its same run failed"
     cmp -s "$dir/demo.csv" "$dir/shown/demo.csv" || fail "demo: the same run renders another CSV"
 else
     fail "demo: exit $?: $(cat "$work/err")"
 fi
+
+# A picture of a render: drawn from every signal, an SVG one on a background of its own.
+if command -v gnuplot >/dev/null && [ $# -eq 0 ]; then
+    cases=$((cases + 1))
+    dir=$(fresh)
+    if (cd "$dir" && "${run[@]}" render "$lib" --in upCOUNT=clock:period=10 --samples 200000 --plot p.svg -q \
+        2>"$work/err"); then
+        grep -q '<rect x="0" y="0" width="1100" height="900" fill="#ffffff"' "$dir/p.svg" ||
+            fail "render --plot p.svg: the picture has no background"
+        grep -q 'RESETpulse' "$dir/p.svg" || fail "render --plot p.svg: RESETpulse is not drawn"
+    else
+        fail "render --plot p.svg: $(cat "$work/err")"
+    fi
+fi
+expect 2 "cannot draw p.jpg: name the picture .png or .svg" render "$lib" --samples 10 --plot p.jpg
+expect 2 "are the same file" render "$lib" --samples 10 --out p.svg.csv --plot p.svg --out ./p.svg
 
 expect 2 "A subcommand is required"
 expect 2 "The following argument was not expected: --bogus" render "$lib" --bogus --out o.csv
@@ -95,6 +165,18 @@ expect 2 "the render ends at sample 9" render "$lib" --in upCOUNT=count_to_reset
 expect 2 "cannot write missing/o.csv" render "$lib" --samples 10 --out missing/o.csv
 expect 2 "cannot write o.txt: name it .csv" render "$lib" --samples 10 --out o.txt
 expect 2 "--out o.csv is given twice" render "$lib" --samples 10 --out o.csv --out o.csv
+# Outputs that are an input or each other, however the names are spelled, and files that are
+# not what their names say.
+expect 2 "--out ./o.csv and --out o.csv are the same file" render "$lib" --samples 10 --out o.csv --out ./o.csv
+expect 2 "are the same file" render "$lib" --samples 10 --out folder.csv/../o.wav --out O.csv --out o.wav
+expect 2 "is an input of the render" render "$lib" --in upCOUNT=./count_to_reset.csv --out count_to_reset.csv
+expect 2 "is an input of the render" render "$lib" --in "upCOUNT=count_to_reset.csv#2" --out x.csv --out folder.csv/../count_to_reset.csv
+expect 2 "sound.csv holds a WAV file, not CSV text" render "$lib" --in upCOUNT=sound.csv --out o.csv
+expect 2 "cannot read folder.csv: it is a directory, not a file" render "$lib" --in upCOUNT=folder.csv --out o.csv
+expect 2 "cannot read folder.csv: it is a directory, not a file" render "$lib" --inputs folder.csv --out o.csv
+expect 2 "cannot write folder.csv: it is a directory" render "$lib" --samples 10 --out folder.csv
+expect 2 "header_only.csv holds no samples" render "$lib" --inputs header_only.csv --out o.csv
+expect 2 "empty.wav holds" render "$lib" --in upCOUNT=empty.wav --out o.csv
 expect 2 "clock: give period=N" render "$lib" --in upCOUNT=clock: --out o.csv
 expect 2 "--rate must be a positive number" render "$lib" --rate 0 --out o.csv
 # A render that fails half-way drops every file it was writing.

@@ -94,6 +94,25 @@ TEST_F(SampleText, ReadsNumbersAndNothingElse) {
     EXPECT_TRUE(std::isnan(nan));
 }
 
+struct CsvTable {
+    std::vector<std::string> names;
+    std::vector<std::vector<float>> columns;
+};
+
+// The whole file, read in blocks of three rows and a last short one, as a render reads it.
+CsvTable readCsv(const std::string& path) {
+    CsvReader reader(path);
+    CsvTable table{reader.names(), std::vector<std::vector<float>>(reader.names().size())};
+    for (auto& column : table.columns) column.resize(static_cast<size_t>(reader.rows()));
+    constexpr int64_t kBlock = 3;
+    std::vector<float*> at(table.columns.size());
+    for (int64_t first = 0; first < reader.rows(); first += kBlock) {
+        for (size_t c = 0; c < at.size(); ++c) at[c] = table.columns[c].data() + first;
+        reader.read(at.data(), static_cast<int32_t>(std::min(kBlock, reader.rows() - first)));
+    }
+    return table;
+}
+
 struct CsvFiles : ::testing::Test {
     std::string path = (std::filesystem::temp_directory_path() /
                         ("mvmhost-csv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".csv"))
@@ -113,7 +132,9 @@ TEST_F(CsvFiles, ReadAsColumnsByName) {
         {"CRLF and blanks", "a , b\r\n 1, 2 \r\n3,4\r\n", {"a", "b"}, {{1, 3}, {2, 4}}},
         {"blank lines", "a\n\n0.5\n\n\n", {"a"}, {{0.5f}}},
         {"no final line feed", "a\n7", {"a"}, {{7}}},
-        {"header only", "x,y\n", {"x", "y"}, {{}, {}}},
+        {"byte-order mark", "\xEF\xBB\xBF" "a\n1\n", {"a"}, {{1}}},
+        {"long", "a,b\n1,2\n3,4\n5,6\n7,8\n9,10\n11,12\n13,14\n", {"a", "b"},
+         {{1, 3, 5, 7, 9, 11, 13}, {2, 4, 6, 8, 10, 12, 14}}},
         {"quoted name", "\"a,b\",\"say \"\"hi\"\"\"\n1,2\n", {"a,b", "say \"hi\""}, {{1}, {2}}},
         {"plug names", "reset@,upCOUNT\n0,0.333\n", {"reset@", "upCOUNT"}, {{0}, {0.333f}}},
     };
@@ -126,6 +147,31 @@ TEST_F(CsvFiles, ReadAsColumnsByName) {
     }
 }
 
+// Many times the reader's buffer, lines of every length crossing its edges, blank lines and
+// CRLF among them: every float reads back to the bits written.
+TEST_F(CsvFiles, LargeFileReadsBackBitForBit) {
+    std::mt19937 random(7);
+    std::string text = "a,b\n";
+    std::vector<std::vector<float>> columns(2);
+    for (int row = 0; row < 300000; ++row) {
+        for (auto& column : columns) {
+            float value;
+            do value = fromBits(static_cast<uint32_t>(random())); while (std::isnan(value));
+            column.push_back(value);
+            text += formatSample(value) + (&column == &columns[0] ? "," : "");
+        }
+        text += row % 7 == 0 ? "\r\n" : row % 101 == 0 ? "\n \n" : "\n";
+    }
+    write(text);
+    const CsvTable table = readCsv(path);
+    ASSERT_EQ(table.columns.size(), 2u);
+    for (size_t c = 0; c < 2; ++c) {
+        ASSERT_EQ(table.columns[c].size(), columns[c].size());
+        for (size_t i = 0; i < columns[c].size(); ++i)
+            ASSERT_EQ(bitsOf(table.columns[c][i]), bitsOf(columns[c][i])) << "row " << i;
+    }
+}
+
 TEST_F(CsvFiles, NameTheLineThatIsWrong) {
     const struct {
         const char* what;
@@ -133,6 +179,11 @@ TEST_F(CsvFiles, NameTheLineThatIsWrong) {
         const char* message;
     } rows[] = {
         {"empty", "", "has no header row"},
+        {"header only", "x,y\n\n", "holds no samples"},
+        {"a WAV file", "RIFF\x24\x01\x02\x03WAVEfmt ", "holds a WAV file, not CSV text"},
+        {"binary", "a\n1\n\x01\x02", "holds binary data, not CSV text"},
+        {"beyond a float", "a\n1\n1e40\n", ":3: '1e40' is beyond the range of a float"},
+        {"bad line far down", "a\n1\n2\n3\n\n4\n5\nfive\n", ":8: 'five' is not a number"},
         {"only blank lines", "\n \n", "has no header row"},
         {"missing value", "a,b\n1,2\n3\n", ":3: expected 2 values, found 1"},
         {"extra value", "a\n1,2\n", ":2: expected 1 values, found 2"},

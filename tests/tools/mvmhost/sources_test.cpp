@@ -14,7 +14,7 @@
 namespace mvmhost {
 namespace {
 
-std::vector<float> firstSamples(const SignalSource& source, int32_t first, int32_t count) {
+std::vector<float> firstSamples(SignalSource& source, int32_t first, int32_t count) {
     std::vector<float> out(static_cast<size_t>(count), -99.0f);
     source.fill(first, out.data(), count);
     return out;
