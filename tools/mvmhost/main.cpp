@@ -60,6 +60,7 @@ int batchCommand(const std::string& path) {
 int runCommandLine(const std::vector<std::string>& args) {
     CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "mvmhost " MVMHOST_VERSION, "print the version and exit");
     app.allow_windows_style_options(false);  // so /absolute/paths stay paths on Windows builds
     app.footer("Exit status: 0 success, 1 a failed check (check only), 2 a usage error or a library "
                "that cannot be loaded or used.");

@@ -143,6 +143,9 @@ fi
 expect 2 "cannot draw p.jpg: name the picture .png or .svg" render "$lib" --samples 10 --plot p.jpg
 expect 2 "are the same file" render "$lib" --samples 10 --out p.svg.csv --plot p.svg --out ./p.svg
 
+cases=$((cases + 1))
+"${run[@]}" --version | grep -Eqx 'mvmhost [0-9]+\.[0-9]+\.[0-9]+' || fail "--version: $("${run[@]}" --version 2>&1)"
+
 expect 2 "A subcommand is required"
 expect 2 "The following argument was not expected: --bogus" render "$lib" --bogus --out o.csv
 expect 2 "cannot open nope.mvm: no such file" info nope.mvm
