@@ -148,12 +148,6 @@ std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::s
 #endif
 }
 
-std::string lowerExtension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
 bool isAudioExtension(const std::string& ext) {
     static const char* const kAudio[] = {".wav", ".wave", ".aif", ".aiff", ".aifc", ".flac", ".ogg",
                                          ".oga", ".opus", ".au", ".snd", ".caf", ".w64", ".rf64"};

@@ -1,5 +1,6 @@
 #include "tools/mvmhost/files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -52,6 +53,12 @@ std::string fileHead(const std::string& path) {
     head.resize(std::fread(head.data(), 1, head.size(), file));
     std::fclose(file);
     return head;
+}
+
+std::string lowerExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

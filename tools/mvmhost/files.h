@@ -18,6 +18,9 @@ std::string binaryContent(std::string_view head);
 // The first bytes of a file, for binaryContent; empty when it cannot be read.
 std::string fileHead(const std::string& path);
 
+// The name's extension in lower case, with its dot: ".csv"; empty when it has none.
+std::string lowerExtension(const std::string& path);
+
 // Whether two names are one file: the same device and inode when both exist, else the same
 // path once made absolute and normal.
 bool sameFile(const std::string& a, const std::string& b);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "tools/mvmhost/files.h"
 
 #if !defined(_WIN32)
 #include <cerrno>
@@ -106,7 +107,7 @@ void PlotLine::add(const PlotColumns& columns, int64_t first, const float* units
 }
 
 bool isPicturePath(const std::string& path) {
-    const std::string ext = std::filesystem::path(path).extension().string();
+    const std::string ext = lowerExtension(path);
     return ext == ".png" || ext == ".svg";
 }
 

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <utility>
 
 #include "tools/mvmhost/csv.h"
@@ -345,7 +344,7 @@ int renderCommand(const RenderOptions& options) {
     }
     if (picture) {
         std::string reason;
-        if (!drawPicture(picture->tempPath(), std::filesystem::path(options.plot).extension() == ".svg",
+        if (!drawPicture(picture->tempPath(), lowerExtension(options.plot) == ".svg",
                          identity.identifier + ": mvmhost render", plotted.columns(), plotted.panels(), reason))
             throw Failure("cannot draw " + options.plot + ": " + reason);
     }

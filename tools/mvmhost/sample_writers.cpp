@@ -9,6 +9,7 @@
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/files.h"
 
 #if defined(_WIN32)
 #include <process.h>
@@ -24,12 +25,6 @@
 
 namespace mvmhost {
 namespace {
-
-std::string lowerExtension(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 class CsvWriter : public SampleWriter {
 public:
