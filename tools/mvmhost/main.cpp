@@ -1,6 +1,7 @@
 // mvmhost: loads a module library as the real host does and runs it on signals.
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -101,18 +102,24 @@ int runCommandLine(const std::vector<std::string>& args) {
 
     CheckOptions check;
     uint64_t checkSeed = 0;
-    CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on any module library");
-    checkApp->add_option("LIB", check.library, "module library file")->required();
+    bool listOnly = false;
+    CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on module libraries");
+    checkApp->add_option("LIB", check.libraries, "module library files, each checked in turn");
+    checkApp->add_flag("--list", listOnly, "list the checks with what each makes sure of, and stop");
     checkApp->add_flag("--strict", check.strict, "add the slow and the pedantic checks");
     CLI::Option* checkSeedOption =
         checkApp->add_option("--seed", checkSeed, "seed of the random checks (printed on every run)");
-    checkApp->add_option("--only", check.only, "run only the check of this name");
+    checkApp->add_option("--only", check.only, "run only the check of this name (may be given again)");
+    checkApp->add_option("--include", check.include, "run only the checks whose names match REGEX");
+    checkApp->add_option("--exclude", check.exclude, "leave out the checks whose names match REGEX");
+    checkApp->add_flag("--only-failed", check.onlyFailed, "print only the checks that did not pass");
+    checkApp->add_option("--repeat", check.repeat, "run every library N times, each with a fresh seed");
     checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
     checkApp->add_option("--time-limit", check.timeLimit, "seconds each check may take (default 30)");
     checkApp->add_flag("--in-process", check.inProcess,
                        "run every check in this process, in order (always so on Windows)");
-    checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 the library cannot be "
-                     "loaded or the command line is wrong.");
+    checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
+                     "loaded or the command line is wrong, 130 interrupted.");
 
     std::string batchFile;
     CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
@@ -137,6 +144,11 @@ int runCommandLine(const std::vector<std::string>& args) {
         }
         if (*demoApp) return demoCommand(demo);
         if (*checkApp) {
+            if (listOnly) {
+                listChecks(std::cout);
+                return 0;
+            }
+            if (check.libraries.empty()) throw Failure("check needs a module library (or --list)");
             if (checkSeedOption->count() > 0) check.seed = checkSeed;
             return checkCommand(check);
         }

@@ -1,9 +1,13 @@
 // mvmhost check against real module libraries: the counter and a plain module must pass, and
 // each deliberately faulty module must fail the check that names its fault. The validator's
 // report is captured, never printed.
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
+#include <iostream>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -13,6 +17,7 @@
 
 #include "tools/mvmhost/check/alloc_hooks.h"
 #include "tools/mvmhost/check/check.h"
+#include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/check/stimulus.h"
 #include "tools/mvmhost/failure.h"
 
@@ -23,9 +28,9 @@ std::string library(const std::string& file) { return std::string(MV_LIBRARY_DIR
 
 CheckOptions options(const std::string& file, const std::string& only = {}) {
     CheckOptions o;
-    o.library = library(file);
+    o.libraries = {library(file)};
     o.seed = 20240601;
-    o.only = only;
+    if (!only.empty()) o.only = {only};
     o.timeLimit = 120;  // the 32-bit build runs under emulation on some machines
     return o;
 }
@@ -199,6 +204,131 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadCommand{"no_such_library.mvm", "", "", "no such file"},
                       BadCommand{"faulty_plain.mvm", "no-such-check", "", "there is no check named"},
                       BadCommand{"faulty_plain.mvm", "", "/no/such/dir/report.json", "cannot write"}));
+
+// --- choosing, isolating, reporting ----------------------------------------------------------
+
+struct Choice {
+    const char* only;
+    bool strict;
+    const char* include;
+    const char* exclude;
+    std::vector<std::string> expected;  // empty: every default check but the excluded
+};
+
+class ValidatorChooses : public ::testing::TestWithParam<Choice> {};
+
+TEST_P(ValidatorChooses, TheChecksNamed) {
+    CheckOptions o = options("faulty_plain.mvm", GetParam().only);
+    o.strict = GetParam().strict;
+    o.include = GetParam().include;
+    o.exclude = GetParam().exclude;
+    o.inProcess = true;
+    std::ostringstream report;
+    std::vector<std::string> ran;
+    for (const CheckResult& r : runChecks(o, report).results) ran.push_back(r.name);
+    EXPECT_EQ(ran, GetParam().expected) << report.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ValidatorChooses,
+    ::testing::Values(Choice{"reopen", false, "", "", {"reopen"}},  // --only reaches a strict check
+                      Choice{"", false, "^identity-", "", {"identity-index-0", "identity-other-indices"}},
+                      Choice{"", true, "open", "^un", {"reopen", "events-before-open"}},
+                      Choice{"", false, "lifecycle|enum", "memory", {"enum-lists", "lifecycle-cycles"}}));
+
+// Every row of the README's check table is a row of the validator's table, in order.
+TEST(ValidatorList, MatchesTheReadmeTable) {
+    std::ifstream readme(std::string(MV_SOURCE_DIR) + "/README.md");
+    ASSERT_TRUE(readme) << "no README.md";
+    // Rows read "| `name` | description |" or "| `name` (strict) | description |".
+    std::vector<std::string> documented;
+    bool inTable = false;
+    for (std::string line; std::getline(readme, line);) {
+        inTable = line == "| check | what must hold |" || (inTable && !line.empty());
+        if (!inTable || line.rfind("| `", 0) != 0 || line.size() < 8 || line.compare(line.size() - 2, 2, " |") != 0) continue;
+        const size_t tick = line.find('`', 3), bar = line.find(" | ", 3);
+        if (tick == std::string::npos || bar == std::string::npos || tick > bar) continue;
+        const std::string level = line.substr(tick + 1, bar - tick - 1);
+        documented.push_back(line.substr(3, tick - 3) + level + ": " + line.substr(bar + 3, line.size() - bar - 5));
+    }
+    std::vector<std::string> listed;
+    std::ostringstream list;
+    listChecks(list);
+    std::istringstream lines(list.str());
+    for (const CheckDefinition& check : checkTable()) {
+        std::string line;
+        ASSERT_TRUE(std::getline(lines, line));
+        EXPECT_NE(line.find(check.name), std::string::npos) << line;
+        EXPECT_NE(line.find(check.description), std::string::npos) << line;
+        listed.push_back(std::string(check.name) + (check.strictOnly ? " (strict)" : "") + ": " + check.description);
+    }
+    EXPECT_EQ(documented, listed);
+}
+
+// A crash that takes down the process running every check still closes the report: the
+// checks after it are listed as not run, in the closing line and in the JSON.
+TEST(ValidatorIsolation, InProcessCrashListsWhatDidNotRun) {
+    CheckOptions o = options("faulty_crashing.mvm");
+    o.inProcess = true;
+    o.json = ::testing::TempDir() + "crash_report.json";
+    std::remove(o.json.c_str());
+    EXPECT_EXIT(runChecks(o, std::cerr), ::testing::ExitedWithCode(1),
+                "FAIL  [a-z-]+ +crashed \\(signal");
+    std::ifstream file(o.json);
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find("\"status\": \"FAIL\", \"reason\": \"crashed (signal"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\"NOT RUN\""), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\"unknown-opcodes\"]"), std::string::npos) << text.str();
+    std::remove(o.json.c_str());
+}
+
+TEST(ValidatorIsolation, InProcessCrashClosingLine) {
+    CheckOptions o = options("faulty_crashing.mvm");
+    o.inProcess = true;
+    EXPECT_EXIT(runChecks(o, std::cerr), ::testing::ExitedWithCode(1), "warned, [0-9]+ not run: .*unknown-opcodes\n");
+}
+
+// In a child, a crash reads as a crash, with the sanitizer's one-line summary where there is
+// one and its report left in the log file the line names.
+TEST(ValidatorIsolation, ChildCrashNamesItsCause) {
+    std::ostringstream report;
+    const CheckRun run = runChecks(options("faulty_crashing.mvm", "unknown-events"), report);
+    ASSERT_EQ(run.results.size(), 1u);
+    const std::string& reason = run.results[0].reason;
+    EXPECT_EQ(reason.rfind("crashed (", 0), 0u) << reason;
+    EXPECT_EQ(reason.find("exited with status"), std::string::npos) << reason;
+    const size_t at = reason.find("; report in ");
+    if (at != std::string::npos) {
+        const std::string log = reason.substr(at + 12, reason.size() - at - 13);
+        std::ifstream file(log);
+        std::stringstream text;
+        text << file.rdbuf();
+        EXPECT_NE(text.str().find("ERROR"), std::string::npos) << log;
+        EXPECT_EQ(report.str().find("ERROR"), std::string::npos);
+        std::remove(log.c_str());
+    }
+}
+
+// Ctrl-C ends the check's process at once; what did not run is listed.
+TEST(ValidatorIsolation, InterruptEndsTheChild) {
+    CheckOptions o = options("faulty_hanging.mvm");
+    o.timeLimit = 60;
+    std::thread interrupter([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::raise(SIGINT);
+    });
+    std::ostringstream report;
+    const auto start = std::chrono::steady_clock::now();
+    const CheckRun run = runChecks(o, report);
+    interrupter.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(run.interrupted);
+    EXPECT_EQ(run.exitStatus, 130);
+    ASSERT_FALSE(run.results.empty());
+    EXPECT_EQ(run.results.back().status, CheckStatus::NotRun);
+    EXPECT_NE(report.str().find("interrupted: "), std::string::npos) << report.str();
+}
 
 // --- the pieces the checks stand on ------------------------------------------------------------
 

@@ -10,16 +10,22 @@
 
 namespace mvmhost {
 
-enum class CheckStatus { Pass, Fail, Skip, Warn };
+// NotRun: the process running the checks in order went down before this one.
+enum class CheckStatus { Pass, Fail, Skip, Warn, NotRun };
 
 struct CheckOptions {
-    std::string library;
-    bool strict = false;              // adds the slow and the pedantic checks
-    std::optional<uint64_t> seed;     // none: a fresh one, printed so a run can be repeated
-    std::string only;                 // run this one check
-    std::string json;                 // also write the results here
-    double timeLimit = 30.0;          // seconds per check
-    bool inProcess = false;           // all checks in this process, in order (Windows always)
+    std::vector<std::string> libraries;  // each checked in turn, with a summary of its own
+    bool strict = false;                 // adds the slow and the pedantic checks
+    std::optional<uint64_t> seed;        // none: a fresh one, printed so a run can be repeated
+    std::vector<std::string> only;       // run exactly these checks (strict ones too)
+    std::string include;                 // a regular expression a check's name must match
+    std::string exclude;                 // ... and must not match
+    std::string json;                    // also write the results here
+    double timeLimit = 30.0;             // seconds per check
+    bool inProcess = false;              // all checks in this process, in order (Windows always)
+    bool onlyFailed = false;             // print only the checks that did not pass
+    int repeat = 1;                      // runs per library, each with a fresh seed
+    bool startLines = false;             // show each check's name as it starts (a terminal)
 };
 
 struct CheckResult {
@@ -30,19 +36,25 @@ struct CheckResult {
 };
 
 struct CheckRun {
+    std::string library;
     uint64_t seed = 0;
     std::vector<CheckResult> results;
-    int exitStatus = 0;  // 0 all passed (warnings allowed), 1 a conformance failure
+    bool interrupted = false;  // Ctrl-C: what had not run is NotRun
+    int exitStatus = 0;        // 0 all passed (warnings allowed), 1 a conformance failure
 };
 
-// Runs the checks and prints one line per check and the closing line to `out`. Throws
-// Failure when the library cannot be loaded or the options are wrong (exit status 2).
+// One run over options.libraries[0] with options.seed: one line per check and the closing
+// line to `out`. Throws Failure when the library cannot be loaded or the options are wrong.
 CheckRun runChecks(const CheckOptions& options, std::ostream& out);
 
-// runChecks on standard output; answers the exit status.
-int checkCommand(const CheckOptions& options);
+// Every library, options.repeat times each, on standard output; answers the exit status:
+// 0 all passed, 1 a check failed, 2 a library or the command line unusable, 130 interrupted.
+int checkCommand(CheckOptions options);
 
 // The names of all checks, in the order they run.
 std::vector<std::string> checkNames();
+
+// `mvmhost check --list`: one line per check, name, "(strict)" where so, description.
+void listChecks(std::ostream& out);
 
 }  // namespace mvmhost

@@ -63,21 +63,20 @@ void Rig::beginBlock() {
     host.beginBlock(blockStart_);
 }
 
-std::string Rig::process(int32_t start, int32_t count) {
+void Rig::process(int32_t start, int32_t count) {
     inputCopy_.clear();
     for (int32_t p : inputs_) inputCopy_.insert(inputCopy_.end(), host.buffer(p), host.buffer(p) + block_);
     host.process(start, count);
     const std::string call = " (a call for " + std::to_string(count) + " samples at offset " + std::to_string(start) + ")";
     for (const HostPlug& plug : host.plugs())
         if (!host.guardsIntact(plug.index))
-            return "wrote past the end or before the start of " + plug.name + "'s buffer" + call;
+            fail("wrote past the end or before the start of " + plug.name + "'s buffer" + call);
     size_t at = 0;
     for (int32_t p : inputs_) {
         for (int32_t i = 0; i < block_; ++i, ++at)
             if (std::memcmp(&inputCopy_[at], host.buffer(p) + i, sizeof(float)) != 0)
-                return "changed sample " + std::to_string(i) + " of the input " + plugName(p) + call;
+                fail("changed sample " + std::to_string(i) + " of the input " + plugName(p) + call);
     }
-    return {};
 }
 
 std::vector<float> Rig::outputSamples() const {

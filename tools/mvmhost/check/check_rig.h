@@ -32,8 +32,8 @@ public:
 
     // Starts the next block: new input samples, outputs set to the unwritten marker.
     void beginBlock();
-    // One call of the process entry; a non-empty answer names what went wrong.
-    std::string process(int32_t start, int32_t count);
+    // One call of the process entry; raises what went wrong.
+    void process(int32_t start, int32_t count);
     // Writes every list plug's default value, as a host does after open.
     void setListDefaults();
     int32_t clock() const { return clock_; }

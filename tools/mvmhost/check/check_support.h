@@ -26,6 +26,12 @@ inline intptr_t dispatch(mv::ModuleRecord* record, int32_t opcode, int32_t index
     return record->dispatcherEntry(record, opcode, index, value, ptr, opt);
 }
 
+// Closes an instance made for one check when the check ends, however it ends.
+struct RecordCloser {
+    mv::ModuleRecord* record;
+    ~RecordCloser() { dispatch(record, mv::OpClose); }
+};
+
 // Copies a module's zero-terminated text; false when no terminator comes within `limit` bytes.
 inline bool readText(const char* text, size_t limit, std::string& out) {
     const void* end = std::memchr(text, 0, limit);

@@ -37,6 +37,8 @@ struct Guarded {
 
 // --- identity ------------------------------------------------------------------------------
 
+}  // namespace
+
 Outcome identityIndexZero(CheckContext& c) {
     Guarded<mv::ModuleInfo> g;
     const int32_t answer = c.entries.getModuleProperties(0, &g.record);
@@ -89,7 +91,11 @@ Outcome identityOtherIndices(CheckContext& c) {
     return pass("indices 1, 2, -1, 100 and the extremes answer 0 and write only the version");
 }
 
+namespace {
+
 // --- creation ------------------------------------------------------------------------------
+
+}  // namespace
 
 Outcome makeModuleRefusals(CheckContext& c) {
     const struct {
@@ -150,6 +156,8 @@ Outcome makeModuleRecords(CheckContext& c) {
     return pass("each instance has its own well-formed record; opcode 1 answers 1");
 }
 
+namespace {
+
 // --- dispatcher ----------------------------------------------------------------------------
 
 bool hasOperation(int32_t opcode) {
@@ -158,6 +166,8 @@ bool hasOperation(int32_t opcode) {
     default: return false;
     }
 }
+
+}  // namespace
 
 Outcome unknownOpcodes(CheckContext& c) {
     std::vector<int32_t> opcodes = {4, 5, 7, 9, 10, 11, 14, 15, 16, 17, 20, 31, 32, 64, 100, 255, 256,
@@ -192,24 +202,27 @@ Outcome unknownOpcodes(CheckContext& c) {
     return pass(std::to_string(opcodes.size()) + " opcodes without an operation answer 0 and do nothing");
 }
 
-// Reads opcode 13's answer for one record; empty when it is well formed.
-std::string bindingInfoProblem(mv::ModuleRecord* record, const std::string& which,
-                               const mv::ProcessBinding** binding) {
+namespace {
+
+// Reads opcode 13's answer for one record, which must be well formed.
+void checkBindingInfo(mv::ModuleRecord* record, const std::string& which, const mv::ProcessBinding** binding) {
     const intptr_t answer = dispatch(record, mv::OpGetProcessBindingInfo);
-    if (!answer) return "opcode 13 answered null for " + which;
+    if (!answer) fail("opcode 13 answered null for " + which);
     mv::ProcessBindingInfo info;
     std::memcpy(&info, reinterpret_cast<const void*>(answer), sizeof info);
-    if (info.one != 1) return "ProcessBindingInfo's first word is " + std::to_string(info.one) + ", not 1";
+    if (info.one != 1) fail("ProcessBindingInfo's first word is " + std::to_string(info.one) + ", not 1");
     if (info.bindingSize != static_cast<int32_t>(sizeof(mv::ProcessBinding)))
-        return "ProcessBindingInfo gives a binding size of " + std::to_string(info.bindingSize) + ", not " +
-               std::to_string(sizeof(mv::ProcessBinding));
-    if (info.zero != 0) return "ProcessBindingInfo's last word is " + std::to_string(info.zero) + ", not 0";
-    if (!info.binding) return "ProcessBindingInfo names no binding for " + which;
+        fail("ProcessBindingInfo gives a binding size of " + std::to_string(info.bindingSize) + ", not " +
+               std::to_string(sizeof(mv::ProcessBinding)));
+    if (info.zero != 0) fail("ProcessBindingInfo's last word is " + std::to_string(info.zero) + ", not 0");
+    if (!info.binding) fail("ProcessBindingInfo names no binding for " + which);
     if (info.binding->routine != record->processEntry)
-        return "the binding's routine for " + which + " is not the record's processEntry";
+        fail("the binding's routine for " + which + " is not the record's processEntry");
     *binding = info.binding;
-    return {};
 }
+
+
+}  // namespace
 
 Outcome processBindingInfo(CheckContext& c) {
     HostedModule a(c.entries, HostSettings{}), b(c.entries, HostSettings{});
@@ -221,14 +234,15 @@ Outcome processBindingInfo(CheckContext& c) {
             b.open();
         }
         const uint64_t requests = totalRequests(a) + totalRequests(b);
-        std::string problem = bindingInfoProblem(a.record(), "the first instance" + when, &ba);
-        if (problem.empty()) problem = bindingInfoProblem(b.record(), "the second instance" + when, &bb);
-        if (!problem.empty()) return fail(problem);
+        checkBindingInfo(a.record(), "the first instance" + when, &ba);
+        checkBindingInfo(b.record(), "the second instance" + when, &bb);
         if (ba == bb) return fail("two instances" + when + " are given the same ProcessBinding");
         if (totalRequests(a) + totalRequests(b) != requests) return fail("opcode 13 made a host request");
     }
     return pass("a well-formed ProcessBindingInfo whose routine is each instance's processEntry");
 }
+
+namespace {
 
 // --- plug descriptions ---------------------------------------------------------------------
 
@@ -236,39 +250,37 @@ constexpr int32_t kMaxDescriptions = 4096;
 
 bool knownDatatype(int32_t code) { return code >= 0 && code <= 8; }
 
-// Empty when the description the module wrote into a cleared record is well formed.
-std::string descriptionProblem(int32_t d, const mv::PlugInfo& info, std::string& name,
-                               std::string& remark) {
+// The description the module wrote into a cleared record must be well formed.
+void checkDescription(int32_t d, const mv::PlugInfo& info, std::string& name, std::string& remark) {
     const std::string which = "description " + std::to_string(d);
-    if (!info.name) return which + " has no name";
-    if (!readText(info.name, 256, name)) return which + "'s name has no terminating zero within 256 bytes";
-    if (name.empty()) return which + " has an empty name";
+    if (!info.name) fail(which + " has no name");
+    if (!readText(info.name, 256, name)) fail(which + "'s name has no terminating zero within 256 bytes");
+    if (name.empty()) fail(which + " has an empty name");
     const std::string plug = which + " (" + name + ")";
     if (info.direction != mv::PlugInput && info.direction != mv::PlugOutput)
-        return plug + " has direction " + std::to_string(info.direction) + "; 0 input or 1 output";
-    if (!knownDatatype(info.datatype)) return plug + " has the unknown datatype " + std::to_string(info.datatype);
+        fail(plug + " has direction " + std::to_string(info.direction) + "; 0 input or 1 output");
+    if (!knownDatatype(info.datatype)) fail(plug + " has the unknown datatype " + std::to_string(info.datatype));
     std::string text;
     if (info.defaultValue && !readText(info.defaultValue, 256, text))
-        return plug + "'s default value has no terminating zero within 256 bytes";
-    if (info.datatype == mv::Enumerated && !info.listText) return plug + " is a list plug without list text";
+        fail(plug + "'s default value has no terminating zero within 256 bytes");
+    if (info.datatype == mv::Enumerated && !info.listText) fail(plug + " is a list plug without list text");
     if (info.listText && !readText(info.listText, 1 << 20, text))
-        return plug + "'s list text has no terminating zero within 1 MiB";
+        fail(plug + "'s list text has no terminating zero within 1 MiB");
     if (info.reserved != 0 && remark.empty()) remark = plug + " writes the reserved word";
     if (info.datatype != mv::Enumerated && info.datatype != mv::Signal && remark.empty())
         remark = plug + " uses the unnamed datatype " + std::to_string(info.datatype);
     const int32_t known = mv::RepeatLast | mv::NotAPlug | mv::CountAsPlug;
     if ((info.flags & ~known) != 0 && remark.empty()) remark = plug + " sets flag bits no host reads";
-    return {};
 }
+
+
+}  // namespace
 
 Outcome plugDescriptions(CheckContext& c) {
     QuietHost::calls = 0;
     mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
     if (!record) return fail("makeModule(0, 1) answered null");
-    struct Closer {
-        mv::ModuleRecord* r;
-        ~Closer() { dispatch(r, mv::OpClose); }
-    } closer{record};
+    const RecordCloser closer{record};
 
     std::vector<std::string> names;
     std::string remark;
@@ -290,8 +302,7 @@ Outcome plugDescriptions(CheckContext& c) {
             break;
         }
         std::string name;
-        const std::string problem = descriptionProblem(count, g.record, name, remark);
-        if (!problem.empty()) return fail(problem);
+        checkDescription(count, g.record, name, remark);
         names.push_back(name);
     }
     // Past the last description and at odd indices the answer stays 0 and the host's record
@@ -323,8 +334,6 @@ Outcome plugDescriptions(CheckContext& c) {
                 "), answers 0 past them with the record untouched");
 }
 
-}  // namespace
-
 std::string showWord(intptr_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
@@ -337,19 +346,6 @@ std::string showSample(float value) {
     char text[48];
     std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value), static_cast<unsigned>(bits));
     return text;
-}
-
-void addInterfaceChecks(std::vector<CheckDefinition>& table) {
-    table.push_back({"identity-index-0", false, identityIndexZero});
-    table.push_back({"identity-other-indices", false, identityOtherIndices});
-    table.push_back({"make-module-refusals", false, makeModuleRefusals});
-    table.push_back({"make-module-records", false, makeModuleRecords});
-    table.push_back({"process-binding-info", false, processBindingInfo});
-    table.push_back({"plug-descriptions", false, plugDescriptions});
-}
-
-void addUnknownOpcodeCheck(std::vector<CheckDefinition>& table) {
-    table.push_back({"unknown-opcodes", false, unknownOpcodes});
 }
 
 }  // namespace mvmhost

@@ -22,27 +22,30 @@ std::string blockText(int32_t b) { return " in block " + std::to_string(b); }
 
 // --- lifecycle -----------------------------------------------------------------------------
 
-// One create/close without open, through a host that answers nothing; empty when it went well.
-std::string createAndClose(const CheckContext& c) {
+// One create/close without open, through a host that answers nothing.
+void createAndClose(const CheckContext& c) {
     mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
-    if (!record) return "makeModule(0, 1) answered null";
+    if (!record) fail("makeModule(0, 1) answered null");
     const intptr_t answer = dispatch(record, mv::OpClose);
-    return answer == 1 ? std::string() : "opcode 1 answered " + showWord(answer) + ", not 1";
+    if (answer != 1) fail("opcode 1 answered " + showWord(answer) + ", not 1");
 }
 
-std::string createOpenProcessClose(const CheckContext& c, uint64_t seed) {
+void createOpenProcessClose(const CheckContext& c, uint64_t seed) {
     Rig rig(c, seed);
     rig.beginBlock();
-    return rig.process(0, c.blockSize);
+    rig.process(0, c.blockSize);
 }
+
+}  // namespace
 
 Outcome lifecycleCycles(CheckContext& c) {
     const int cycles = c.strict ? 1000 : 100;
     for (int i = 0; i < cycles; ++i) {
-        std::string problem = createAndClose(c);
-        if (problem.empty()) problem = createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
-        if (problem.empty()) HostedModule described(c.entries, HostSettings{});  // described, never opened
-        if (!problem.empty()) return fail("cycle " + std::to_string(i) + ": " + problem);
+        within("in cycle " + std::to_string(i), [&] {
+            createAndClose(c);
+            createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
+            HostedModule described(c.entries, HostSettings{});  // described, never opened
+        });
     }
     return pass(std::to_string(cycles) + " cycles of create/close, create/open/process/close and create/describe/close");
 }
@@ -56,15 +59,16 @@ Outcome lifecycleMemory(CheckContext& c) {
     } kinds[] = {{"create/close", false}, {"create/open/process/close", true}};
     for (const Kind& kind : kinds) {
         auto cycle = [&](int i) {
-            return kind.open ? createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i)) : createAndClose(c);
+            if (kind.open) createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
+            else createAndClose(c);
         };
         for (int i = 0; i < 3; ++i)  // anything made once per library is made here
-            if (std::string problem = cycle(i); !problem.empty()) return fail(problem);
+            cycle(i);
         AllocationCount count;
         {
             AllocationWatch watch;
             for (int i = 0; i < cycles; ++i)
-                if (std::string problem = cycle(i); !problem.empty()) return fail(problem);
+                cycle(i);
             count = watch.count();
         }
         if (count.allocations > count.releases) {
@@ -77,7 +81,11 @@ Outcome lifecycleMemory(CheckContext& c) {
     return pass("memory in use does not grow over " + std::to_string(cycles) + " cycles of each kind");
 }
 
+namespace {
+
 // --- geometry and determinism ----------------------------------------------------------------
+
+}  // namespace
 
 Outcome stretchGeometry(CheckContext& c) {
     Rig rig(c, c.seed);
@@ -93,7 +101,7 @@ Outcome stretchGeometry(CheckContext& c) {
             ++calls;
             const std::string stretch = " (a call for " + std::to_string(count) + " samples at offset " +
                                         std::to_string(start) + ")";
-            if (std::string problem = rig.process(start, count); !problem.empty()) return fail(problem);
+            rig.process(start, count);
             for (int32_t p : rig.outputs()) {
                 const float* samples = rig.host.buffer(p);
                 for (int32_t i = 0; i < block; ++i) {
@@ -113,6 +121,7 @@ Outcome stretchGeometry(CheckContext& c) {
 
 // The reference runs to the end before the other instance is made, so that state shared
 // between instances cannot pass for a split fault.
+
 Outcome splitDeterminism(CheckContext& c) {
     // Two fresh instances in a row first: if they differ, state outlives an instance, and a
     // split cannot be blamed.
@@ -121,7 +130,7 @@ Outcome splitDeterminism(CheckContext& c) {
         Rig whole(c, c.seed);
         for (int32_t b = 0; b < c.blocks(); ++b) {
             whole.beginBlock();
-            if (std::string problem = whole.process(0, c.blockSize); !problem.empty()) return fail(problem);
+            whole.process(0, c.blockSize);
             if (round == 0) {
                 reference.push_back(whole.outputSamples());
                 continue;
@@ -139,7 +148,7 @@ Outcome splitDeterminism(CheckContext& c) {
         split.beginBlock();
         int32_t start = 0;
         for (int32_t n : randomSplit(cuts, c.blockSize)) {
-            if (std::string problem = split.process(start, n); !problem.empty()) return fail(problem);
+            split.process(start, n);
             start += n;
             ++stretches;
         }
@@ -157,13 +166,12 @@ Outcome instanceIsolation(CheckContext& c) {
     std::vector<std::vector<int32_t>> splits;
     for (int32_t b = 0; b < c.blocks(); ++b) splits.push_back(randomSplit(cuts, c.blockSize));
 
-    auto runBlock = [&](Rig& rig, int32_t b) -> std::string {
+    auto runBlock = [&](Rig& rig, int32_t b) {
         int32_t start = 0;
         for (int32_t n : splits[static_cast<size_t>(b)]) {
-            if (std::string problem = rig.process(start, n); !problem.empty()) return problem;
+            rig.process(start, n);
             start += n;
         }
-        return {};
     };
     // Each instance alone, from open to close.
     std::vector<std::vector<std::vector<float>>> alone(kInstances);
@@ -171,7 +179,7 @@ Outcome instanceIsolation(CheckContext& c) {
         Rig rig(c, c.seed + static_cast<uint64_t>(i));
         for (int32_t b = 0; b < c.blocks(); ++b) {
             rig.beginBlock();
-            if (std::string problem = runBlock(rig, b); !problem.empty()) return fail(problem);
+            runBlock(rig, b);
             alone[static_cast<size_t>(i)].push_back(rig.outputSamples());
         }
     }
@@ -183,7 +191,7 @@ Outcome instanceIsolation(CheckContext& c) {
         int32_t start = 0;
         for (int32_t n : splits[static_cast<size_t>(b)]) {
             for (auto& rig : rigs)
-                if (std::string problem = rig->process(start, n); !problem.empty()) return fail(problem);
+                rig->process(start, n);
             start += n;
         }
         for (int i = 0; i < kInstances; ++i) {
@@ -198,6 +206,8 @@ Outcome instanceIsolation(CheckContext& c) {
     return pass("16 instances processed in turn give what each gives alone");
 }
 
+namespace {
+
 // --- events --------------------------------------------------------------------------------
 
 std::vector<int32_t> inputPlugs(const HostedModule& host) {
@@ -206,6 +216,8 @@ std::vector<int32_t> inputPlugs(const HostedModule& host) {
         if (plug.isInput() && plug.datatype >= 0) plugs.push_back(plug.index);
     return plugs;
 }
+
+}  // namespace
 
 Outcome unknownEvents(CheckContext& c) {
     const int32_t types[] = {1, 3, 4, 5, 7, 20, 22, 23, 100, 255, -1, -21, INT32_MAX, INT32_MIN};
@@ -218,7 +230,7 @@ Outcome unknownEvents(CheckContext& c) {
             quiet.beginBlock();
             int32_t start = 0;
             for (int32_t n : randomSplit(cuts, c.blockSize)) {
-                if (std::string problem = quiet.process(start, n); !problem.empty()) return fail(problem);
+                quiet.process(start, n);
                 start += n;
             }
             reference.push_back(quiet.outputSamples());
@@ -231,7 +243,7 @@ Outcome unknownEvents(CheckContext& c) {
         poked.beginBlock();
         int32_t start = 0;
         for (int32_t n : randomSplit(cuts, c.blockSize)) {
-            if (std::string problem = poked.process(start, n); !problem.empty()) return fail(problem);
+            poked.process(start, n);
             start += n;
             mv::ModuleEvent event{};
             event.clock = poked.blockStart() + start;
@@ -254,6 +266,8 @@ Outcome unknownEvents(CheckContext& c) {
     return pass(std::to_string(delivered) + " events of unknown types did nothing");
 }
 
+namespace {
+
 bool knownRequest(int32_t request) {
     switch (request) {
     case 0: case 1: case 3: case 4: case 7: case 8: case 14: case 19: case 22: return true;
@@ -261,9 +275,9 @@ bool knownRequest(int32_t request) {
     }
 }
 
-// Looks at the requests logged since `from`; empty when every announcement names an output
-// the module has and a state that exists.
-std::string announcementProblem(const HostedModule& host, size_t from, const std::string& after, int* announced) {
+// Looks at the requests logged since `from`: every announcement must name an output the
+// module has and a state that exists.
+void checkAnnouncements(const HostedModule& host, size_t from, const std::string& after, int* announced) {
     const std::vector<LoggedRequest>& log = host.log();
     for (size_t i = from; i < log.size(); ++i) {
         const LoggedRequest& r = log[i];
@@ -271,15 +285,17 @@ std::string announcementProblem(const HostedModule& host, size_t from, const std
         ++*announced;
         const int32_t count = static_cast<int32_t>(host.plugs().size());
         if (r.index < 0 || r.index >= count)
-            return "announced a state for plug " + std::to_string(r.index) + ", which does not exist, " + after;
+            fail("announced a state for plug " + std::to_string(r.index) + ", which does not exist, " + after);
         if (!host.plugs()[static_cast<size_t>(r.index)].isOutput())
-            return "announced a state for the input " + host.plugs()[static_cast<size_t>(r.index)].name + " " + after;
+            fail("announced a state for the input " + host.plugs()[static_cast<size_t>(r.index)].name + " " + after);
         if (r.value < mv::Static || r.value > mv::Streaming)
-            return "announced the unknown state " + std::to_string(r.value) + " for " +
-                   host.plugs()[static_cast<size_t>(r.index)].name + " " + after;
+            fail("announced the unknown state " + std::to_string(r.value) + " for " +
+                   host.plugs()[static_cast<size_t>(r.index)].name + " " + after);
     }
-    return {};
+
 }
+
+}  // namespace
 
 Outcome stateAnnouncements(CheckContext& c) {
     Rig rig(c, c.seed);
@@ -293,14 +309,13 @@ Outcome stateAnnouncements(CheckContext& c) {
             for (int32_t state : {mv::Streaming, mv::SingleChange, mv::Static, mv::Streaming, mv::Static}) {
                 rig.beginBlock();
                 const int32_t at = 1 + static_cast<int32_t>(random.below(static_cast<uint32_t>(c.blockSize - 1)));
-                if (std::string problem = rig.process(0, at); !problem.empty()) return fail(problem);
+                rig.process(0, at);
                 const size_t from = rig.host.log().size();
                 rig.host.changeStreamState(p, static_cast<mv::StreamState>(state), rig.blockStart() + at);
                 ++changes;
                 const std::string after = "after " + rig.plugName(p) + " became " + std::to_string(state);
-                if (std::string problem = announcementProblem(rig.host, from, after, &announced); !problem.empty())
-                    return fail(problem);
-                if (std::string problem = rig.process(at, c.blockSize - at); !problem.empty()) return fail(problem);
+                checkAnnouncements(rig.host, from, after, &announced);
+                rig.process(at, c.blockSize - at);
             }
         }
     }
@@ -312,6 +327,8 @@ Outcome stateAnnouncements(CheckContext& c) {
     return pass(std::to_string(changes) + " stream-state changes; " + std::to_string(announced) +
                 " announcements, each for an output and a valid state");
 }
+
+namespace {
 
 struct Announcement {
     int32_t plug, state;
@@ -333,7 +350,6 @@ struct EventRun {
     std::vector<Announcement> announced;
     bool dropped = false;
     int delivered = 0;
-    std::string problem;
 };
 
 EventRun runWithStateChanges(const CheckContext& c, bool split) {
@@ -341,7 +357,7 @@ EventRun runWithStateChanges(const CheckContext& c, bool split) {
     Rig rig(c, c.seed);
     Random events(c.seed ^ kSplitSalt), cuts(c.seed + 1);
     const std::vector<int32_t> inputs = inputPlugs(rig.host);
-    for (int32_t b = 0; b < c.blocks() && run.problem.empty() && !inputs.empty(); ++b) {
+    for (int32_t b = 0; b < c.blocks() && !inputs.empty(); ++b) {
         rig.beginBlock();
         std::vector<int32_t> at;
         for (int32_t i = 0, n = static_cast<int32_t>(events.below(5)); i < n; ++i)
@@ -352,7 +368,7 @@ EventRun runWithStateChanges(const CheckContext& c, bool split) {
         for (int32_t end : at) {
             const std::vector<int32_t> lengths = split ? randomSplit(cuts, end - start) : std::vector<int32_t>{end - start};
             for (int32_t n : lengths) {
-                if (run.problem.empty()) run.problem = rig.process(start, n);
+                rig.process(start, n);
                 start += n;
             }
             if (end == c.blockSize) break;
@@ -367,15 +383,15 @@ EventRun runWithStateChanges(const CheckContext& c, bool split) {
     return run;
 }
 
+}  // namespace
+
 Outcome stateChangeDeterminism(CheckContext& c) {
     {
         HostedModule probe(c.entries, HostSettings{});
         if (inputPlugs(probe).empty()) return skip("the module has no inputs");
     }
     const EventRun whole = runWithStateChanges(c, false);
-    if (!whole.problem.empty()) return fail(whole.problem);
     const EventRun split = runWithStateChanges(c, true);
-    if (!split.problem.empty()) return fail(split.problem);
     Rig names(c, c.seed);
     names.beginBlock();
     for (size_t b = 0; b < whole.blocks.size(); ++b) {
@@ -394,7 +410,11 @@ Outcome stateChangeDeterminism(CheckContext& c) {
                 " stream-state changes between stretches keep the output independent of splits");
 }
 
+namespace {
+
 // --- real-time safety ------------------------------------------------------------------------
+
+}  // namespace
 
 Outcome realtimeAllocation(CheckContext& c) {
     if (!allocationHooksAvailable()) return skip("this build cannot count heap allocations");
@@ -441,20 +461,6 @@ Outcome realtimeAllocation(CheckContext& c) {
         }
     }
     return pass(std::to_string(calls) + " process calls and " + std::to_string(events) + " events without a heap allocation");
-}
-
-}  // namespace
-
-void addProcessingChecks(std::vector<CheckDefinition>& table) {
-    table.push_back({"lifecycle-cycles", false, lifecycleCycles});
-    table.push_back({"lifecycle-memory", false, lifecycleMemory});
-    table.push_back({"stretch-geometry", false, stretchGeometry});
-    table.push_back({"split-determinism", false, splitDeterminism});
-    table.push_back({"instance-isolation", false, instanceIsolation});
-    table.push_back({"realtime-allocation", false, realtimeAllocation});
-    table.push_back({"state-announcements", false, stateAnnouncements});
-    table.push_back({"state-change-determinism", false, stateChangeDeterminism});
-    table.push_back({"unknown-events", false, unknownEvents});
 }
 
 }  // namespace mvmhost

@@ -1,0 +1,61 @@
+// Every check, once: adding a check is a row here and its function.
+#include "tools/mvmhost/check/check_list.h"
+
+namespace mvmhost {
+
+const std::vector<CheckDefinition>& checkTable() {
+    static const std::vector<CheckDefinition> table = {
+        {"identity-index-0",
+         "getModuleProperties(0) answers 1, writes only its fields, and the three texts are non-empty and "
+         "zero-terminated",
+         false, identityIndexZero},
+        {"identity-other-indices", "other indices (1, 2, -1, 100, the extremes) answer 0 and write at most the framework version",
+         false, identityOtherIndices},
+        {"make-module-refusals",
+         "makeModule answers null for other indices and kinds, without calling the host or keeping memory", false,
+         makeModuleRefusals},
+        {"make-module-records",
+         "each instance has its own record: magic MVPL, version 1, the host handle, its instance, non-null entries; "
+         "opcode 1 answers 1",
+         false, makeModuleRecords},
+        {"process-binding-info",
+         "opcode 13's record is 1, 16, a binding, 0, and the binding's routine is the record's processEntry, before "
+         "and after open",
+         false, processBindingInfo},
+        {"plug-descriptions",
+         "opcode 6 answers only 0 or 1, describes indices 0, 1, ... without a gap, leaves the host's record untouched "
+         "where it answers 0; every description has a name, a direction and a known datatype",
+         false, plugDescriptions},
+        {"enum-lists", "every list plug's text reads with the framework's list reader, and its default is one of its values",
+         false, enumLists},
+        {"lifecycle-cycles", "many create/close, create/open/process/close and create/describe/close cycles", false,
+         lifecycleCycles},
+        {"lifecycle-memory", "no heap block is kept over those cycles", false, lifecycleMemory},
+        {"stretch-geometry",
+         "stretches of 0 to 1024 samples at offsets 0, 5 and the end: every output sample inside written, nothing "
+         "outside, no input changed, no guard sample touched",
+         false, stretchGeometry},
+        {"split-determinism", "a block cut into random stretches gives what it gives in one call; two fresh instances agree",
+         false, splitDeterminism},
+        {"instance-isolation", "sixteen instances processed in turn give what each gives alone", false, instanceIsolation},
+        {"realtime-allocation", "the process and event entries neither allocate nor free heap memory", false,
+         realtimeAllocation},
+        {"state-announcements",
+         "stream-state changes on every input make the module announce only valid states for outputs it has", false,
+         stateAnnouncements},
+        {"state-change-determinism", "stream-state changes between stretches keep the output independent of the split",
+         false, stateChangeDeterminism},
+        {"unknown-events", "events of unknown types do nothing", false, unknownEvents},
+        {"unknown-opcodes", "opcodes without an operation answer 0, ask the host nothing and change nothing", false,
+         unknownOpcodes},
+        {"process-requests", "the process entry makes no host request", true, processRequests},
+        {"reopen", "a second open keeps no memory, and processing goes on", true, reopen},
+        {"negative-counts", "calls for a negative number of samples write nothing", true, negativeCounts},
+        {"null-callback", "an instance made without a callback opens, processes and closes", true, nullCallback},
+        {"plug-counts", "plug counts of 0, 1, one fewer and three more than described do no harm", true, plugCounts},
+        {"events-before-open", "events delivered before open do no harm", true, eventsBeforeOpen},
+    };
+    return table;
+}
+
+}  // namespace mvmhost
