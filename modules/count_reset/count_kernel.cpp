@@ -29,11 +29,12 @@ struct Sse2 {
 
 }  // namespace
 
-bool countKernelSse2(const float* upCount, const float* upZero, const float* byStep,
-                     float* outClimb, float* resetPulse, CountState& state, float threshold,
-                     int16_t resetValue, int32_t count) {
-    return countWith<Sse2>({upCount, upZero, byStep, outClimb, resetPulse}, state, threshold,
-                           resetValue, count);
+void MV_CDECL CountResetModule::countSamplesSse2(void* instance, int32_t start, int32_t count) {
+    if (!countWith<Sse2>(instance, start, count)) countSamples(instance, start, count);
+}
+
+ProcessRoutine CountResetModule::fastestRoutine() {
+    return processorHasAvx2() ? countSamplesAvx2 : countSamplesSse2;
 }
 
 bool processorHasAvx2() {

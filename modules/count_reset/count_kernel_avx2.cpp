@@ -30,14 +30,11 @@ struct Avx2 {
 
 }  // namespace
 
-bool countKernelAvx2(const float* upCount, const float* upZero, const float* byStep,
-                     float* outClimb, float* resetPulse, CountState& state, float threshold,
-                     int16_t resetValue, int32_t count) {
-    const bool done = countWith<Avx2>({upCount, upZero, byStep, outClimb, resetPulse}, state,
-                                      threshold, resetValue, count);
+void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
+    const bool done = countWith<Avx2>(instance, start, count);
     // The caller's SSE code would pay for upper halves left dirty on some paths out.
     _mm256_zeroupper();
-    return done;
+    if (!done) countSamples(instance, start, count);
 }
 
 }  // namespace mv

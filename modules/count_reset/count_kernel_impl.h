@@ -14,13 +14,14 @@
 #include <initializer_list>
 
 #include "modules/count_reset/count_kernel.h"
+#include "modules/count_reset/count_reset_module.h"
 
 namespace mv {
 namespace {
 
 constexpr int32_t kWindow = 32;  // samples per pair of masks
-constexpr int32_t kPulseSamples = 3;
-constexpr float kPulseHigh = 0.5f;
+constexpr int32_t kPulseSamples = CountResetModule::kPulseLength;
+constexpr float kPulseHigh = CountResetModule::kPulseLevel;
 
 // Loaded at offset 16 - n: n lanes of the impulse level, then zeros.
 constexpr float kPulseRamp[32] = {
@@ -35,9 +36,10 @@ inline bool rarely(bool condition) { return __builtin_expect(condition, false); 
 // exact in double (24 + 4 bits), so the test only asks on which side of (resetValue + 1) / 10
 // acc lies, and limit is the least float on the resetting side.
 inline float resetLimit(double level) {
+    constexpr double kScale = CountResetModule::kVoltsPerUnit;
     // level / 10 rounded to a float is the limit or the float just below it.
-    float limit = static_cast<float>(level / 10.0);
-    while (level > double(limit) * 10.0) {
+    float limit = static_cast<float>(level / kScale);
+    while (level > double(limit) * kScale) {
         uint32_t bits;  // the next float towards +inf; limit is finite and not 0
         std::memcpy(&bits, &limit, sizeof bits);
         bits = bits >> 31 ? bits - 1 : bits + 1;
@@ -57,11 +59,11 @@ public:
     static constexpr int32_t W = V::kWidth;
     static_assert(kWindow % W == 0 && W > kPulseSamples && W <= 16, "vector width");
 
-    Kernel(const CountStreams& s, const CountState& state, float threshold, int32_t count)
+    Kernel(const CountStreams& s, const CountResetModule& m, int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
-          count(count), t(threshold), accLimit(state.resetLimit),
-          resetsAtZero(!(0.0f < accLimit)), acc(state.accumulator), pulse(state.pulseCountdown),
-          prevUp(state.previousUpCount >= threshold), prevZero(state.previousUpZero >= threshold) {}
+          count(count), t(m.threshold), accLimit(m.resetLimit), resetsAtZero(!(0.0f < accLimit)),
+          acc(m.accumulator), pulse(m.pulseCountdown), prevUp(m.previousUpCount >= t),
+          prevZero(m.previousUpZero >= t) {}
 
     void run() {
         const float* const step = this->step;
@@ -133,9 +135,9 @@ public:
         }
     }
 
-    void finish(CountState& state) const {
-        state.accumulator = acc;
-        state.pulseCountdown = static_cast<int16_t>(pulse);
+    void finish(CountResetModule& m) const {
+        m.accumulator = acc;
+        m.pulseCountdown = static_cast<int16_t>(pulse);
     }
 
 private:
@@ -390,21 +392,26 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     return !clash;
 }
 
+// The kernel's process routine: answers false, having done nothing, for buffers that only the
+// per-sample routine can take (see kernelCanRun).
 template <class V>
-bool countWith(const CountStreams& streams, CountState& state, float threshold,
-               int16_t resetValue, int32_t count) {
-    if (count <= 0) return true;
+bool countWith(void* instance, int32_t start, int32_t count) {
+    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
+    if (count <= 0 || !m.buffersBound()) return true;
+    const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
+                               m.byStepBuffer + start, m.outClimbBuffer + start,
+                               m.resetPulseBuffer + start};
     if (!buffersFit(streams, count)) return false;
-    if (rarely(state.resetLimitOf != resetValue)) {
-        state.resetLimit = resetLimit(double(resetValue) + 1.0);
-        state.resetLimitOf = resetValue;
+    if (rarely(m.resetLimitOf != m.resetValue)) {
+        m.resetLimit = resetLimit(double(m.resetValue) + 1.0);
+        m.resetLimitOf = m.resetValue;
     }
-    Kernel<V> kernel(streams, state, threshold, count);
+    Kernel<V> kernel(streams, m, count);
     // Kept as read, signalling NaNs included, and before any output can overwrite them.
-    std::memcpy(&state.previousUpCount, streams.upCount + count - 1, sizeof(float));
-    std::memcpy(&state.previousUpZero, streams.upZero + count - 1, sizeof(float));
+    std::memcpy(&m.previousUpCount, streams.upCount + count - 1, sizeof(float));
+    std::memcpy(&m.previousUpZero, streams.upZero + count - 1, sizeof(float));
     kernel.run();
-    kernel.finish(state);
+    kernel.finish(m);
     return true;
 }
 

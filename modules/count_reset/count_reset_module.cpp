@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "host/library.h"
+#include "modules/count_reset/count_kernel.h"
 
 namespace mv {
 namespace {
@@ -73,7 +74,7 @@ void CountResetModule::open() {
     resetValue = kInitialResetValue;
     threshold = kThreshold;
     // Seeded high, so the first sample after open is never a rising edge.
-    previousUpCount = threshold + 0.1f;
+    previousUpCount = threshold + kSeedStep;
     previousUpZero = previousUpCount;
     accumulator = 0.0f;
     pulseCountdown = 0;
@@ -82,9 +83,7 @@ void CountResetModule::open() {
 
 void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int32_t count) {
     auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
-        !m.resetPulseBuffer)
-        return;
+    if (!m.buffersBound()) return;
     const float* upCount = m.upCountBuffer + start;
     const float* upZero = m.upZeroBuffer + start;
     const float* byStep = m.byStepBuffer + start;
@@ -102,7 +101,7 @@ void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int3
         if (up >= threshold && !(previousUpCount >= threshold)) accumulator += step;
         if (zero >= threshold && !(previousUpZero >= threshold)) accumulator = 0.0f;
         // Exact in double; a NaN accumulator fails the test and so resets.
-        if (!(resetLevel > double(accumulator) * 10.0)) {
+        if (!(resetLevel > double(accumulator) * kVoltsPerUnit)) {
             accumulator = 0.0f;
             pulse = kPulseLength;
         }
@@ -116,44 +115,6 @@ void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int3
     m.previousUpZero = previousUpZero;
     m.accumulator = accumulator;
     m.pulseCountdown = static_cast<int16_t>(pulse);
-}
-
-ProcessRoutine CountResetModule::fastestRoutine() {
-    return processorHasAvx2() ? countSamplesAvx2 : countSamplesSse2;
-}
-
-namespace {
-
-void countThrough(CountKernel kernel, void* instance, int32_t start, int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (!m.upCountBuffer || !m.upZeroBuffer || !m.byStepBuffer || !m.outClimbBuffer ||
-        !m.resetPulseBuffer || count <= 0)
-        return;
-    CountState state{m.previousUpCount, m.previousUpZero, m.accumulator, m.pulseCountdown,
-                     m.resetLimit,      m.resetLimitOf};
-    // Overlaps a kernel cannot take go to the per-sample routine.
-    if (!kernel(m.upCountBuffer + start, m.upZeroBuffer + start, m.byStepBuffer + start,
-                m.outClimbBuffer + start, m.resetPulseBuffer + start, state, m.threshold,
-                m.resetValue, count)) {
-        CountResetModule::countSamples(instance, start, count);
-        return;
-    }
-    m.previousUpCount = state.previousUpCount;
-    m.previousUpZero = state.previousUpZero;
-    m.accumulator = state.accumulator;
-    m.pulseCountdown = state.pulseCountdown;
-    m.resetLimit = state.resetLimit;
-    m.resetLimitOf = state.resetLimitOf;
-}
-
-}  // namespace
-
-void MV_CDECL CountResetModule::countSamplesSse2(void* instance, int32_t start, int32_t count) {
-    countThrough(countKernelSse2, instance, start, count);
-}
-
-void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
-    countThrough(countKernelAvx2, instance, start, count);
 }
 
 void CountResetModule::onPlugStateChange(Plug*) {

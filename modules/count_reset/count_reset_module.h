@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "framework/module_base.h"
-#include "modules/count_reset/count_kernel.h"
 
 namespace mv {
 
@@ -28,10 +27,13 @@ constexpr int32_t kResetListLength = 7773;
 
 class CountResetModule : public ModuleBase {
 public:
+    // The counting constants, shared by the per-sample routine and the kernels.
     static constexpr float kThreshold = 0.333f;  // 3.33 V; at or above is high
+    static constexpr float kSeedStep = 0.1f;     // seeds the previous samples above kThreshold
+    static constexpr double kVoltsPerUnit = 10.0;
     static constexpr int16_t kInitialResetValue = 7;  // the item labelled 8
-    static constexpr int16_t kPulseLength = 3;
-    static constexpr float kPulseLevel = 0.5f;  // 5 V
+    static constexpr int16_t kPulseLength = 3;        // samples
+    static constexpr float kPulseLevel = 0.5f;        // 5 V
 
     CountResetModule(HostCallback callback, intptr_t hostHandle);
     ~CountResetModule() override;
@@ -42,10 +44,17 @@ public:
 
     // The per-sample process routine: the reference for the kernels, and their fallback.
     static void MV_CDECL countSamples(void* module, int32_t start, int32_t count);
-    // The same results through a kernel; `open` selects the best the processor has.
+    // The same results through a kernel (count_kernel*.cpp); `open` selects the best the
+    // processor has.
     static void MV_CDECL countSamplesSse2(void* module, int32_t start, int32_t count);
     static void MV_CDECL countSamplesAvx2(void* module, int32_t start, int32_t count);
     static ProcessRoutine fastestRoutine();
+
+    // Without all five buffers a call does nothing. Inlined into each kernel, whose file may
+    // be built for another instruction set: no out-of-line copy may be shared.
+    [[gnu::always_inline]] bool buffersBound() const {
+        return upCountBuffer && upZeroBuffer && byStepBuffer && outClimbBuffer && resetPulseBuffer;
+    }
 
     // Plug value locations: the host writes buffer addresses and the reset@ value here.
     float* upCountBuffer{};
@@ -53,14 +62,15 @@ public:
     float* byStepBuffer{};
     float* outClimbBuffer{};
     float* resetPulseBuffer{};
-    // Counting state, set at open.
+    // The counting state, set at open; every process routine works on these fields.
     float previousUpCount{};
     float previousUpZero{};
     float threshold{};
     float accumulator{};
     int16_t resetValue{};
     int16_t pulseCountdown{};
-    // The kernels' reset limit and the resetValue it belongs to (none yet).
+    // The kernels' reset limit and the resetValue it belongs to (none yet): worked out again
+    // only when resetValue changes, since its loop and division cost more than a short call.
     float resetLimit{};
     int32_t resetLimitOf{INT32_MIN};
 };
