@@ -314,6 +314,17 @@ TEST_F(PlugRequests, PlugLevelRequestsCarryTheirArguments) {
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(host.calls[i].args(), expected[i]);
 }
 
+TEST_F(PlugRequests, AnyNonZeroQueryAnswerIsTrue) {
+    const struct {
+        intptr_t answer;
+        bool flag;
+    } rows[] = {{0, false}, {1, true}, {-1, true}, {INT32_MIN, true}, {0x10000, true}};
+    for (const auto& row : rows) {
+        host.answers[hostPlugQuery] = row.answer;
+        EXPECT_EQ(plug->queryFlag(), row.flag) << row.answer;
+    }
+}
+
 TEST_F(PlugRequests, NegativeClockTravelsAsAWord) {
     plug->setOutputState(-2, SingleChange);
     EXPECT_EQ(static_cast<int32_t>(host.calls.at(0).ptr), -2);

@@ -131,10 +131,18 @@ TEST_F(Dispatcher, ProcessBindingInfoIsSharedAndDescribesTheLatestAsker) {
     EXPECT_EQ(info->bindingSize, static_cast<int32_t>(sizeof(ProcessBinding)));
     EXPECT_EQ(info->zero, 0);
     EXPECT_EQ(info->binding->routine, record->processEntry);
+    // Two instances asking in turn: one shared record, each time naming the asker's binding.
+    other->setProcessRoutine({otherRoutine, 0, 0, 0});
+    const ProcessBinding* firstBinding = info->binding;
     intptr_t second = otherRecord->dispatcherEntry(otherRecord, OpGetProcessBindingInfo, 0, 0,
                                                    nullptr, 0.0f);
     EXPECT_EQ(second, first);
-    EXPECT_NE(info->binding, nullptr);
+    ASSERT_NE(info->binding, firstBinding);
+    EXPECT_EQ(info->binding->routine, otherRecord->processEntry);
+    EXPECT_EQ(info->binding->routine, &otherRoutine);
+    EXPECT_EQ(dispatch(OpGetProcessBindingInfo), first);
+    EXPECT_EQ(info->binding, firstBinding);
+    EXPECT_EQ(info->binding->routine, record->processEntry);
     otherRecord->dispatcherEntry(otherRecord, OpClose, 0, 0, nullptr, 0.0f);
 }
 

@@ -314,7 +314,11 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"BothStaticUpLow", Static, Static, 0.0f, 0.5f, SingleChange},
         StateCase{"ZeroStreamingUpAtThreshold", Static, Streaming, 0.333f, 0.0f, SingleChange},
         StateCase{"UpSingleChangeHigh", SingleChange, Static, 0.5f, 0.5f, SingleChange},
-        StateCase{"NaNIsLow", Static, Static, kNaN, 0.5f, SingleChange}),
+        StateCase{"NaNIsLow", Static, Static, kNaN, 0.5f, SingleChange},
+        // The low test is "not greater than", so a static input at the threshold is low.
+        StateCase{"UpStreamingZeroStaticAtThreshold", Streaming, Static, 0.0f, 0.333f,
+                  SingleChange},
+        StateCase{"UpStreamingZeroStaticNaN", Streaming, Static, 0.0f, kNaN, SingleChange}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CounterStatesFewerPlugs, MissingInputsReadStaticZeroAndMissingOutputsStaySilent) {
