@@ -9,6 +9,7 @@ namespace {
 struct Sse2 {
     using Vec = __m128;
     static constexpr int32_t kWidth = 4;
+    static void leave() {}
     static Vec splat(float x) { return _mm_set1_ps(x); }
     static Vec load(const float* p) { return _mm_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm_storeu_ps(p, v); }

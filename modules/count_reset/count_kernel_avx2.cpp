@@ -10,6 +10,8 @@ namespace {
 struct Avx2 {
     using Vec = __m256;
     static constexpr int32_t kWidth = 8;
+    // The caller's SSE code would pay for upper halves left dirty on some paths out.
+    static void leave() { _mm256_zeroupper(); }
     static Vec splat(float x) { return _mm256_set1_ps(x); }
     static Vec load(const float* p) { return _mm256_loadu_ps(p); }
     static void store(float* p, Vec v) { _mm256_storeu_ps(p, v); }
@@ -31,10 +33,7 @@ struct Avx2 {
 }  // namespace
 
 void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
-    const bool done = countWith<Avx2>(instance, start, count);
-    // The caller's SSE code would pay for upper halves left dirty on some paths out.
-    _mm256_zeroupper();
-    if (!done) countSamples(instance, start, count);
+    if (!countWith<Avx2>(instance, start, count)) countSamples(instance, start, count);
 }
 
 }  // namespace mv

@@ -15,6 +15,7 @@
 
 #include "modules/count_reset/count_kernel.h"
 #include "modules/count_reset/count_reset_module.h"
+#include "modules/count_reset/count_samples_impl.h"
 
 namespace mv {
 namespace {
@@ -29,6 +30,28 @@ constexpr float kPulseRamp[32] = {
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh};
 
 inline uint32_t lowestBit(uint32_t mask) { return static_cast<uint32_t>(__builtin_ctz(mask)); }
+// Set bits, without the popcnt instruction the baseline lacks.
+inline uint32_t ones(uint32_t m) {
+    m -= (m >> 1) & 0x55555555u;
+    m = (m & 0x33333333u) + ((m >> 2) & 0x33333333u);
+    return (((m + (m >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
+}
+
+// A call is busy when its edges come on average at most kBusyRun samples apart: the kernels
+// cannot skip runs that short, and the per-sample loop beats their per-edge work there. Hosts
+// feed a counter such streams call after call (a frequency divider on an audio-rate signal),
+// so a busy call sends the next one to the per-sample loop, which tells again. Where vectors
+// gain more on busy streams (x86-64: more registers), only short calls are sent there. Both
+// figures come from the benchmarks.
+constexpr int32_t kBusyRun = 2;
+#if defined(__i386__)
+constexpr int32_t kBusyCallLimit = INT32_MAX;
+#else
+constexpr int32_t kBusyCallLimit = 32;
+#endif
+inline bool busy(int32_t edges, int32_t count) {
+    return count <= kBusyCallLimit && int64_t(edges) * kBusyRun >= count;
+}
 // For code layout: the per-edge loops run straight through in the common case.
 inline bool rarely(bool condition) { return __builtin_expect(condition, false); }
 
@@ -48,7 +71,8 @@ inline float resetLimit(double level) {
     return limit;
 }
 
-// V, the vector interface: Vec, kWidth, splat(float), load(const float*), store(float*, Vec),
+// V, the vector interface: Vec, kWidth, leave() before returning to code that may not use the
+// same instruction set, splat(float), load(const float*), store(float*, Vec),
 // storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), fromLane(k, a, b) for
 // a's lanes below k and b's from k on (any k), and highMask(const float*, Vec threshold): bit j
 // set when x[j] >= threshold (NaN: clear).
@@ -110,6 +134,7 @@ public:
                         acc = next;
                         vOut = vNext;
                         force = 0;
+                        ++stopsSeen;
                     } else if (n == kWindow) {
                         for (int32_t j = 0; j < kWindow; j += W) {
                             V::store(out + i + j, vOut);
@@ -138,6 +163,7 @@ public:
     void finish(CountResetModule& m) const {
         m.accumulator = acc;
         m.pulseCountdown = static_cast<int16_t>(pulse);
+        m.lastCallBusy = busy(stopsSeen, count);
     }
 
 private:
@@ -150,12 +176,21 @@ private:
 
     // The masks of the window starting at i (bit k: sample i + k); answers its end. Never
     // reads past count.
-    int32_t windowAt(int32_t i, uint32_t& highUp, uint32_t& highZero) const {
-        if (count - i >= kWindow) {
+    // Inlined for whole windows: a call per window would cost, on 32-bit x86, the masks'
+    // round trip through memory and the vector registers' spills around it.
+    __attribute__((always_inline)) int32_t windowAt(int32_t i, uint32_t& highUp,
+                                                    uint32_t& highZero) const {
+        if (!rarely(count - i < kWindow)) {
             highUp = windowMask(up + i);
             highZero = windowMask(zero + i);
             return i + kWindow;
         }
+        return lastWindowAt(i, highUp, highZero);
+    }
+
+    // The last window of a call, shorter than a whole one.
+    __attribute__((noinline)) int32_t lastWindowAt(int32_t i, uint32_t& highUp,
+                                                   uint32_t& highZero) const {
         if (count >= kWindow) {
             // A last full window ending at count, minus the lanes already processed (in
             // place, they may hold outputs by now).
@@ -252,6 +287,7 @@ private:
         prevUp = (highUp >> (n - 1)) & 1u;
         prevZero = (highZero >> (n - 1)) & 1u;
         uint32_t stops = edgeUp | edgeZero | force;
+        stopsSeen += int32_t(ones(stops));
 
         // The window's steps are read before any of its stores: in place those could overwrite
         // them, and elsewhere a load behind a store to the same address modulo 4 KiB (as in
@@ -371,6 +407,7 @@ private:
     int32_t pulse;              // impulse samples still to come
     bool resetsAlways = false;  // every edge-free sample resets
     uint32_t prevUp, prevZero;  // 1: the last sample processed is high
+    int32_t stopsSeen = 0;      // edges, and the first sample, taken by the step
 };
 
 // See kernelCanRun. Without branches: it runs on every call.
@@ -392,12 +429,10 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     return !clash;
 }
 
-// The kernel's process routine: answers false, having done nothing, for buffers that only the
+// A call through the vectors: answers false, having done nothing, for buffers that only the
 // per-sample routine can take (see kernelCanRun).
 template <class V>
-bool countWith(void* instance, int32_t start, int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (count <= 0 || !m.buffersBound()) return true;
+__attribute__((noinline)) bool countVectors(CountResetModule& m, int32_t start, int32_t count) {
     const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
                                m.byStepBuffer + start, m.outClimbBuffer + start,
                                m.resetPulseBuffer + start};
@@ -412,7 +447,22 @@ bool countWith(void* instance, int32_t start, int32_t count) {
     std::memcpy(&m.previousUpZero, streams.upZero + count - 1, sizeof(float));
     kernel.run();
     kernel.finish(m);
+    V::leave();
     return true;
+}
+
+// The kernel's process routine, as countWith<V>(instance, start, count) || countSamples: busy
+// calls take the per-sample loop straight from the entry, before any vector work.
+template <class V>
+__attribute__((always_inline)) inline bool countWith(void* instance, int32_t start,
+                                                     int32_t count) {
+    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
+    if (count <= 0 || !m.buffersBound()) return true;
+    if (m.lastCallBusy) {
+        m.lastCallBusy = busy(countEachSample<true>(m, start, count), count);
+        return true;
+    }
+    return countVectors<V>(m, start, count);
 }
 
 }  // namespace

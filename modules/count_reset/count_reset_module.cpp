@@ -6,9 +6,17 @@
 
 #include "host/library.h"
 #include "modules/count_reset/count_kernel.h"
+#include "modules/count_reset/count_samples_impl.h"
 
 namespace mv {
 namespace {
+
+// The per-sample build (MV_COUNT_PER_SAMPLE) runs the reference routine, for comparisons.
+#ifdef MV_COUNT_PER_SAMPLE
+constexpr bool kPerSampleBuild = true;
+#else
+constexpr bool kPerSampleBuild = false;
+#endif
 
 char resetList[kResetListLength + 1];
 bool resetListPending = true;
@@ -78,43 +86,12 @@ void CountResetModule::open() {
     previousUpZero = previousUpCount;
     accumulator = 0.0f;
     pulseCountdown = 0;
-    setProcessRoutine({fastestRoutine(), 0, 0, 0});
+    setProcessRoutine({kPerSampleBuild ? countSamples : fastestRoutine(), 0, 0, 0});
 }
 
 void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start, int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (!m.buffersBound()) return;
-    const float* upCount = m.upCountBuffer + start;
-    const float* upZero = m.upZeroBuffer + start;
-    const float* byStep = m.byStepBuffer + start;
-    float* outClimb = m.outClimbBuffer + start;
-    float* resetPulse = m.resetPulseBuffer + start;
-    const float threshold = m.threshold;
-    const double resetLevel = double(m.resetValue) + 1.0;
-    float previousUpCount = m.previousUpCount, previousUpZero = m.previousUpZero;
-    float accumulator = m.accumulator;
-    int32_t pulse = m.pulseCountdown;
-
-    for (int32_t i = 0; i < count; ++i) {
-        // All inputs of an index are read before it is written: outputs may share a buffer.
-        const float up = upCount[i], zero = upZero[i], step = byStep[i];
-        if (up >= threshold && !(previousUpCount >= threshold)) accumulator += step;
-        if (zero >= threshold && !(previousUpZero >= threshold)) accumulator = 0.0f;
-        // Exact in double; a NaN accumulator fails the test and so resets.
-        if (!(resetLevel > double(accumulator) * kVoltsPerUnit)) {
-            accumulator = 0.0f;
-            pulse = kPulseLength;
-        }
-        resetPulse[i] = pulse > 0 ? (--pulse, kPulseLevel) : 0.0f;
-        outClimb[i] = accumulator;
-        previousUpCount = up;
-        previousUpZero = zero;
-    }
-    if (count <= 0) return;
-    m.previousUpCount = previousUpCount;
-    m.previousUpZero = previousUpZero;
-    m.accumulator = accumulator;
-    m.pulseCountdown = static_cast<int16_t>(pulse);
+    countEachSample<false>(*static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance)),
+                           start, count);
 }
 
 void CountResetModule::onPlugStateChange(Plug*) {

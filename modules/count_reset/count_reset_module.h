@@ -73,6 +73,8 @@ public:
     // only when resetValue changes, since its loop and division cost more than a short call.
     float resetLimit{};
     int32_t resetLimitOf{INT32_MIN};
+    // The kernels' choice of path for the next call: the last one was busy with edges.
+    bool lastCallBusy{};
 };
 
 }  // namespace mv
