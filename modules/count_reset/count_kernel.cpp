@@ -2,6 +2,7 @@
 #include <emmintrin.h>
 
 #include "modules/count_reset/count_kernel_impl.h"
+#include "modules/count_reset/count_samples_impl.h"
 
 namespace mv {
 namespace {
@@ -28,10 +29,31 @@ struct Sse2 {
     }
 };
 
+// Busy calls take the per-sample loop before any vector work, built here for the baseline:
+// built for AVX2 it ran slower.
+template <bool (*vectors)(CountResetModule&, int32_t, int32_t)>
+void countThrough(void* instance, int32_t start, int32_t count) {
+    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
+    if (count <= 0 || !m.buffersBound()) return;
+    if (m.lastCallBusy) {
+        m.lastCallBusy = busy(countEachSample<true>(m, start, count), count);
+        return;
+    }
+    if (!vectors(m, start, count)) CountResetModule::countSamples(instance, start, count);
+}
+
 }  // namespace
 
+bool countVectorsSse2(CountResetModule& m, int32_t start, int32_t count) {
+    return countVectors<Sse2>(m, start, count);
+}
+
 void MV_CDECL CountResetModule::countSamplesSse2(void* instance, int32_t start, int32_t count) {
-    if (!countWith<Sse2>(instance, start, count)) countSamples(instance, start, count);
+    countThrough<countVectorsSse2>(instance, start, count);
+}
+
+void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
+    countThrough<countVectorsAvx2>(instance, start, count);
 }
 
 ProcessRoutine CountResetModule::fastestRoutine() {

@@ -1,7 +1,7 @@
 // Counting routines that skip the edge-free stretches between rising edges, with results
-// bit-identical to the per-sample routine. One kernel per instruction set, each a process
-// routine of the counter (countSamplesSse2, countSamplesAvx2) working on its fields; the
-// processor's best is chosen once, when the counter selects its process routine.
+// bit-identical to the per-sample routine. One kernel per instruction set, each behind a
+// process routine of the counter (countSamplesSse2, countSamplesAvx2) working on its fields;
+// the processor's best is chosen once, when the counter selects its process routine.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,15 @@ struct CountStreams {
     float* outClimb;
     float* resetPulse;
 };
+
+class CountResetModule;
+
+// The vector paths of the kernels' process routines: count > 0 samples from start, the buffers
+// bound. Each answers false, having done nothing, for buffers that only the per-sample routine
+// can take (see kernelCanRun).
+bool countVectorsSse2(CountResetModule& module, int32_t start, int32_t count);
+// Only on a processor that has AVX2 (`processorHasAvx2`).
+bool countVectorsAvx2(CountResetModule& module, int32_t start, int32_t count);
 
 bool processorHasAvx2();
 

@@ -32,8 +32,8 @@ struct Avx2 {
 
 }  // namespace
 
-void MV_CDECL CountResetModule::countSamplesAvx2(void* instance, int32_t start, int32_t count) {
-    if (!countWith<Avx2>(instance, start, count)) countSamples(instance, start, count);
+bool countVectorsAvx2(CountResetModule& m, int32_t start, int32_t count) {
+    return countVectors<Avx2>(m, start, count);
 }
 
 }  // namespace mv

@@ -15,7 +15,6 @@
 
 #include "modules/count_reset/count_kernel.h"
 #include "modules/count_reset/count_reset_module.h"
-#include "modules/count_reset/count_samples_impl.h"
 
 namespace mv {
 namespace {
@@ -40,18 +39,12 @@ inline uint32_t ones(uint32_t m) {
 // A call is busy when its edges come on average at most kBusyRun samples apart: the kernels
 // cannot skip runs that short, and the per-sample loop beats their per-edge work there. Hosts
 // feed a counter such streams call after call (a frequency divider on an audio-rate signal),
-// so a busy call sends the next one to the per-sample loop, which tells again. Where vectors
-// gain more on busy streams (x86-64: more registers), only short calls are sent there. Both
-// figures come from the benchmarks.
+// so a busy call sends the next one to the per-sample loop, which tells again. The figure
+// comes from the benchmarks.
 constexpr int32_t kBusyRun = 2;
-#if defined(__i386__)
-constexpr int32_t kBusyCallLimit = INT32_MAX;
-#else
-constexpr int32_t kBusyCallLimit = 32;
-#endif
-inline bool busy(int32_t edges, int32_t count) {
-    return count <= kBusyCallLimit && int64_t(edges) * kBusyRun >= count;
-}
+
+inline bool busy(int32_t edges, int32_t count) { return int64_t(edges) * kBusyRun >= count; }
+
 // For code layout: the per-edge loops run straight through in the common case.
 inline bool rarely(bool condition) { return __builtin_expect(condition, false); }
 
@@ -429,10 +422,9 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     return !clash;
 }
 
-// A call through the vectors: answers false, having done nothing, for buffers that only the
-// per-sample routine can take (see kernelCanRun).
+// See countVectorsSse2. count > 0 and the buffers are bound.
 template <class V>
-__attribute__((noinline)) bool countVectors(CountResetModule& m, int32_t start, int32_t count) {
+bool countVectors(CountResetModule& m, int32_t start, int32_t count) {
     const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
                                m.byStepBuffer + start, m.outClimbBuffer + start,
                                m.resetPulseBuffer + start};
@@ -449,20 +441,6 @@ __attribute__((noinline)) bool countVectors(CountResetModule& m, int32_t start, 
     kernel.finish(m);
     V::leave();
     return true;
-}
-
-// The kernel's process routine, as countWith<V>(instance, start, count) || countSamples: busy
-// calls take the per-sample loop straight from the entry, before any vector work.
-template <class V>
-__attribute__((always_inline)) inline bool countWith(void* instance, int32_t start,
-                                                     int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (count <= 0 || !m.buffersBound()) return true;
-    if (m.lastCallBusy) {
-        m.lastCallBusy = busy(countEachSample<true>(m, start, count), count);
-        return true;
-    }
-    return countVectors<V>(m, start, count);
 }
 
 }  // namespace

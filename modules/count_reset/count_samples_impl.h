@@ -10,8 +10,8 @@
 namespace mv {
 namespace {
 
-// Answers the number of samples that were a rising edge on either input, counted only when
-// kCountEdges: the kernels ask, to choose the path of the next call.
+// Answers the number of rising edges on upCOUNT, counted only when kCountEdges: the kernels
+// ask, to choose the path of the next call.
 template <bool kCountEdges>
 int32_t countEachSample(CountResetModule& m, int32_t start, int32_t count) {
     using C = CountResetModule;
@@ -31,11 +31,11 @@ int32_t countEachSample(CountResetModule& m, int32_t start, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         // All inputs of an index are read before it is written: outputs may share a buffer.
         const float up = upCount[i], zero = upZero[i], step = byStep[i];
-        const bool counts = up >= threshold && !(previousUpCount >= threshold);
-        const bool zeroes = zero >= threshold && !(previousUpZero >= threshold);
-        if (counts) accumulator += step;
-        if (zeroes) accumulator = 0.0f;
-        if (kCountEdges) edges += int32_t(counts | zeroes);
+        if (up >= threshold && !(previousUpCount >= threshold)) {
+            accumulator += step;
+            if (kCountEdges) ++edges;
+        }
+        if (zero >= threshold && !(previousUpZero >= threshold)) accumulator = 0.0f;
         // Exact in double; a NaN accumulator fails the test and so resets.
         if (!(resetLevel > double(accumulator) * C::kVoltsPerUnit)) {
             accumulator = 0.0f;
