@@ -115,6 +115,7 @@ public:
                         if (!(next < accLimit)) break;
                         const Vec vNext = V::splat(next);
                         if (n == kWindow) {
+#pragma GCC unroll 8
                             for (int32_t j = 0; j < kWindow; j += W) {
                                 V::store(out + i + j, V::fromLane(k - j, vOut, vNext));
                                 V::store(pulseOut + i + j, vPulse);
@@ -129,6 +130,7 @@ public:
                         force = 0;
                         ++stopsSeen;
                     } else if (n == kWindow) {
+#pragma GCC unroll 8
                         for (int32_t j = 0; j < kWindow; j += W) {
                             V::store(out + i + j, vOut);
                             V::store(pulseOut + i + j, vPulse);
@@ -163,6 +165,8 @@ private:
     uint32_t windowMask(const float* x) const {
         uint32_t mask = 0;
         const Vec vt = V::splat(t);
+        // Unrolled at every optimisation level: the shifts become constants.
+#pragma GCC unroll 8
         for (int32_t v = 0; v < kWindow / W; ++v) mask |= V::highMask(x + v * W, vt) << (v * W);
         return mask;
     }
