@@ -11,56 +11,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_cases.h"
 #include "host/exports.h"
 #include "modules/count_reset/count_reset_module.h"
 
 namespace mv {
 namespace {
 
+using bench::Inputs;
+using bench::kResetValue;
+
 int32_t longSamples = 1 << 20;  // --walk=N: samples per input stream, a multiple of 65536
 constexpr int32_t kBlockSizes[] = {16, 64, 1024, 65536};
 constexpr int32_t kPairedBatch = 16384;  // samples per routine between switches
-constexpr int16_t kResetValue = 998;
-
-struct Inputs {
-    const char* name;
-    std::vector<float> up, zero, step;
-};
-
-std::vector<Inputs> makeCases() {
-    std::vector<Inputs> cases;
-    auto add = [&](const char* name, auto sample) {
-        Inputs in{name, std::vector<float>(longSamples), std::vector<float>(longSamples),
-                  std::vector<float>(longSamples)};
-        for (int32_t i = 0; i < longSamples; ++i) sample(i, in.up[i], in.zero[i], in.step[i]);
-        cases.push_back(std::move(in));
-    };
-    add("clock64", [](int32_t i, float& up, float& zero, float& step) {
-        up = i % 64 < 32 ? 1.0f : 0.0f;
-        zero = 0.0f;
-        step = 1.0f;
-    });
-    add("edge2", [](int32_t i, float& up, float& zero, float& step) {
-        up = i % 2 ? 0.0f : 1.0f;
-        zero = 0.0f;
-        step = 1.0f;
-    });
-    std::mt19937 rng(20240607);
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    add("noise", [&](int32_t, float& up, float& zero, float& step) {
-        up = unit(rng);
-        zero = unit(rng) < 0.02f ? 1.0f : 0.0f;
-        step = unit(rng);
-    });
-    add("const0", [](int32_t, float& up, float& zero, float& step) { up = zero = step = 0.0f; });
-    return cases;
-}
 
 enum Routine { PerSample, Shipped, Sse2Kernel, Memcpy };
 const char* const kRoutineNames[] = {"per_sample", "shipped", "sse2", "memcpy8"};
@@ -173,7 +141,7 @@ int main(int argc, char** argv) {
         --argc;
         --i;
     }
-    static const std::vector<Inputs> cases = makeCases();
+    static const std::vector<Inputs> cases = bench::makeCases(longSamples);
     for (const Inputs& in : cases) {
         for (int32_t block : kBlockSizes) {
             for (Routine r : {PerSample, Shipped, Sse2Kernel, Memcpy}) {
