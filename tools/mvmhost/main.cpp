@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/mvmhost/check/check.h"
+#include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/commands.h"
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/interrupts.h"
@@ -63,7 +64,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "mvmhost " MVMHOST_VERSION, "print the version and exit");
     app.allow_windows_style_options(false);  // so /absolute/paths stay paths on Windows builds
-    app.footer("Exit status: 0 success, 1 a failed check (check only), 2 a usage error or a library "
+    app.footer("Exit status: 0 success, 1 a failed check or a finding (check, fuzz), 2 a usage error or a library "
                "that cannot be loaded or used.");
 
     std::string infoLibrary;
@@ -121,6 +122,26 @@ int runCommandLine(const std::vector<std::string>& args) {
     checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
                      "loaded or the command line is wrong, 130 interrupted.");
 
+    FuzzOptions fuzz;
+    uint64_t fuzzSeed = 0, fuzzChunks = 0, fuzzReproduce = 0;
+    double fuzzDuration = 0;
+    CLI::App* fuzzApp = app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
+    fuzzApp->add_option("LIB", fuzz.library, "module library file")->required();
+    CLI::Option* fuzzSeedOption =
+        fuzzApp->add_option("--seed", fuzzSeed, "the first chunk's seed; chunk N runs seed N (printed on every run)");
+    CLI::Option* fuzzChunksOption =
+        fuzzApp->add_option("--chunks", fuzzChunks, "how many chunks (default " + std::to_string(kDefaultChunks) +
+                                                        ", or as many as --duration allows)");
+    CLI::Option* fuzzDurationOption =
+        fuzzApp->add_option("--duration", fuzzDuration, "start no chunk after this many seconds");
+    fuzzApp->add_option("--jobs", fuzz.jobs, "chunks running at once, each in a process of its own (default 1)");
+    CLI::Option* fuzzReproduceOption =
+        fuzzApp->add_option("--reproduce", fuzzReproduce, "replay chunk N in this process, for a debugger");
+    fuzzApp->add_flag("--strict", fuzz.strict, "also do what a host does not promise");
+    fuzzApp->add_flag("--verbose", fuzz.verbose, "with --reproduce: print every action as it runs");
+    fuzzApp->footer("Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
+                    "line is wrong, 130 interrupted.");
+
     std::string batchFile;
     CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
     batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
@@ -151,6 +172,13 @@ int runCommandLine(const std::vector<std::string>& args) {
             if (check.libraries.empty()) throw Failure("check needs a module library (or --list)");
             if (checkSeedOption->count() > 0) check.seed = checkSeed;
             return checkCommand(check);
+        }
+        if (*fuzzApp) {
+            if (fuzzSeedOption->count() > 0) fuzz.seed = fuzzSeed;
+            if (fuzzChunksOption->count() > 0) fuzz.chunks = fuzzChunks;
+            if (fuzzDurationOption->count() > 0) fuzz.duration = fuzzDuration;
+            if (fuzzReproduceOption->count() > 0) fuzz.reproduce = fuzzReproduce;
+            return fuzzCommand(fuzz);
         }
         if (*batch) return batchCommand(batchFile);
     } catch (const Interrupted& stop) {

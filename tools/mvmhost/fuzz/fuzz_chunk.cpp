@@ -1,0 +1,553 @@
+#include "tools/mvmhost/fuzz/fuzz_chunk.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/check/check_rig.h"
+#include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/check/stimulus.h"
+#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/fuzz/guarded_stretch.h"
+#include "tools/mvmhost/hosted_module.h"
+#include "tools/mvmhost/list_text.h"
+
+namespace mvmhost {
+
+void ChunkJournal::begin() {
+    actions = 0;
+    fired[0] = '\0';
+    warnings = 0;
+    firstWarning[0] = '\0';
+}
+
+void ChunkJournal::noteWarning(const char* text) {
+    if (warnings++ == 0 && std::snprintf(firstWarning, kFiredBytes, "%s", text) < 0) firstWarning[0] = '\0';
+}
+
+void ChunkJournal::noteAction(const char* text) {
+    ++actions;
+    // A long line is cut: what it says first is what a reader needs.
+    if (std::snprintf(lines[actions % kLines], kLineBytes, "#%llu %s", static_cast<unsigned long long>(actions), text) < 0)
+        lines[actions % kLines][0] = '\0';
+}
+
+void ChunkJournal::noteFinding(const char* text) {
+    if (std::snprintf(fired, kFiredBytes, "%s", text) < 0) std::strcpy(fired, "an invariant failed");
+}
+
+void ChunkJournal::printTail(std::FILE* out, const char* indent) const {
+    const uint64_t first = actions > kLines ? actions - kLines + 1 : 1;
+    for (uint64_t n = first; n <= actions; ++n) std::fprintf(out, "%s%s\n", indent, lines[n % kLines]);
+}
+
+namespace {
+
+constexpr int kActionsPerChunk = 300;
+constexpr size_t kMaxInstances = 3;
+// Block sizes a host announces with opcode 3; now and then the largest one it may.
+constexpr int32_t kBlockSizes[] = {1, 2, 3, 16, 64, 100, 256, 1024, 4096};
+constexpr int32_t kLargestBlock = 65536;
+constexpr float kSampleRates[] = {8000.0f, 22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
+// Samples beside an output stretch, on its side away from the guard page, that must stay
+// unwritten.
+constexpr int32_t kOpenSideSamples = 8;
+// Event types no module acts on.
+constexpr int32_t kUnknownEventTypes[] = {1, 3, 7, 22, 100, -1};
+// Opcodes without an operation.
+constexpr int32_t kUnknownOpcodes[] = {4, 5, 7, 9, 10, 11, 14, 15, 100, -1, -100};
+
+// Raised inside the host only, after the module's entry has returned.
+struct Finding {
+    std::string what;
+};
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+    char text[ChunkJournal::kFiredBytes];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+// What an input carries between stretches: a held value while Static, anything while Streaming.
+struct InputModel {
+    int32_t state = mv::Static;
+    float held = 0.0f;
+};
+
+struct Instance {
+    Instance(const EntryPoints& entries, int id, const HostSettings& settings)
+        : host(entries, settings), id(id), block(settings.blockSize) {}
+
+    HostedModule host;
+    int id;
+    int32_t block;
+    int32_t capacity = 0;  // longest stretch a buffer takes
+    bool opened = false;
+    bool started = false;
+    bool beyondPromises = false;  // given something a host does not promise (--strict)
+    int32_t blockStart = 0;
+    int32_t position = 0;  // the next stretch's offset in the current block
+    uint64_t calls = 0;
+    size_t logSeen = 0;
+    std::vector<InputModel> inputs;                       // by plug index
+    std::vector<std::unique_ptr<GuardedBuffer>> buffers;  // by plug index; Signal plugs with a variable
+};
+
+class Chunk {
+public:
+    Chunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal, std::FILE* trace)
+        : entries_(entries), random_(seed), strict_(strict), journal_(journal), trace_(trace) {}
+
+    void run();
+    // After a finding the instances are left as they are, and reachable: closing them could
+    // hide it.
+    void abandon() {
+        static auto* kept = new std::vector<std::unique_ptr<Instance>>();
+        for (auto& in : instances_) kept->push_back(std::move(in));
+        instances_.clear();
+    }
+
+private:
+    void act(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
+    [[noreturn]] void found(const std::string& what) { throw Finding{what}; }
+
+    void oneAction();
+    void make();
+    void close(size_t which);
+    void open(Instance& in);
+    void stretch(Instance& in, bool withEvent);
+    void setListValue(Instance& in);
+    void opcode(Instance& in);
+    mv::ModuleEvent randomEvent(Instance& in, int32_t clock);
+
+    void layOut(Instance& in, int32_t count, bool endFlush, std::vector<float>& inputCopy,
+                std::vector<float*>& outputsAt);
+    float heldValue();
+    void lookAtLog(Instance& in);
+    template <class Call>
+    void withoutAllocation(const char* entry, const std::string& what, Call call);
+
+    const EntryPoints& entries_;
+    Random random_;
+    bool strict_;
+    ChunkJournal& journal_;
+    std::FILE* trace_;
+    std::vector<std::unique_ptr<Instance>> instances_;
+    Instance* current_ = nullptr;  // the one the action in progress is about
+    int nextId_ = 1;
+};
+
+void Chunk::act(const char* pattern, ...) {
+    char text[ChunkJournal::kLineBytes];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    journal_.noteAction(text);
+    if (trace_) std::fprintf(trace_, "%s\n", text);
+}
+
+// A value an input holds: most often an ordinary level (0, or a magnitude from 2^-20 to 16,
+// near the usual thresholds), now and then an edge.
+float Chunk::heldValue() {
+    static const float levels[] = {0.0f, 0.333f, 0.33299997f, 0.5f, 1.0f, -1.0f, 0.1f};
+    static const float edges[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min(),
+                                  -1e-40f, 3.0e38f, -3.0e38f};
+    const uint32_t roll = random_.below(100);
+    if (roll < 45) return levels[random_.below(sizeof levels / sizeof *levels)];
+    if (roll < 90) return (random_.chance(50) ? 1.0f : -1.0f) * std::ldexp(random_.uniform(1.0f, 2.0f), static_cast<int>(random_.below(25)) - 20);
+    return edges[random_.below(sizeof edges / sizeof *edges)];
+}
+
+void Chunk::make() {
+    HostSettings settings;
+    settings.blockSize = random_.chance(3) ? kLargestBlock : kBlockSizes[random_.below(sizeof kBlockSizes / sizeof *kBlockSizes)];
+    if (strict_ && random_.chance(10)) settings.plugCount = static_cast<int32_t>(random_.below(9));
+    const int id = nextId_++;
+    act("instance %d: make, block size %d%s", id, settings.blockSize,
+        settings.plugCount >= 0 ? format(", %d plugs", settings.plugCount).c_str() : "");
+    std::unique_ptr<Instance> in;
+    try {
+        in = std::make_unique<Instance>(entries_, id, settings);
+    } catch (const Failure& failure) {
+        found(failure.what());
+    }
+    // Under --strict some stretches run past the block size opcode 3 announced.
+    in->capacity = strict_ ? 2 * in->block : in->block;
+    in->beyondPromises = settings.plugCount >= 0;
+    const size_t plugs = in->host.plugs().size();
+    in->inputs.resize(plugs);
+    in->buffers.resize(plugs);
+    for (const HostPlug& plug : in->host.plugs())
+        if (plug.isSignal() && plug.variable)
+            in->buffers[static_cast<size_t>(plug.index)] = std::make_unique<GuardedBuffer>(in->capacity + kOpenSideSamples);
+    lookAtLog(*in);
+    instances_.push_back(std::move(in));
+}
+
+void Chunk::close(size_t which) {
+    act("instance %d: close", instances_[which]->id);
+    current_ = nullptr;
+    instances_.erase(instances_.begin() + static_cast<std::ptrdiff_t>(which));
+}
+
+void Chunk::open(Instance& in) {
+    act("instance %d: open%s", in.id, in.opened ? " again" : "");
+    in.beyondPromises = in.beyondPromises || in.opened;
+    in.host.open();
+    in.opened = true;
+    for (const HostPlug& plug : in.host.plugs())
+        if (plug.isList() && plug.description) in.host.setListValue(plug.index, defaultListValue(*plug.description));
+    for (InputModel& input : in.inputs) input = InputModel{};
+    lookAtLog(in);
+}
+
+template <class Call>
+void Chunk::withoutAllocation(const char* entry, const std::string& what, Call call) {
+    AllocationCount count;
+    {
+        AllocationWatch watch;
+        call();
+        count = watch.count();
+    }
+    if (allocationHooksAvailable() && count.allocations + count.releases > 0)
+        found(format("the %s allocated or freed heap memory %llu times %s", entry,
+                     static_cast<unsigned long long>(count.allocations + count.releases), what.c_str()));
+}
+
+// Announcements so far must name an output, a valid state and no clock before the host's.
+void Chunk::lookAtLog(Instance& in) {
+    const std::vector<LoggedRequest>& log = in.host.log();
+    for (; in.logSeen < log.size(); ++in.logSeen) {
+        const LoggedRequest& r = log[in.logSeen];
+        if (r.request != mv::hostSetOutputState) continue;
+        const auto& plugs = in.host.plugs();
+        if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() || !plugs[static_cast<size_t>(r.index)].isOutput())
+            found(format("announced a stream state for plug %d, which is not an output", r.index));
+        if (r.value < mv::Static || r.value > mv::Streaming)
+            found(format("announced stream state %d for %s; states are 0, 1 and 2", r.value,
+                         plugs[static_cast<size_t>(r.index)].name.c_str()));
+        const int32_t clock = static_cast<int32_t>(r.ptr);
+        if (clock < r.clock)
+            found(format("announced %s's state at clock %d, before the host's clock %d",
+                         plugs[static_cast<size_t>(r.index)].name.c_str(), clock, r.clock));
+    }
+}
+
+// Puts the next stretch of every Signal plug flush against a guard page and points the plug
+// there; inputs get samples their stream state allows, outputs the unwritten marker (or, now
+// and then, an input's own samples: processing in place).
+void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float>& inputCopy,
+                   std::vector<float*>& outputsAt) {
+    const int32_t laid = std::max(count, 1);  // the sample at the clock of an event before it
+    float* someInput = nullptr;
+    inputCopy.clear();
+    for (const HostPlug& plug : in.host.plugs()) {
+        if (!plug.isSignal() || !plug.isInput()) continue;
+        InputModel& model = in.inputs[static_cast<size_t>(plug.index)];
+        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        float* at = buffer ? (endFlush ? buffer->endFlush(laid) : buffer->startFlush())
+                           : in.host.buffer(plug.index) + in.position;
+        if (!buffer && in.position + laid > in.block) continue;  // a buffer the module holds from open
+        if (model.state == mv::Streaming) fillSignal(random_, at, laid);
+        else std::fill_n(at, laid, model.held);
+        if (model.state == mv::Streaming) model.held = at[laid - 1];
+        inputCopy.insert(inputCopy.end(), at, at + laid);
+        if (buffer) {
+            float* base = at - in.position;
+            std::memcpy(plug.variable, &base, sizeof base);
+            someInput = base;
+        }
+    }
+    outputsAt.clear();
+    for (const HostPlug& plug : in.host.plugs()) {
+        if (!plug.isSignal() || !plug.isOutput()) continue;
+        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        if (!buffer) {
+            outputsAt.push_back(nullptr);
+            continue;
+        }
+        float* base;
+        if (someInput && random_.chance(15)) {
+            base = someInput;
+            outputsAt.push_back(nullptr);
+        } else {
+            float* at = endFlush ? buffer->endFlush(laid) - kOpenSideSamples : buffer->startFlush();
+            std::fill_n(at, laid + kOpenSideSamples, unwrittenSample());
+            if (endFlush) at += kOpenSideSamples;
+            base = at - in.position;
+            outputsAt.push_back(at);
+        }
+        std::memcpy(plug.variable, &base, sizeof base);
+    }
+}
+
+mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
+    std::vector<int32_t> inputs;
+    for (const HostPlug& plug : in.host.plugs())
+        if (plug.isInput() && plug.datatype >= 0) inputs.push_back(plug.index);
+    mv::ModuleEvent event{};
+    event.clock = clock;
+    const uint32_t roll = random_.below(100);
+    if (roll < 70 && !inputs.empty()) {
+        event.type = mv::PlugStateChange;
+        event.param3 = inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
+        event.param1 = static_cast<int32_t>(random_.below(3));
+        if (strict_ && random_.chance(10)) {
+            event.param3 = random_.chance(50) ? -1 - static_cast<int32_t>(random_.below(3))
+                                              : static_cast<int32_t>(in.host.plugs().size() + random_.below(4));
+            in.beyondPromises = true;
+        }
+        if (strict_ && random_.chance(10)) {
+            event.param1 = random_.chance(50) ? 3 + static_cast<int32_t>(random_.below(100)) : -1;
+            in.beyondPromises = true;
+        }
+    } else if (roll < 85) {
+        event.type = mv::DataEvent;
+        event.param1 = static_cast<int32_t>(random_.next());
+        event.param2 = static_cast<int32_t>(random_.next());
+    } else {
+        event.type = kUnknownEventTypes[random_.below(sizeof kUnknownEventTypes / sizeof *kUnknownEventTypes)];
+        event.param1 = static_cast<int32_t>(random_.below(3));
+        event.param3 = inputs.empty() ? 0 : inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
+    }
+    return event;
+}
+
+// One call of the process entry for the next stretch of the current block, with an event
+// delivered at its first sample before it when `withEvent`.
+void Chunk::stretch(Instance& in, bool withEvent) {
+    if (!in.started || in.position >= in.block) {
+        if (in.started) in.blockStart += in.block;
+        in.started = true;
+        in.position = 0;
+        in.host.beginBlock(in.blockStart);
+    }
+    const int32_t left = in.block - in.position;
+    int32_t count;
+    const uint32_t roll = random_.below(100);
+    if (roll < 25) count = static_cast<int32_t>(random_.below(2));
+    else if (roll < 60) count = 2 + static_cast<int32_t>(random_.below(15));
+    else if (roll < 85) count = 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(left)));
+    else count = left;
+    count = std::min(count, left);
+    if (strict_ && random_.chance(3)) {
+        count = left + 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.block)));
+        in.beyondPromises = true;
+    }
+    const bool endFlush = in.calls++ % 2 == 0;
+    const int32_t clock = in.blockStart + in.position;
+
+    in.host.deliverPostedUpTo(clock);
+    lookAtLog(in);
+    std::vector<float> inputCopy;
+    std::vector<float*> outputsAt;
+    mv::ModuleEvent event{};
+    if (withEvent) {
+        event = randomEvent(in, clock);
+        const bool known = event.type == mv::PlugStateChange && event.param3 >= 0 &&
+                           static_cast<size_t>(event.param3) < in.inputs.size() && event.param1 >= mv::Static &&
+                           event.param1 <= mv::Streaming;
+        if (known) {
+            InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
+            model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
+            if (event.param1 != mv::Streaming) model.held = heldValue();  // the step, or the value now held
+        }
+    }
+    layOut(in, count, endFlush, inputCopy, outputsAt);
+    if (withEvent) {
+        act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type, event.param1, event.param2,
+            static_cast<int32_t>(event.param3), clock);
+        withoutAllocation("event entry", format("for an event of type %d", event.type), [&] { in.host.deliver(event); });
+        lookAtLog(in);
+    }
+
+    const std::string call = format("in a call for %d samples at offset %d (block of %d, %s)", count, in.position,
+                                    in.block, endFlush ? "stretches end-flush" : "stretches start-flush");
+    act("instance %d: process %d samples at offset %d, clock %d, %s", in.id, count, in.position, clock,
+        endFlush ? "end-flush" : "start-flush");
+    const uint64_t requestsBefore = totalRequests(in.host);
+    withoutAllocation("process entry", call, [&] { in.host.process(in.position, count); });
+    if (totalRequests(in.host) != requestsBefore)
+        found("the process entry asked the host something " + call);
+
+    // What the call wrote and left: looked at in the order the stretches were laid out.
+    const int32_t laid = std::max(count, 1);
+    size_t copied = 0;
+    for (const HostPlug& plug : in.host.plugs()) {
+        if (!plug.isSignal() || !plug.isInput()) continue;
+        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        if (!buffer && in.position + laid > in.block) continue;
+        const float* at = buffer ? (endFlush ? buffer->endFlush(laid) : buffer->startFlush())
+                                 : in.host.buffer(plug.index) + in.position;
+        bool inPlace = false;
+        for (const HostPlug& out : in.host.plugs()) {
+            if (!out.isSignal() || !out.isOutput() || !out.variable || !buffer) continue;
+            float* base = nullptr;
+            std::memcpy(&base, out.variable, sizeof base);
+            inPlace = inPlace || base == at - in.position;
+        }
+        for (int32_t i = 0; i < count && !inPlace; ++i)
+            if (std::memcmp(&at[i], &inputCopy[copied + static_cast<size_t>(i)], sizeof(float)) != 0)
+                found(format("changed sample %d of the input %s ", in.position + i, plug.name.c_str()) + call);
+        copied += static_cast<size_t>(laid);
+    }
+    size_t o = 0;
+    for (const HostPlug& plug : in.host.plugs()) {
+        if (!plug.isSignal() || !plug.isOutput()) continue;
+        const float* at = outputsAt[o++];
+        if (!at || count > in.block) continue;
+        for (int32_t i = 0; i < count; ++i)
+            if (isUnwritten(at[i]))
+                found(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
+        const float* open = endFlush ? at - kOpenSideSamples : at + laid;
+        for (int32_t i = 0; i < kOpenSideSamples; ++i)
+            if (!isUnwritten(open[i]))
+                found(format("wrote %s outside its stretch ", plug.name.c_str()) + call);
+    }
+    lookAtLog(in);
+    in.position = std::min(in.position + count, in.block);
+}
+
+void Chunk::setListValue(Instance& in) {
+    for (const HostPlug& plug : in.host.plugs()) {
+        if (!plug.isList() || !plug.variable || !plug.description || random_.chance(50)) continue;
+        int16_t value = defaultListValue(*plug.description);
+        if (strict_ && random_.chance(20)) {
+            value = static_cast<int16_t>(random_.next());
+            in.beyondPromises = true;
+        } else if (plug.description->listText) {
+            const ListText list(*plug.description->listText);
+            const int64_t items = std::min<int64_t>(list.count(), 1 << 15);
+            const int32_t candidate = items > 0 ? static_cast<int32_t>(random_.below(static_cast<uint32_t>(items))) : 0;
+            if (list.labelOf(candidate)) value = static_cast<int16_t>(candidate);
+        }
+        act("instance %d: list value %d on %s", in.id, value, plug.name.c_str());
+        in.host.setListValue(plug.index, value);
+    }
+}
+
+void Chunk::opcode(Instance& in) {
+    mv::ModuleRecord* record = in.host.record();
+    const uint32_t roll = random_.below(100);
+    if (roll < 25) {
+        const int32_t index = static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.host.descriptions().size() + 4))) - 2;
+        mv::PlugInfo info;
+        fillSentinel(&info, sizeof info);
+        act("instance %d: opcode 6 (describe %d)", in.id, index);
+        const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, index, 0, &info);
+        if (answer != 0 && answer != 1) found(format("opcode 6 for description %d answered %s, not 0 or 1", index, showWord(answer).c_str()));
+        if (answer == 0 && !isSentinel(&info, sizeof info))
+            found(format("opcode 6 answered 0 for description %d but wrote into the host's record", index));
+    } else if (roll < 45) {
+        float rate = kSampleRates[random_.below(sizeof kSampleRates / sizeof *kSampleRates)];
+        if (strict_ && random_.chance(30)) {
+            const float odd[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN()};
+            rate = odd[random_.below(sizeof odd / sizeof *odd)];
+            in.beyondPromises = true;
+        }
+        act("instance %d: opcode 2 (sample rate %g)", in.id, static_cast<double>(rate));
+        dispatch(record, mv::OpSetSampleRate, 0, 0, nullptr, rate);
+    } else if (roll < 55) {
+        const int32_t index = static_cast<int32_t>(random_.below(11)) - 5;
+        act("instance %d: opcode 8 (%d)", in.id, index);
+        dispatch(record, mv::OpNotify, index);
+    } else if (roll < 65) {
+        const int32_t index = static_cast<int32_t>(random_.below(8)), value = static_cast<int32_t>(random_.below(8));
+        act("instance %d: opcode 12 (%d, %d)", in.id, index, value);
+        dispatch(record, mv::OpCommand, index, value);
+    } else if (roll < 80) {
+        act("instance %d: opcode 13", in.id);
+        const auto* info = reinterpret_cast<const mv::ProcessBindingInfo*>(dispatch(record, mv::OpGetProcessBindingInfo));
+        if (!info) found("opcode 13 answered null");
+        if (info->one != 1 || info->bindingSize != static_cast<int32_t>(sizeof(mv::ProcessBinding)) || !info->binding || info->zero != 0)
+            found(format("opcode 13 answered a record of %d, %d, %p, %d", info->one, info->bindingSize,
+                         static_cast<void*>(info->binding), info->zero));
+        if (in.opened && info->binding->routine != record->processEntry)
+            found("opcode 13's binding names another routine than the record's process entry");
+    } else if (roll < 95 || !strict_) {
+        const int32_t op = kUnknownOpcodes[random_.below(sizeof kUnknownOpcodes / sizeof *kUnknownOpcodes)];
+        act("instance %d: opcode %d", in.id, op);
+        const intptr_t answer = dispatch(record, op, 1, 1);
+        if (answer != 0) found(format("opcode %d, which has no operation, answered %s", op, showWord(answer).c_str()));
+    } else {
+        const int32_t block = static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
+        act("instance %d: opcode 3 (block size %d) between calls", in.id, block);
+        in.beyondPromises = true;
+        dispatch(record, mv::OpSetBlockSize, 0, block);
+    }
+    lookAtLog(in);
+}
+
+void Chunk::run() {
+    for (int step = 0; step < kActionsPerChunk; ++step) {
+        current_ = nullptr;
+        try {
+            oneAction();
+        } catch (const Finding& finding) {
+            if (!current_ || !current_->beyondPromises) throw;
+            journal_.noteWarning(finding.what.c_str());
+            act("instance %d: warning: %s", current_->id, finding.what.c_str());
+        }
+    }
+    current_ = nullptr;
+    while (!instances_.empty()) close(instances_.size() - 1);
+}
+
+void Chunk::oneAction() {
+    if (instances_.empty() || (instances_.size() < kMaxInstances && random_.chance(6))) {
+        make();
+        return;
+    }
+    const size_t which = random_.below(static_cast<uint32_t>(instances_.size()));
+    Instance& in = *instances_[which];
+    current_ = &in;
+    const uint32_t roll = random_.below(100);
+    if (!in.opened) {
+        if (roll < 75) open(in);
+        else if (roll < 85) close(which);
+        else if (roll < 95 || !strict_) opcode(in);
+        else {
+            const mv::ModuleEvent event = randomEvent(in, 0);
+            act("instance %d: event type %d before open", in.id, event.type);
+            in.beyondPromises = true;
+            in.host.deliver(event);
+        }
+        return;
+    }
+    if (roll < 55) stretch(in, false);
+    else if (roll < 75) stretch(in, true);
+    else if (roll < 82) setListValue(in);
+    else if (roll < 93) opcode(in);
+    else if (roll < 98 || !strict_) close(which);
+    else open(in);
+}
+
+}  // namespace
+
+bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal, std::FILE* trace) {
+    journal.begin();
+    Chunk chunk(entries, seed, strict, journal, trace);
+    try {
+        chunk.run();
+    } catch (const Finding& finding) {
+        journal.noteFinding(finding.what.c_str());
+        chunk.abandon();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace mvmhost
