@@ -18,8 +18,8 @@ tail -n 1 "$work/counter.out"
 
 # fault|what the finding must say
 faults=(
-    "faulty_reads_odd_tail|crashed (.*SEGV"
-    "faulty_close_unprocessed|crashed (.*"
+    "faulty_reads_odd_tail|crashed \(.*(SEGV|Segmentation fault)"
+    "faulty_close_unprocessed|crashed \(.*(null pointer|SEGV|Segmentation fault)"
 )
 for row in "${faults[@]}"; do
     name=${row%%|*} said=${row#*|}
@@ -27,7 +27,7 @@ for row in "${faults[@]}"; do
     "$mvmhost" fuzz "$lib" --seed 1 --chunks 200 --jobs 2 >"$work/$name.out" 2>&1
     status=$?
     found=$(sed -n 's/^FOUND in chunk \([0-9]*\): .*/\1/p' "$work/$name.out")
-    if [ $status -ne 1 ] || [ -z "$found" ] || ! grep -q "^FOUND in chunk $found: $said" "$work/$name.out" ||
+    if [ $status -ne 1 ] || [ -z "$found" ] || ! grep -Eq "^FOUND in chunk $found: $said" "$work/$name.out" ||
         ! grep -q "^  to replay it in one process: mvmhost fuzz $lib --reproduce $found$" "$work/$name.out" ||
         ! grep -q "^    #[0-9]* instance " "$work/$name.out"; then
         fail "$name: exit $status: $(head -c 2000 "$work/$name.out")"
