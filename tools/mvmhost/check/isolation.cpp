@@ -161,18 +161,6 @@ std::string makeLog(const char* check, int* fd) {
     return *fd < 0 ? std::string() : std::string(name.data());
 }
 
-// The sanitizer's one-line summary ("AddressSanitizer: SEGV on unknown address ..."), if any.
-std::string sanitizerSummary(const std::string& log) {
-    std::ifstream in(log);
-    std::string summary;
-    for (std::string line; std::getline(in, line);) {
-        const size_t at = line.find("SUMMARY: ");
-        if (at != std::string::npos) summary = line.substr(at + 9);
-    }
-    while (!summary.empty() && summary.back() == ' ') summary.pop_back();
-    return summary;
-}
-
 bool isEmptyFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     return !in || in.tellg() <= 0;
@@ -327,6 +315,20 @@ CheckResult Isolation::run(const CheckDefinition& check, CheckContext& context) 
 #endif
     session.current = nullptr;
     return {check.name, outcome.status, outcome.reason, secondsSince(session.started)};
+}
+
+std::string sanitizerSummary(const std::string& log) {
+    std::ifstream in(log);
+    std::string summary, runtimeError, error;
+    for (std::string line; std::getline(in, line);) {
+        if (size_t at = line.find("SUMMARY: "); at != std::string::npos) summary = line.substr(at + 9);
+        if (size_t at = line.find("runtime error: "); at != std::string::npos && runtimeError.empty())
+            runtimeError = "UndefinedBehaviorSanitizer: " + line.substr(at + 15);
+        if (size_t at = line.find("ERROR: "); at != std::string::npos && error.empty()) error = line.substr(at + 7);
+    }
+    if (summary.empty()) summary = runtimeError.empty() ? error : runtimeError;
+    while (!summary.empty() && (summary.back() == ' ' || summary.back() == '\r')) summary.pop_back();
+    return summary;
 }
 
 }  // namespace mvmhost

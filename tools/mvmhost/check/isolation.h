@@ -3,6 +3,8 @@
 // from the signal or exception handler before the process ends.
 #pragma once
 
+#include <string>
+
 #include "tools/mvmhost/check/check_list.h"
 
 namespace mvmhost {
@@ -27,6 +29,10 @@ private:
     bool inProcess_;
     double timeLimit_;
 };
+
+// The sanitizer's one-line summary in a report ("AddressSanitizer: SEGV on unknown address
+// ..."), else the first runtime error or error it names; empty when there is none.
+std::string sanitizerSummary(const std::string& log);
 
 // Runs the check and turns what it raises into its verdict.
 Outcome runGuarded(const CheckDefinition& check, CheckContext& context);

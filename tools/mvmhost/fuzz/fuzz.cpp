@@ -5,12 +5,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tools/mvmhost/check/isolation.h"
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/fuzz/fuzz_chunk.h"
 #include "tools/mvmhost/module_library.h"
@@ -173,26 +175,6 @@ struct Child {
     std::string log;  // where its standard error goes: a sanitizer's report
 };
 
-// The sanitizer's one-line summary in the child's report, or the first runtime error the
-// undefined-behaviour sanitizer named there; empty when it wrote neither.
-std::string sanitizerSummary(const std::string& log) {
-    std::FILE* file = std::fopen(log.c_str(), "r");
-    if (!file) return {};
-    char line[512];
-    std::string summary, runtimeError, error;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, "SUMMARY: ", 9) == 0) summary = line + 9;
-        const char* runtime = std::strstr(line, "runtime error: ");
-        if (runtime && runtimeError.empty()) runtimeError = std::string("UndefinedBehaviorSanitizer: ") + (runtime + 15);
-        const char* named = std::strstr(line, "ERROR: ");
-        if (named && error.empty()) error = named + 7;
-    }
-    std::fclose(file);
-    if (summary.empty()) summary = runtimeError.empty() ? error : runtimeError;
-    while (!summary.empty() && (summary.back() == '\n' || summary.back() == '\r')) summary.pop_back();
-    return summary;
-}
-
 // What ended the child, when it was not a clean end.
 std::string verdict(const Child& child, int status, bool& sanitizer) {
     sanitizer = false;
@@ -229,8 +211,9 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
     void* shared = mmap(nullptr, jobs * sizeof(ChunkJournal), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED) throw Failure("cannot map memory for the chunks' journals");
     auto* journals = static_cast<ChunkJournal*>(shared);
-    char logDir[] = "/tmp/mvmhost-fuzz-XXXXXX";
-    if (!mkdtemp(logDir)) throw Failure("cannot make a directory for the chunks' reports in /tmp");
+    const char* tmp = std::getenv("TMPDIR");
+    std::string logDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/mvmhost-fuzz-XXXXXX";
+    if (!mkdtemp(&logDir[0])) throw Failure("cannot make a directory for the chunks' reports in " + logDir.substr(0, logDir.rfind('/')));
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -261,7 +244,7 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
             child.chunk = next++;
             child.journal = &journals[j];
             new (child.journal) ChunkJournal();
-            child.log = std::string(logDir) + "/chunk-" + std::to_string(child.chunk) + ".log";
+            child.log = logDir + "/chunk-" + std::to_string(child.chunk) + ".log";
             child.started = Clock::now();
             std::fflush(nullptr);
             child.pid = fork();
@@ -316,7 +299,7 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
     if (first) printFinding(options, first->chunk, first->what, first->journal, first->report);
     warnings.print();
     munmap(shared, jobs * sizeof(ChunkJournal));
-    rmdir(logDir);  // left where a sanitizer's report is kept in it
+    rmdir(logDir.c_str());  // left where a sanitizer's report is kept in it
     printClosing(ran, plan.first, last, secondsSince(start),
                  found ? "a finding" : interrupted ? "interrupted, nothing found" : "nothing found");
     return found ? kFoundStatus : interrupted ? kInterruptedStatus : 0;
