@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a build needs, for the given feature sets (default: all).
-#   bash scripts/setup.sh [build] [host] [fuzz] [bench] [wine]
+#   bash scripts/setup.sh [build] [host] [fuzz] [bench] [wine] [demo]
 set -euo pipefail
 
 declare -A sets=(
     [build]="cmake ninja-build g++ libgtest-dev g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 qemu-user-static file"
     [host]="libcli11-dev libsndfile1-dev gnuplot-nox"
     [fuzz]="clang libclang-rt-14-dev"
-    [bench]="libbenchmark-dev python3"
+    [bench]="libbenchmark-dev python3 mawk time"
     [wine]="wine wine64 wine32:i386"
+    [demo]="cmake ninja-build g++ g++-mingw-w64-i686 libgtest-dev libcli11-dev libsndfile1-dev gnuplot-nox"
 )
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=(build host fuzz bench wine)

@@ -7,7 +7,8 @@ bash scripts/setup.sh build host fuzz wine bench
 echo "=== fuzz (list reader, bounded)"
 bash tests/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
 
-presets=(native linux-i686 windows-i686 windows-x86_64)
+# release: the optimised host, on which the command-line tests run once more.
+presets=(native release linux-i686 windows-i686 windows-x86_64)
 # Every build before any test: the Windows builds' tests under wine compare with the native one.
 for preset in "${presets[@]}"; do
     echo "=== build $preset"
