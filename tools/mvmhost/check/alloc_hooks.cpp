@@ -133,6 +133,7 @@ bool allocationHooksAvailable() { return true; }
 
 #include <cctype>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #include "tools/mvmhost/module_library.h"
@@ -140,7 +141,9 @@ bool allocationHooksAvailable() { return true; }
 namespace mvmhost {
 namespace {
 
-constexpr size_t kCopies = 4;
+// Functions of one type that count alike share their copies (calloc and _aligned_malloc):
+// room for four runtimes.
+constexpr size_t kCopies = 8;
 
 template <class Function>
 Function as(void* bound) {
@@ -152,7 +155,72 @@ void noteReallocation(const void* p, bool allocates) {
     noteRelease(p);
 }
 
-// --- the C runtime's allocator -----------------------------------------------------------
+// How a call counts, from its arguments.
+struct Allocates {
+    template <class... A>
+    static void note(const A&...) {
+        noteAllocation();
+    }
+};
+// Releases the block in argument `Block`.
+template <size_t Block>
+struct Releases {
+    template <class... A>
+    static void note(const A&... a) {
+        noteRelease(std::get<Block>(std::tie(a...)));
+    }
+};
+// Resizes the block in argument `Block`: a new block, unless argument `Size` asks for none
+// (which only frees); without a size argument always a new one.
+constexpr size_t kNoSize = ~size_t{0};
+template <size_t Block, size_t Size = kNoSize>
+struct Reallocates {
+    template <class... A>
+    static void note(const A&... a) {
+        const void* block = std::get<Block>(std::tie(a...));
+        if constexpr (Size == kNoSize) noteReallocation(block, true);
+        else noteReallocation(block, std::get<Size>(std::tie(a...)) != 0 || !block);
+    }
+};
+// Reserving a region holds it until its release; committing or decommitting pages inside one
+// holds nothing more, but is heap traffic all the same, so it counts on both sides.
+struct ReservesOrCommits {
+    static void note(LPVOID address, SIZE_T, DWORD type, DWORD) {
+        if (type & MEM_RESERVE) noteAllocation();
+        else noteReallocation(address, true);
+    }
+};
+struct ReleasesOrDecommits {
+    static void note(LPVOID address, SIZE_T, DWORD type) { noteReallocation(address, !(type & MEM_RELEASE)); }
+};
+
+// Copy C of a counting function of type Function: notes the call, then calls what the loader
+// had bound for that copy.
+template <size_t C, class Function, class Note>
+struct Counting;
+template <size_t C, class R, class... A, class Note>
+struct Counting<C, R(__cdecl*)(A...), Note> {
+    static inline void* bound = nullptr;
+    static R __cdecl call(A... a) {
+        Note::note(a...);
+        return as<R(__cdecl*)(A...)>(bound)(a...);
+    }
+};
+#if defined(__i386__)  // elsewhere the system's functions are called as the C runtime's are
+template <size_t C, class R, class... A, class Note>
+struct Counting<C, R(WINAPI*)(A...), Note> {
+    static inline void* bound = nullptr;
+    static R WINAPI call(A... a) {
+        Note::note(a...);
+        return as<R(WINAPI*)(A...)>(bound)(a...);
+    }
+};
+#endif
+template <class Function, class Note>
+struct Counted {
+    template <size_t C>
+    using Copy = Counting<C, Function, Note>;
+};
 
 using Malloc = void*(__cdecl*)(size_t);
 using Calloc = void*(__cdecl*)(size_t, size_t);
@@ -162,201 +230,10 @@ using Free = void(__cdecl*)(void*);
 using AlignedMalloc = void*(__cdecl*)(size_t, size_t);
 using AlignedOffsetMalloc = void*(__cdecl*)(size_t, size_t, size_t);
 using AlignedRealloc = void*(__cdecl*)(void*, size_t, size_t);
+// The runtime's copies of a text call its own malloc, past any import.
 using Strdup = char*(__cdecl*)(const char*);
 using Wcsdup = wchar_t*(__cdecl*)(const wchar_t*);
 
-template <size_t C>
-struct CountedMalloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(size_t n) {
-        noteAllocation();
-        return as<Malloc>(bound)(n);
-    }
-};
-template <size_t C>
-struct CountedCalloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(size_t n, size_t size) {
-        noteAllocation();
-        return as<Calloc>(bound)(n, size);
-    }
-};
-template <size_t C>
-struct CountedRealloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(void* p, size_t size) {
-        noteReallocation(p, size != 0 || !p);  // realloc(p, 0) only frees
-        return as<Realloc>(bound)(p, size);
-    }
-};
-template <size_t C>
-struct CountedRecalloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(void* p, size_t n, size_t size) {
-        noteReallocation(p, n * size != 0 || !p);
-        return as<Recalloc>(bound)(p, n, size);
-    }
-};
-template <size_t C>
-struct CountedFree {
-    static inline void* bound = nullptr;
-    static void __cdecl call(void* p) {
-        noteRelease(p);
-        as<Free>(bound)(p);
-    }
-};
-template <size_t C>
-struct CountedAlignedMalloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(size_t size, size_t alignment) {
-        noteAllocation();
-        return as<AlignedMalloc>(bound)(size, alignment);
-    }
-};
-template <size_t C>
-struct CountedAlignedOffsetMalloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(size_t size, size_t alignment, size_t offset) {
-        noteAllocation();
-        return as<AlignedOffsetMalloc>(bound)(size, alignment, offset);
-    }
-};
-template <size_t C>
-struct CountedAlignedRealloc {
-    static inline void* bound = nullptr;
-    static void* __cdecl call(void* p, size_t size, size_t alignment) {
-        noteReallocation(p, size != 0 || !p);
-        return as<AlignedRealloc>(bound)(p, size, alignment);
-    }
-};
-// The runtime's copies of a text call its own malloc, past any import.
-template <size_t C>
-struct CountedStrdup {
-    static inline void* bound = nullptr;
-    static char* __cdecl call(const char* text) {
-        if (text) noteAllocation();
-        return as<Strdup>(bound)(text);
-    }
-};
-template <size_t C>
-struct CountedWcsdup {
-    static inline void* bound = nullptr;
-    static wchar_t* __cdecl call(const wchar_t* text) {
-        if (text) noteAllocation();
-        return as<Wcsdup>(bound)(text);
-    }
-};
-
-// --- the system's memory -------------------------------------------------------------------
-
-template <size_t C>
-struct CountedHeapAlloc {
-    static inline void* bound = nullptr;
-    static LPVOID WINAPI call(HANDLE heap, DWORD flags, SIZE_T n) {
-        noteAllocation();
-        return as<decltype(&::HeapAlloc)>(bound)(heap, flags, n);
-    }
-};
-template <size_t C>
-struct CountedHeapReAlloc {
-    static inline void* bound = nullptr;
-    static LPVOID WINAPI call(HANDLE heap, DWORD flags, LPVOID p, SIZE_T n) {
-        noteReallocation(p, true);
-        return as<decltype(&::HeapReAlloc)>(bound)(heap, flags, p, n);
-    }
-};
-template <size_t C>
-struct CountedHeapFree {
-    static inline void* bound = nullptr;
-    static BOOL WINAPI call(HANDLE heap, DWORD flags, LPVOID p) {
-        noteRelease(p);
-        return as<decltype(&::HeapFree)>(bound)(heap, flags, p);
-    }
-};
-// A private heap is a block of its own: one made per instance and never destroyed leaks.
-template <size_t C>
-struct CountedHeapCreate {
-    static inline void* bound = nullptr;
-    static HANDLE WINAPI call(DWORD options, SIZE_T initial, SIZE_T maximum) {
-        noteAllocation();
-        return as<decltype(&::HeapCreate)>(bound)(options, initial, maximum);
-    }
-};
-template <size_t C>
-struct CountedHeapDestroy {
-    static inline void* bound = nullptr;
-    static BOOL WINAPI call(HANDLE heap) {
-        noteRelease(heap);
-        return as<decltype(&::HeapDestroy)>(bound)(heap);
-    }
-};
-template <size_t C>
-struct CountedLocalAlloc {
-    static inline void* bound = nullptr;
-    static HLOCAL WINAPI call(UINT flags, SIZE_T n) {
-        noteAllocation();
-        return as<decltype(&::LocalAlloc)>(bound)(flags, n);
-    }
-};
-template <size_t C>
-struct CountedLocalReAlloc {
-    static inline void* bound = nullptr;
-    static HLOCAL WINAPI call(HLOCAL p, SIZE_T n, UINT flags) {
-        noteReallocation(p, true);
-        return as<decltype(&::LocalReAlloc)>(bound)(p, n, flags);
-    }
-};
-template <size_t C>
-struct CountedLocalFree {
-    static inline void* bound = nullptr;
-    static HLOCAL WINAPI call(HLOCAL p) {
-        noteRelease(p);
-        return as<decltype(&::LocalFree)>(bound)(p);
-    }
-};
-template <size_t C>
-struct CountedGlobalAlloc {
-    static inline void* bound = nullptr;
-    static HGLOBAL WINAPI call(UINT flags, SIZE_T n) {
-        noteAllocation();
-        return as<decltype(&::GlobalAlloc)>(bound)(flags, n);
-    }
-};
-template <size_t C>
-struct CountedGlobalReAlloc {
-    static inline void* bound = nullptr;
-    static HGLOBAL WINAPI call(HGLOBAL p, SIZE_T n, UINT flags) {
-        noteReallocation(p, true);
-        return as<decltype(&::GlobalReAlloc)>(bound)(p, n, flags);
-    }
-};
-template <size_t C>
-struct CountedGlobalFree {
-    static inline void* bound = nullptr;
-    static HGLOBAL WINAPI call(HGLOBAL p) {
-        noteRelease(p);
-        return as<decltype(&::GlobalFree)>(bound)(p);
-    }
-};
-// Reserving a region holds it until its release; committing or decommitting pages inside one
-// holds nothing more, but is heap traffic all the same, so it counts on both sides.
-template <size_t C>
-struct CountedVirtualAlloc {
-    static inline void* bound = nullptr;
-    static LPVOID WINAPI call(LPVOID address, SIZE_T size, DWORD type, DWORD protection) {
-        if (type & MEM_RESERVE) noteAllocation();
-        else noteReallocation(address, true);
-        return as<decltype(&::VirtualAlloc)>(bound)(address, size, type, protection);
-    }
-};
-template <size_t C>
-struct CountedVirtualFree {
-    static inline void* bound = nullptr;
-    static BOOL WINAPI call(LPVOID address, SIZE_T size, DWORD type) {
-        noteReallocation(address, !(type & MEM_RELEASE));
-        return as<decltype(&::VirtualFree)>(bound)(address, size, type);
-    }
-};
 template <size_t C>
 struct LookupWithCounting {
     static inline void* bound = nullptr;
@@ -367,7 +244,7 @@ struct LookupWithCounting {
 
 enum class Provider { CRuntime, System };
 
-struct Counted {
+struct Redirect {
     const char* name;
     Provider provider;
     void** bound[kCopies];
@@ -375,42 +252,42 @@ struct Counted {
 };
 
 template <template <size_t> class Hook, size_t... C>
-Counted counted(const char* name, Provider provider, std::index_sequence<C...>) {
+Redirect redirectTo(const char* name, Provider provider, std::index_sequence<C...>) {
     return {name, provider, {&Hook<C>::bound...}, {reinterpret_cast<void*>(&Hook<C>::call)...}};
 }
 template <template <size_t> class Hook>
-Counted counted(const char* name, Provider provider) {
-    return counted<Hook>(name, provider, std::make_index_sequence<kCopies>());
+Redirect redirectTo(const char* name, Provider provider) {
+    return redirectTo<Hook>(name, provider, std::make_index_sequence<kCopies>());
 }
 
-const Counted countedFunctions[] = {
-    counted<CountedMalloc>("malloc", Provider::CRuntime),
-    counted<CountedCalloc>("calloc", Provider::CRuntime),
-    counted<CountedRealloc>("realloc", Provider::CRuntime),
-    counted<CountedRecalloc>("_recalloc", Provider::CRuntime),
-    counted<CountedFree>("free", Provider::CRuntime),
-    counted<CountedAlignedMalloc>("_aligned_malloc", Provider::CRuntime),
-    counted<CountedAlignedOffsetMalloc>("_aligned_offset_malloc", Provider::CRuntime),
-    counted<CountedAlignedRealloc>("_aligned_realloc", Provider::CRuntime),
-    counted<CountedFree>("_aligned_free", Provider::CRuntime),
-    counted<CountedStrdup>("_strdup", Provider::CRuntime),
-    counted<CountedStrdup>("strdup", Provider::CRuntime),
-    counted<CountedWcsdup>("_wcsdup", Provider::CRuntime),
-    counted<CountedHeapAlloc>("HeapAlloc", Provider::System),
-    counted<CountedHeapReAlloc>("HeapReAlloc", Provider::System),
-    counted<CountedHeapFree>("HeapFree", Provider::System),
-    counted<CountedHeapCreate>("HeapCreate", Provider::System),
-    counted<CountedHeapDestroy>("HeapDestroy", Provider::System),
-    counted<CountedLocalAlloc>("LocalAlloc", Provider::System),
-    counted<CountedLocalReAlloc>("LocalReAlloc", Provider::System),
-    counted<CountedLocalFree>("LocalFree", Provider::System),
-    counted<CountedGlobalAlloc>("GlobalAlloc", Provider::System),
-    counted<CountedGlobalReAlloc>("GlobalReAlloc", Provider::System),
-    counted<CountedGlobalFree>("GlobalFree", Provider::System),
-    counted<CountedVirtualAlloc>("VirtualAlloc", Provider::System),
-    counted<CountedVirtualFree>("VirtualFree", Provider::System),
+const Redirect countedFunctions[] = {
+    redirectTo<Counted<Malloc, Allocates>::Copy>("malloc", Provider::CRuntime),
+    redirectTo<Counted<Calloc, Allocates>::Copy>("calloc", Provider::CRuntime),
+    redirectTo<Counted<Realloc, Reallocates<0, 1>>::Copy>("realloc", Provider::CRuntime),
+    redirectTo<Counted<Recalloc, Reallocates<0, 1>>::Copy>("_recalloc", Provider::CRuntime),
+    redirectTo<Counted<Free, Releases<0>>::Copy>("free", Provider::CRuntime),
+    redirectTo<Counted<AlignedMalloc, Allocates>::Copy>("_aligned_malloc", Provider::CRuntime),
+    redirectTo<Counted<AlignedOffsetMalloc, Allocates>::Copy>("_aligned_offset_malloc", Provider::CRuntime),
+    redirectTo<Counted<AlignedRealloc, Reallocates<0, 1>>::Copy>("_aligned_realloc", Provider::CRuntime),
+    redirectTo<Counted<Free, Releases<0>>::Copy>("_aligned_free", Provider::CRuntime),
+    redirectTo<Counted<Strdup, Allocates>::Copy>("_strdup", Provider::CRuntime),
+    redirectTo<Counted<Strdup, Allocates>::Copy>("strdup", Provider::CRuntime),
+    redirectTo<Counted<Wcsdup, Allocates>::Copy>("_wcsdup", Provider::CRuntime),
+    redirectTo<Counted<decltype(&::HeapAlloc), Allocates>::Copy>("HeapAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::HeapReAlloc), Reallocates<2>>::Copy>("HeapReAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::HeapFree), Releases<2>>::Copy>("HeapFree", Provider::System),
+    redirectTo<Counted<decltype(&::HeapCreate), Allocates>::Copy>("HeapCreate", Provider::System),
+    redirectTo<Counted<decltype(&::HeapDestroy), Releases<0>>::Copy>("HeapDestroy", Provider::System),
+    redirectTo<Counted<decltype(&::LocalAlloc), Allocates>::Copy>("LocalAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::LocalReAlloc), Reallocates<0>>::Copy>("LocalReAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::LocalFree), Releases<0>>::Copy>("LocalFree", Provider::System),
+    redirectTo<Counted<decltype(&::GlobalAlloc), Allocates>::Copy>("GlobalAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::GlobalReAlloc), Reallocates<0>>::Copy>("GlobalReAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::GlobalFree), Releases<0>>::Copy>("GlobalFree", Provider::System),
+    redirectTo<Counted<decltype(&::VirtualAlloc), ReservesOrCommits>::Copy>("VirtualAlloc", Provider::System),
+    redirectTo<Counted<decltype(&::VirtualFree), ReleasesOrDecommits>::Copy>("VirtualFree", Provider::System),
     // What a library looks up at run time is redirected as its imports are.
-    counted<LookupWithCounting>("GetProcAddress", Provider::System),
+    redirectTo<LookupWithCounting>("GetProcAddress", Provider::System),
 };
 
 bool startsWith(const char* text, const char* prefix) {
@@ -439,7 +316,7 @@ void* redirect(const char* dll, const char* function, void* bound) {
     bool known = false;
     const Provider provider = providerOf(dll, known);
     if (!known || !bound) return bound;
-    for (const Counted& f : countedFunctions) {
+    for (const Redirect& f : countedFunctions) {
         if (f.provider != provider || std::strcmp(f.name, function) != 0) continue;
         for (size_t c = 0; c < kCopies; ++c)
             if (f.copy[c] == bound) return bound;  // this library was loaded and redirected already
