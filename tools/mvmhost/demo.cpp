@@ -30,7 +30,7 @@ RenderOptions scenario(const std::string& library) {
     o.library = library;
     o.inputs = {"upCOUNT=clock:period=16,delay=8", "upZERO=steps:0,5@190,0@200", "bySTEP=1"};
     o.lists = {"reset@=3@220"};
-    o.samples = kSamples;
+    o.samples = std::to_string(kSamples);
     o.blockSize = kBlock;
     o.withInputs = true;
     return o;
@@ -110,6 +110,10 @@ int demoCommand(const DemoOptions& options) {
 
     std::error_code ec;
     std::filesystem::create_directories(options.outDir, ec);
+    if (ec) {
+        std::string reason = ec == std::errc::permission_denied ? "permission denied" : ec.message();
+        throw Failure("cannot make " + options.outDir + ": " + reason);
+    }
     const std::string csvPath = (std::filesystem::path(options.outDir) / "demo.csv").string();
     std::vector<std::unique_ptr<SampleWriter>> writers;
     writers.push_back(openSampleWriter(csvPath, render.columnNames(), 44100, kBlock));

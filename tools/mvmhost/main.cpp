@@ -1,8 +1,11 @@
 // mvmhost: loads a module library as the real host does and runs it on signals.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,39 +18,81 @@
 #include "tools/mvmhost/interrupts.h"
 #include "tools/mvmhost/render.h"
 #include "tools/mvmhost/sources.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
 
 constexpr int kUsageOrLibrary = 2;
+constexpr int kLongestTimeLimit = 86400;  // a day: beyond it a check has hung, not worked
 
 int failWith(const std::string& message) {
-    std::string line = message;
-    for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
-    std::fprintf(stderr, "mvmhost: %s\n", line.c_str());
+    std::fprintf(stderr, "mvmhost: %s\n", printable(message).c_str());
     return kUsageOrLibrary;
+}
+
+// A batch line's words: blanks separate them, '...' and "..." hold blanks (and make a word of
+// nothing, as in ""), and inside "..." a backslash keeps a following " or \ as it is. Other
+// backslashes are plain characters, as in Windows paths. Empty when the line is only a comment.
+std::vector<std::string> batchWords(const std::string& line) {
+    std::vector<std::string> words;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') return words;
+    std::string word;
+    bool inWord = false;
+    for (size_t i = first; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c != '\'' && c != '"') {
+            word += c;
+            continue;
+        }
+        size_t j = i + 1;
+        for (; j < line.size() && line[j] != c; ++j) {
+            const bool escaped = c == '"' && line[j] == '\\' && j + 1 < line.size() &&
+                                 (line[j + 1] == '"' || line[j + 1] == '\\');
+            word += line[escaped ? ++j : j];
+        }
+        if (j == line.size()) throw Failure(std::string("a ") + c + " is not closed");
+        i = j;
+    }
+    if (inWord) words.push_back(word);
+    return words;
 }
 
 int batchDepth = 0;
 
 // Every line a command line of its own, run in this one process: a host that takes a minute
-// to start under emulation checks many things in one go. The status is the worst line's.
+// to start under emulation checks many things in one go. A failing line is reported and the
+// next one runs; the status is the worst line's.
 int batchCommand(const std::string& path) {
     if (batchDepth > 0) throw Failure("a batch file cannot run another batch");
-    std::ifstream in(path);
-    if (!in) throw Failure("cannot read " + path);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw Failure("cannot read " + path + ": it is a directory, not a file");
+    if (!std::filesystem::exists(path, ec)) throw Failure("cannot read " + path + ": no such file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("cannot read " + path + ": permission denied");
     int worst = 0, number = 0;
     std::string line;
     ++batchDepth;
     while (std::getline(in, line)) {
         ++number;
-        std::istringstream words(line);
+        int status;
         std::vector<std::string> args;
-        for (std::string word; words >> word;) args.push_back(word);
-        if (args.empty() || args[0][0] == '#') continue;
-        std::fflush(stdout);
-        const int status = runCommandLine(args);
+        try {
+            args = batchWords(line);
+            if (args.empty()) continue;
+            std::fflush(stdout);
+            status = runCommandLine(args);
+        } catch (const Failure& e) {
+            status = failWith(path + ":" + std::to_string(number) + ": " + e.what());
+        }
         std::fflush(stderr);
         std::printf("batch: line %d: exit %d\n", number, status);
         worst = std::max(worst, status);
@@ -55,6 +100,43 @@ int batchCommand(const std::string& path) {
     }
     --batchDepth;
     return worst;
+}
+
+uint64_t seedOption(const char* option, const std::string& text) {
+    if (const std::optional<uint64_t> seed = parseUnsigned(text)) return *seed;
+    throw Failure(std::string(option) + " " + text + ": a seed is a whole number from 0 to 18446744073709551615");
+}
+
+// Edits (a letter added, dropped or changed) from one word to another, letter case aside.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            const size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = row[j];
+            row[j] = next;
+        }
+    }
+    return row[b.size()];
+}
+
+// A first word that names no command, answered with the command it most likely meant.
+std::string unknownCommand(const std::string& typed, const std::vector<CLI::App*>& commands) {
+    constexpr size_t kNearEnough = 2;
+    std::string names, nearest;
+    size_t best = kNearEnough + 1;
+    for (const CLI::App* command : commands) {
+        const std::string& name = command->get_name();
+        names += (names.empty() ? "" : ", ") + name;
+        if (const size_t d = editDistance(typed, name); d < best) best = d, nearest = name;
+    }
+    if (!nearest.empty()) return "there is no command '" + typed + "'; did you mean '" + nearest + "'?";
+    return "there is no command '" + typed + "'; the commands: " + names;
 }
 
 }  // namespace
@@ -72,7 +154,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     info->add_option("LIB", infoLibrary, "module library file")->required();
 
     RenderOptions render;
-    uint64_t splitSeed = 0;
+    std::string rateText, blockText, splitSeedText;
     CLI::App* renderApp = app.add_subcommand("render", "Run a module on signals and write its outputs");
     renderApp->add_option("LIB", render.library, "module library file")->required();
     renderApp->add_option("--in", render.inputs, "feed an input: PLUG=SOURCE (forms below)");
@@ -83,13 +165,14 @@ int runCommandLine(const std::vector<std::string>& args) {
     renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav");
     renderApp->add_option("--plot", render.plot, "draw every signal to FILE.png or FILE.svg");
     renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
-    CLI::Option* rate = renderApp->add_option("--rate", render.sampleRate,
-                                              "samples per second (default: an audio input's, else 44100)");
-    renderApp->add_option("--block", render.blockSize, "samples per block (default 1024)");
+    CLI::Option* rate =
+        renderApp->add_option("--rate", rateText, "samples per second (default: an audio input's, else 44100)");
+    CLI::Option* block = renderApp->add_option("--block", blockText, "samples per block (default 1024)");
     renderApp->add_option("--samples", render.samples,
-                          "samples to render (default: the input files' length, else one second)");
+                          "length: a sample count or a time (10s, 250ms, 2:30; default: the input files' "
+                          "length, else one second)");
     CLI::Option* seed = renderApp->add_option(
-        "--split-seed", splitSeed, "cut every stretch into random process calls, repeatably for a seed");
+        "--split-seed", splitSeedText, "cut every stretch into random process calls, repeatably for a seed");
     renderApp->add_flag("--quiet,-q", render.quiet, "print nothing on success");
     renderApp->add_flag("--log", render.logRequests, "list the requests the host does not answer on stderr");
     renderApp->footer(std::string("SOURCE is one of:\n") + sourceForms() +
@@ -102,21 +185,22 @@ int runCommandLine(const std::vector<std::string>& args) {
     demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
 
     CheckOptions check;
-    uint64_t checkSeed = 0;
+    std::string checkSeedText, timeLimitText;
     bool listOnly = false;
     CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on module libraries");
     checkApp->add_option("LIB", check.libraries, "module library files, each checked in turn");
     checkApp->add_flag("--list", listOnly, "list the checks with what each makes sure of, and stop");
     checkApp->add_flag("--strict", check.strict, "add the slow and the pedantic checks");
     CLI::Option* checkSeedOption =
-        checkApp->add_option("--seed", checkSeed, "seed of the random checks (printed on every run)");
+        checkApp->add_option("--seed", checkSeedText, "seed of the random checks (printed on every run)");
     checkApp->add_option("--only", check.only, "run only the check of this name (may be given again)");
     checkApp->add_option("--include", check.include, "run only the checks whose names match REGEX");
     checkApp->add_option("--exclude", check.exclude, "leave out the checks whose names match REGEX");
     checkApp->add_flag("--only-failed", check.onlyFailed, "print only the checks that did not pass");
     checkApp->add_option("--repeat", check.repeat, "run every library N times, each with a fresh seed");
-    checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
-    checkApp->add_option("--time-limit", check.timeLimit, "seconds each check may take (default 30)");
+    CLI::Option* json = checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
+    CLI::Option* timeLimit =
+        checkApp->add_option("--time-limit", timeLimitText, "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
     checkApp->add_flag("--in-process", check.inProcess,
                        "run every check in this process, in order (always so on Windows)");
     checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
@@ -146,6 +230,10 @@ int runCommandLine(const std::vector<std::string>& args) {
     CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
     batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
 
+    const std::vector<CLI::App*> commands = app.get_subcommands({});
+    if (!args.empty() && !args[0].empty() && args[0][0] != '-' &&
+        std::none_of(commands.begin(), commands.end(), [&](CLI::App* c) { return c->get_name() == args[0]; }))
+        return failWith(unknownCommand(args[0], commands));
     std::vector<const char*> argv{"mvmhost"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     try {
@@ -158,9 +246,23 @@ int runCommandLine(const std::vector<std::string>& args) {
     try {
         if (*info) return infoCommand(infoLibrary);
         if (*renderApp) {
-            if (seed->count() > 0) render.splitSeed = splitSeed;
-            if (rate->count() > 0 && !(render.sampleRate > 0))  // 0 would mean "not given"
-                throw Failure("--rate must be a positive number of samples per second");
+            if (seed->count() > 0) render.splitSeed = seedOption("--split-seed", splitSeedText);
+            if (rate->count() > 0) {
+                const std::optional<double> r = parseNumber(rateText);
+                if (!r || !(*r > 0))  // 0 would mean "not given"
+                    throw Failure("--rate " + rateText + ": give a positive number of samples per second");
+                if (*r > kMaxSampleRate)
+                    throw Failure("--rate " + rateText + ": at most " + std::to_string(kMaxSampleRate) +
+                                  " samples per second");
+                render.sampleRate = *r;
+            }
+            if (block->count() > 0) {
+                const std::optional<uint64_t> b = parseUnsigned(blockText);
+                if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
+                    throw Failure("--block " + blockText + ": give a whole number of samples from 1 to " +
+                                  std::to_string(kMaxBlockSize));
+                render.blockSize = static_cast<int32_t>(*b);
+            }
             return renderCommand(render);
         }
         if (*demoApp) return demoCommand(demo);
@@ -170,7 +272,17 @@ int runCommandLine(const std::vector<std::string>& args) {
                 return 0;
             }
             if (check.libraries.empty()) throw Failure("check needs a module library (or --list)");
-            if (checkSeedOption->count() > 0) check.seed = checkSeed;
+            if (checkSeedOption->count() > 0) check.seed = seedOption("--seed", checkSeedText);
+            if (json->count() > 0 && check.json.empty()) throw Failure("--json needs a file name");
+            if (timeLimit->count() > 0) {
+                const std::optional<double> t = parseSeconds(timeLimitText);
+                if (!t || !(*t > 0))
+                    throw Failure("--time-limit " + timeLimitText + ": give a positive number of seconds");
+                if (*t > kLongestTimeLimit)
+                    throw Failure("--time-limit " + timeLimitText + ": at most " +
+                                  std::to_string(kLongestTimeLimit) + " s (a day)");
+                check.timeLimit = *t;
+            }
             return checkCommand(check);
         }
         if (*fuzzApp) {

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <utility>
 
 #include "tools/mvmhost/csv.h"
@@ -14,6 +16,7 @@
 #include "tools/mvmhost/module_library.h"
 #include "tools/mvmhost/plot.h"
 #include "tools/mvmhost/sample_writers.h"
+#include "tools/mvmhost/user_text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -109,21 +112,24 @@ std::string listLabel(const HostPlug& plug, int32_t value) {
 }
 
 Render::Render(const EntryPoints& entries, const RenderOptions& options) {
-    if (options.blockSize < 1 || options.blockSize > (1 << 20))
-        throw Failure("--block must be from 1 to 1048576 samples");
+    if (options.blockSize < 1 || options.blockSize > kMaxBlockSize)
+        throw Failure("--block must be from 1 to " + std::to_string(kMaxBlockSize) + " samples");
+    // Files first: their rate becomes the render's, and generators count their times in it.
     std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named;
+    std::vector<std::pair<size_t, std::string>> generators;  // where in `named`, and the text
     for (const std::string& input : options.inputs) {
         auto [plug, text] = splitAssignment(input, "--in", "PLUG=SOURCE");
-        named.emplace_back(plug, makeSource(text, plug));
+        if (namesGenerator(text)) generators.emplace_back(named.size(), text);
+        named.emplace_back(plug, namesGenerator(text) ? nullptr : makeSource(text, plug));
     }
     for (const std::string& file : options.inputFiles)
         for (auto& column : csvColumnSources(file)) named.push_back(std::move(column));
 
     double rate = options.sampleRate;
-    if (rate < 0 || rate > 1e7 || std::isnan(rate))
+    if (rate < 0 || rate > kMaxSampleRate || std::isnan(rate))
         throw Failure("--rate must be a positive number of samples per second");
     for (const auto& [plug, source] : named) {
-        const int32_t own = source->sampleRate();
+        const int32_t own = source ? source->sampleRate() : 0;
         if (own == 0 || own == rate) continue;
         if (rate != 0)
             throw Failure("the file fed to " + plug + " is at " + std::to_string(own) +
@@ -131,9 +137,11 @@ Render::Render(const EntryPoints& entries, const RenderOptions& options) {
         rate = own;
     }
     HostSettings settings;
-    settings.sampleRate = static_cast<float>(rate != 0 ? rate : 44100.0);
+    settings.sampleRate = static_cast<float>(rate != 0 ? rate : kDefaultSampleRate);
     settings.blockSize = options.blockSize;
     host_ = std::make_unique<HostedModule>(entries, settings);
+    for (const auto& [at, text] : generators)
+        named[at].second = makeSource(text, named[at].first, host_->sampleRate());
 
     feedInputs(options, std::move(named));
     chooseLength(options);
@@ -183,7 +191,18 @@ void Render::chooseLength(const RenderOptions& options) {
         }
         longest = std::max(longest, length);
     }
-    int64_t samples = options.samples;
+    int64_t samples = -1;
+    if (!options.samples.empty()) {
+        const std::optional<SampleTime> length = SampleTime::parse(options.samples);
+        if (!length)
+            throw Failure("--samples " + options.samples + ": give " + kSampleTimeForms +
+                          (options.samples[0] == '-' ? "; a length is never negative" : ""));
+        samples = length->at(host_->sampleRate());
+        if (samples < 1)
+            throw Failure("--samples " + options.samples +
+                          (length->isTime() ? " (" + length->describe(host_->sampleRate()) + ")" : "") +
+                          ": a render needs at least 1 sample");
+    }
     if (samples >= 0) {
         if (shortest >= 0 && shortest < samples)
             throw Failure("the file fed to " + shortName + " holds " + std::to_string(shortest) +
@@ -209,19 +228,27 @@ void Render::setLists(const RenderOptions& options) {
             value = readListNumber(*plug.description->defaultValue);
         initialLists_.emplace_back(plug.index, static_cast<int16_t>(value));
     }
+    std::map<std::pair<int32_t, int64_t>, std::string> given;  // plug and clock (-1: the start)
     for (const std::string& text : options.lists) {
         auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
         const HostPlug& plug = host_->plugNamed(name);
+        if (plug.isOutput()) throw Failure(name + " is an output; --set chooses the item of a list input");
         if (!plug.isList() || !plug.isInput())
             throw Failure(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
+        // LABEL@POSITION, unless what follows the last @ is no position: then it is all label.
         std::string label = rest;
         int64_t clock = -1;
         const size_t at = rest.rfind('@');
-        if (at != std::string::npos && at + 1 < rest.size() &&
-            rest.find_first_not_of("0123456789", at + 1) == std::string::npos) {
-            label = rest.substr(0, at);
-            clock = rest.size() - at - 1 > 10 ? INT64_MAX : std::stoll(rest.substr(at + 1));
-        }
+        if (at != std::string::npos)
+            if (const std::optional<SampleTime> position = SampleTime::parse(rest.substr(at + 1))) {
+                label = rest.substr(0, at);
+                clock = position->at(host_->sampleRate());
+            }
+        const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
+        if (!fresh)
+            throw Failure("--set " + text + ": --set " + before->second + " already " +
+                          (clock < 0 ? "sets " + name + " for the start"
+                                     : "changes " + name + " at sample " + std::to_string(clock)));
         if (!plug.description || !plug.description->listText)
             throw Failure(name + " offers no list of items to choose from");
         const ListText list(*plug.description->listText);
@@ -252,9 +279,13 @@ void Render::scheduleStates() {
         const mv::StreamState state = feed.source->initialState();
         if (state != mv::Static && job_.samples > 0)
             job_.changes.push_back({0, feed.plug, ScheduledChange::StreamState, state});
-        for (int32_t clock : feed.source->changeClocks())
-            if (clock < job_.samples)
-                job_.changes.push_back({clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
+        for (int32_t clock : feed.source->changeClocks()) {
+            if (clock >= job_.samples)
+                throw Failure("the steps fed to " + host_->plugs()[static_cast<size_t>(feed.plug)].name +
+                              " change at sample " + std::to_string(clock) + "; the render ends at sample " +
+                              std::to_string(int64_t{job_.samples} - 1));
+            job_.changes.push_back({clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
+        }
     }
 }
 
@@ -324,6 +355,14 @@ int renderCommand(const RenderOptions& options) {
     std::vector<std::string> written = options.outputs;
     if (!options.plot.empty()) written.push_back(options.plot);
     refuseAliases(written, inputs);
+    // A WAV header holds a whole number of samples per second.
+    for (const std::string& path : options.outputs) {
+        std::string ext = std::filesystem::path(path).extension().string();
+        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (ext == ".wav" && render.host().sampleRate() != std::floor(render.host().sampleRate()))
+            throw Failure("--out " + path + ": a WAV file holds a whole number of samples per second, not " +
+                          formatSample(render.host().sampleRate()));
+    }
     if (render.columns().empty())
         throw Failure("the module has no Signal outputs to write; --with-inputs writes its inputs too");
 

@@ -15,6 +15,9 @@
 
 namespace mvmhost {
 
+constexpr int32_t kMaxSampleRate = 10000000;
+constexpr int32_t kMaxBlockSize = 1 << 20;
+
 struct RenderOptions {
     std::string library;
     std::vector<std::string> inputs;      // PLUG=SOURCE
@@ -25,7 +28,7 @@ struct RenderOptions {
     bool withInputs = false;              // inputs are written beside the outputs
     double sampleRate = 0;                // 0: an audio input's rate, else 44100
     int32_t blockSize = 1024;
-    int64_t samples = -1;                 // -1: the input files' length, else one second
+    std::string samples;                  // as typed; empty: the input files' length, else one second
     std::optional<uint64_t> splitSeed;
     bool quiet = false;
     bool logRequests = false;

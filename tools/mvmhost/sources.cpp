@@ -4,68 +4,102 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/file_sources.h"
-
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
 
-bool parseInteger(const std::string& text, int64_t& value) {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end;
+constexpr int64_t kShortestClockPeriod = 2;  // a high sample and a low one
+
+// A level in volts as signal units, refused when no float sample holds it.
+float levelUnits(const std::string& shown, double volts) {
+    if (std::fabs(voltsToUnits(volts)) > std::numeric_limits<float>::max())
+        throw Failure(shown + " is beyond the range of a float sample (about 3.4e39 V)");
+    return voltsToUnits(volts);
 }
 
-// "key=value,key=value" after a generator's name; every key must be one the generator knows.
-std::map<std::string, std::string> parameters(const std::string& kind, const std::string& text,
-                                              const std::vector<std::string>& known) {
-    std::map<std::string, std::string> found;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        const std::string item = text.substr(start, comma - start);
-        const size_t equals = item.find('=');
-        const std::string key = item.substr(0, equals);
-        if (equals == std::string::npos || std::find(known.begin(), known.end(), key) == known.end()) {
-            std::string list;
-            for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k + "=";
-            throw Failure(kind + ": '" + item + "' is not one of " + list);
+// A sample position or length typed in a source's text, at the render's rate.
+int64_t samplesAt(const std::string& shown, const std::string& text, double rate, int64_t least,
+                  const char* needs) {
+    const std::optional<SampleTime> time = SampleTime::parse(text);
+    if (!time) throw Failure(shown + ": give " + kSampleTimeForms);
+    const int64_t samples = time->at(rate);
+    if (samples < least) throw Failure(shown + (time->isTime() ? " (" + time->describe(rate) + ")" : "") + ": " + needs);
+    if (samples > INT32_MAX) throw Failure(shown + ": beyond the longest render (" + std::to_string(INT32_MAX) + " samples)");
+    return samples;
+}
+
+// "key=value,key=value" after a generator's name; every key one the generator knows, once.
+class Parameters {
+public:
+    Parameters(std::string kind, const std::string& text, const std::vector<std::string>& known, double rate)
+        : kind_(std::move(kind)), rate_(rate) {
+        for (size_t start = 0; start < text.size();) {
+            size_t comma = text.find(',', start);
+            if (comma == std::string::npos) comma = text.size();
+            const std::string item = text.substr(start, comma - start);
+            const size_t equals = item.find('=');
+            const std::string key = item.substr(0, equals);
+            if (equals == std::string::npos || std::find(known.begin(), known.end(), key) == known.end()) {
+                std::string list;
+                for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k + "=";
+                throw Failure(kind_ + ": '" + item + "' is not one of " + list);
+            }
+            if (!found_.emplace(key, item.substr(equals + 1)).second)
+                throw Failure(kind_ + ": " + key + "= is given twice");
+            start = comma + 1;
         }
-        found[key] = item.substr(equals + 1);
-        start = comma + 1;
     }
-    return found;
-}
 
-double voltsParameter(const std::string& kind, const std::map<std::string, std::string>& p,
-                      const std::string& key, double fallback) {
-    const auto it = p.find(key);
-    if (it == p.end()) return fallback;
-    double volts;
-    if (!parseVolts(it->second, volts))
-        throw Failure(kind + ": " + key + "=" + it->second + " is not a level in volts");
-    return volts;
-}
+    bool has(const std::string& key) const { return found_.count(key) > 0; }
+    std::string shown(const std::string& key) const { return kind_ + ": " + key + "=" + found_.at(key); }
 
-int64_t countParameter(const std::string& kind, const std::map<std::string, std::string>& p,
-                       const std::string& key, int64_t fallback, int64_t least) {
-    const auto it = p.find(key);
-    if (it == p.end()) {
-        if (fallback < least) throw Failure(kind + ": give " + key + "=N");
-        return fallback;
+    double volts(const std::string& key, double fallback) const {
+        if (!has(key)) return fallback;
+        double volts;
+        if (!parseVolts(found_.at(key), volts)) throw Failure(shown(key) + " is not a level in volts");
+        levelUnits(shown(key), volts);
+        return volts;
     }
-    int64_t value;
-    if (!parseInteger(it->second, value) || value < least || value > INT32_MAX)
-        throw Failure(kind + ": " + key + "=" + it->second + " must be a whole number from " +
-                      std::to_string(least));
-    return value;
-}
+    // A length or position; without a fallback the key must be given.
+    int64_t samples(const std::string& key, std::optional<int64_t> fallback, int64_t least,
+                    const char* needs) const {
+        if (!has(key)) {
+            if (!fallback) throw Failure(kind_ + ": give " + key + "=N (" + kSampleTimeForms + ")");
+            return *fallback;
+        }
+        return samplesAt(shown(key), found_.at(key), rate_, least, needs);
+    }
+    uint64_t seed(const std::string& key) const {
+        if (!has(key)) throw Failure(kind_ + ": give " + key + "=N");
+        if (const std::optional<uint64_t> seed = parseUnsigned(found_.at(key))) return *seed;
+        throw Failure(shown(key) + ": a seed is a whole number from 0 to 18446744073709551615");
+    }
+    // A positive plain number, such as a frequency.
+    double positive(const std::string& key) const {
+        const std::optional<double> value = parseNumber(found_.at(key));
+        if (!value || !(*value > 0)) throw Failure(shown(key) + ": give a positive number");
+        return *value;
+    }
+    double fraction(const std::string& key) const {
+        const std::optional<double> value = parseNumber(found_.at(key));
+        if (!value || !(*value > 0 && *value < 1)) throw Failure(shown(key) + " must lie between 0 and 1");
+        return *value;
+    }
+
+private:
+    std::string kind_;
+    double rate_;
+    std::map<std::string, std::string> found_;
+};
 
 class Constant : public SignalSource {
 public:
@@ -77,20 +111,32 @@ private:
     float units_;
 };
 
-// High for the first duty share of every period, from `delay` on; low before it.
+// High for the first `highSamples` of every period, from `delay` on; low before it. A period
+// that is no whole number of samples (a clock given in Hz or BPM) starts every cycle on the
+// sample nearest its exact time, worked out from the cycle's number: cycles of the two
+// neighbouring lengths average to the exact period however long the render, without drift.
 class Clock : public SignalSource {
 public:
-    Clock(int64_t period, int64_t highSamples, int64_t delay, float high, float low)
+    Clock(double period, int64_t highSamples, int64_t delay, float high, float low)
         : period_(period), highSamples_(highSamples), delay_(delay), high_(high), low_(low) {}
     void fill(int32_t first, float* out, int32_t count) override {
+        const int64_t n = int64_t{first} - delay_;
+        int64_t cycle = n > 0 ? static_cast<int64_t>(double(n) / period_) : 0;
+        while (cycle > 0 && start(cycle) > n) --cycle;
+        while (start(cycle + 1) <= n) ++cycle;
+        int64_t begin = start(cycle), next = start(cycle + 1);
         for (int32_t i = 0; i < count; ++i) {
-            const int64_t n = int64_t{first} + i - delay_;
-            out[i] = n >= 0 && n % period_ < highSamples_ ? high_ : low_;
+            const int64_t k = n + i;
+            if (k >= next) begin = next, next = start(++cycle + 1);
+            out[i] = k >= 0 && k - begin < highSamples_ ? high_ : low_;
         }
     }
 
 private:
-    int64_t period_, highSamples_, delay_;
+    int64_t start(int64_t cycle) const { return static_cast<int64_t>(std::floor(double(cycle) * period_ + 0.5)); }
+
+    double period_;
+    int64_t highSamples_, delay_;
     float high_, low_;
 };
 
@@ -169,7 +215,7 @@ private:
     int32_t rate_;
 };
 
-std::unique_ptr<SignalSource> makeSteps(const std::string& text) {
+std::unique_ptr<SignalSource> makeSteps(const std::string& text, double rate) {
     std::vector<std::pair<int32_t, float>> steps;
     size_t start = 0;
     do {
@@ -177,16 +223,15 @@ std::unique_ptr<SignalSource> makeSteps(const std::string& text) {
         if (comma == std::string::npos) comma = text.size();
         const std::string item = text.substr(start, comma - start);
         const size_t at = item.find('@');
-        int64_t clock = 0;
         double volts;
         if (!parseVolts(item.substr(0, at), volts))
             throw Failure("steps: '" + item + "' is not LEVEL or LEVEL@SAMPLE");
-        if (at != std::string::npos && (!parseInteger(item.substr(at + 1), clock) || clock < 0 ||
-                                        clock > INT32_MAX))
-            throw Failure("steps: '" + item + "' has no sample number after @");
+        const int64_t clock = at == std::string::npos
+                                  ? 0
+                                  : samplesAt("steps: " + item, item.substr(at + 1), rate, 0, "");
         if (steps.empty() ? clock != 0 : clock <= steps.back().first)
             throw Failure("steps: the first level starts at sample 0, and every later one after the one before");
-        steps.emplace_back(static_cast<int32_t>(clock), voltsToUnits(volts));
+        steps.emplace_back(static_cast<int32_t>(clock), levelUnits("steps: " + item, volts));
         start = comma + 1;
     } while (start <= text.size());
     return std::make_unique<Steps>(std::move(steps));
@@ -226,50 +271,67 @@ std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples) {
 
 const char* sourceForms() {
     return "  LEVEL                   a constant, in volts: 5, 5V, -2.5\n"
-           "  clock:period=N[,duty=F][,high=V][,low=V][,delay=N]\n"
+           "  clock:period=T[,duty=F][,high=V][,low=V][,delay=T]\n"
+           "  clock:hz=F or clock:bpm=B, and the same options\n"
            "                          a square wave (duty 0.5, 5 V over 0 V, no delay)\n"
-           "  ramp:period=N[,from=V][,to=V]   a sawtooth (0 V to 10 V)\n"
+           "  ramp:period=T[,from=V][,to=V]   a sawtooth (0 V to 10 V)\n"
            "  noise:seed=N[,min=V][,max=V]    uniform noise (-10 V to 10 V), the same for a seed\n"
-           "  steps:V[,V@N]...        a level set by hand, changed at the given samples\n"
+           "  steps:V[,V@T]...        a level set by hand, changed at the given times\n"
            "  FILE.csv[#COLUMN]       a CSV column, in signal units (default: the plug's name)\n"
            "  FILE.wav[#CHANNEL]      an audio file's channel (default 1), in any format\n"
-           "                          libsndfile reads (Linux build)\n";
+           "                          libsndfile reads (Linux build)\n"
+           "T, a length or a position: a sample count (480) or a time (10s, 250ms, 2:30),\n"
+           "rounded to the nearest sample.\n";
 }
 
-std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName) {
+bool namesGenerator(const std::string& text) {
     double volts;
-    if (parseVolts(text, volts)) return constantSource(voltsToUnits(volts));
+    const std::string kind = text.substr(0, text.find(':'));
+    return parseVolts(text, volts) || kind == "const" || kind == "clock" || kind == "ramp" ||
+           kind == "noise" || kind == "steps";
+}
+
+std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName, double rate) {
+    double volts;
+    if (parseVolts(text, volts))
+        return constantSource(levelUnits(text.find_first_of("Vv") == std::string::npos ? text + " V" : text, volts));
     const size_t colon = text.find(':');
     const std::string kind = text.substr(0, colon);
     const std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
     if (kind == "const") {
         if (!parseVolts(rest, volts)) throw Failure("const: '" + rest + "' is not a level in volts");
-        return constantSource(voltsToUnits(volts));
+        return constantSource(levelUnits(text, volts));
     }
     if (kind == "clock") {
-        const auto p = parameters(kind, rest, {"period", "duty", "high", "low", "delay"});
-        const int64_t period = countParameter(kind, p, "period", -1, 2);
-        double duty = 0.5;
-        if (p.count("duty") && (!parseVolts(p.at("duty"), duty) || duty <= 0.0 || duty >= 1.0))
-            throw Failure("clock: duty=" + p.at("duty") + " must lie between 0 and 1");
-        const int64_t highSamples = std::clamp<int64_t>(std::llround(duty * double(period)), 1, period - 1);
-        return std::make_unique<Clock>(period, highSamples, countParameter(kind, p, "delay", 0, 0),
-                                       voltsToUnits(voltsParameter(kind, p, "high", 5.0)),
-                                       voltsToUnits(voltsParameter(kind, p, "low", 0.0)));
+        const Parameters p(kind, rest, {"period", "hz", "bpm", "duty", "high", "low", "delay"}, rate);
+        if (p.has("period") + p.has("hz") + p.has("bpm") > 1)
+            throw Failure("clock: give one of period=, hz= and bpm=");
+        double period;  // in samples
+        if (p.has("hz") || p.has("bpm")) {
+            const char* key = p.has("hz") ? "hz" : "bpm";
+            period = rate / p.positive(key) * (p.has("bpm") ? kSecondsPerMinute : 1);
+            if (!(period >= kShortestClockPeriod))
+                throw Failure(p.shown(key) + " is faster than half the sample rate (" + formatSample(float(rate)) + " Hz)");
+            if (!(period <= INT32_MAX)) throw Failure(p.shown(key) + " is slower than the longest render");
+        } else {
+            period = double(p.samples("period", std::nullopt, kShortestClockPeriod, "a clock period needs at least 2 samples"));
+        }
+        const double duty = p.has("duty") ? p.fraction("duty") : 0.5;
+        const int64_t longest = static_cast<int64_t>(period) - 1;  // the shorter of the two cycle lengths, less one
+        const int64_t highSamples = std::clamp<int64_t>(std::llround(duty * period), 1, longest);
+        return std::make_unique<Clock>(period, highSamples, p.samples("delay", 0, 0, ""),
+                                       voltsToUnits(p.volts("high", 5.0)), voltsToUnits(p.volts("low", 0.0)));
     }
     if (kind == "ramp") {
-        const auto p = parameters(kind, rest, {"period", "from", "to"});
-        return std::make_unique<Ramp>(countParameter(kind, p, "period", -1, 1),
-                                      voltsParameter(kind, p, "from", 0.0),
-                                      voltsParameter(kind, p, "to", 10.0));
+        const Parameters p(kind, rest, {"period", "from", "to"}, rate);
+        return std::make_unique<Ramp>(p.samples("period", std::nullopt, 1, "a ramp period needs at least 1 sample"),
+                                      p.volts("from", 0.0), p.volts("to", 10.0));
     }
     if (kind == "noise") {
-        const auto p = parameters(kind, rest, {"seed", "min", "max"});
-        return std::make_unique<Noise>(static_cast<uint64_t>(countParameter(kind, p, "seed", -1, 0)),
-                                       voltsParameter(kind, p, "min", -10.0),
-                                       voltsParameter(kind, p, "max", 10.0));
+        const Parameters p(kind, rest, {"seed", "min", "max"}, rate);
+        return std::make_unique<Noise>(p.seed("seed"), p.volts("min", -10.0), p.volts("max", 10.0));
     }
-    if (kind == "steps") return makeSteps(rest);
+    if (kind == "steps") return makeSteps(rest, rate);
 
     if (auto file = fileSource(text, plugName)) return file;
     throw Failure("'" + text + "' is neither a level, a generator (const, clock, ramp, noise, steps) nor a file");

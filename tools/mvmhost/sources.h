@@ -12,6 +12,8 @@
 
 namespace mvmhost {
 
+constexpr double kDefaultSampleRate = 44100;
+
 class SignalSource {
 public:
     virtual ~SignalSource() = default;
@@ -34,7 +36,11 @@ public:
 // Parses one source text (the forms are listed in sourceForms()). A file column is picked by
 // "#NAME" or "#NUMBER" after the path; without one, a CSV file's column named after the plug
 // (or its only column) and an audio file's first channel. Throws Failure on a bad text or file.
-std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName);
+// Lengths and positions given as times, and clock rates, count in samples at `sampleRate`.
+std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName,
+                                         double sampleRate = kDefaultSampleRate);
+// Whether a source text is a level or a generator rather than a file.
+bool namesGenerator(const std::string& text);
 std::unique_ptr<SignalSource> constantSource(float units);
 std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples);
 

@@ -108,6 +108,64 @@ if command -v script >/dev/null && [ $# -eq 0 ]; then
     ! grep -q '%' "$work/tty" || fail "-q shows a progress bar: $(tr '\r' '\n' <"$work/tty" | head -3)"
 fi
 
+# counted SAMPLES CYCLES ARGS...: lengths and times as people type them give that many samples,
+# and a clock fed to upCOUNT (written with the inputs) rises that many times ('-': not asked).
+counted() {
+    local samples=$1 cycles=$2; shift 2
+    cases=$((cases + 1))
+    local dir; dir=$(fresh)
+    (cd "$dir" && "${run[@]}" render "$lib" "$@" --with-inputs --out o.csv --quiet >"$work/out" 2>"$work/err")
+    local got=$?
+    local what="render $*"
+    [ "$got" -eq 0 ] || { fail "$what: exit $got: $(cat "$work/err")"; return; }
+    local rows=$(($(wc -l <"$dir/o.csv") - 1))
+    [ "$rows" -eq "$samples" ] || fail "$what: $rows samples, not $samples"
+    [ "$cycles" = - ] && return
+    local rises
+    rises=$(awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == "upCOUNT") c = i; next }
+                     { high = $c >= 0.333; if (high && !was) n++; was = high } END { print n + 0 }' "$dir/o.csv")
+    [ "$rises" -eq "$cycles" ] || fail "$what: upCOUNT rises $rises times, not $cycles"
+}
+
+counted 480 - --samples 480
+counted 441 - --samples 10ms
+counted 44 - --samples 1ms  # 44.1 samples
+counted 1 - --samples 0.034ms  # 1.4994
+counted 66150 - --samples "1.5 s"
+counted 12000 - --samples 250ms --rate 48000
+counted 15000 - --samples 2:30 --rate 100
+counted 36000 - --samples 1:00:00 --rate 10
+counted 8000 - --rate 8000  # one second unless told
+counted 300 - --set reset@=3@2:00 --rate 2 --samples 2:30
+counted 10 2 --in upCOUNT=steps:0,5@2ms,0@4ms,5@5ms --rate 1000 --samples 10ms
+counted 1000 15 --in upCOUNT=clock:period=100ms,delay=0.5s --samples 2s --rate 500
+counted 44100 441 --in upCOUNT=clock:hz=440.1  # 100.2045 samples a period
+counted 600000 1280 --in upCOUNT=clock:bpm=128 --samples 10:00 --rate 1000  # 468.75 a period, no drift
+
+# batch: words quoted as in a shell (a path with blanks), every line run however the one
+# before it ended, each failure one line on stderr, and the worst status.
+cases=$((cases + 1))
+dir=$(fresh)
+mkdir "$dir/with blanks" && cp "$data/count_to_reset.csv" "$dir/with blanks/in put.csv"
+cat >"$dir/lines.batch" <<EOF
+# the documented run, from and to files with blanks in their names
+
+render "$lib" --in "upCOUNT=with blanks/in put.csv" --in 'upZERO=with blanks/in put.csv' --in "bySTEP=with blanks/in put.csv" --set reset@=3 --out "out put.csv" -q
+render "$lib" --in "upCOUNT=unclosed --out x.csv
+render "$lib" --samples 0 --out y.csv
+info "$lib"
+EOF
+(cd "$dir" && "${run[@]}" batch lines.batch >"$work/out" 2>"$work/err")
+got=$?
+[ "$got" -eq 2 ] || fail "batch: exit $got, not the worst line's 2"
+[ "$(grep '^batch: line' "$work/out" | tr '\n' ' ')" = \
+  "batch: line 3: exit 0 batch: line 4: exit 2 batch: line 5: exit 2 batch: line 6: exit 0 " ] ||
+    fail "batch: lines and statuses: $(grep '^batch' "$work/out" | tr '\n' ' ')"
+{ [ "$(wc -l <"$work/err")" -eq 2 ] && grep -qF 'lines.batch:4: a " is not closed' "$work/err"; } ||
+    fail "batch: stderr: $(cat "$work/err")"
+cut -d, -f4- "$data/count_to_reset.csv" | cmp -s - "$dir/out put.csv" || fail "batch: the quoted run's outputs differ"
+[ ! -e "$dir/x.csv" ] && [ ! -e "$dir/y.csv" ] || fail "batch: a failed line left a file"
+
 # The demo, and the render it says is the same run.
 cases=$((cases + 1))
 dir=$(fresh)
@@ -181,9 +239,52 @@ expect 2 "cannot write folder.csv: it is a directory" render "$lib" --samples 10
 expect 2 "header_only.csv holds no samples" render "$lib" --inputs header_only.csv --out o.csv
 expect 2 "empty.wav holds" render "$lib" --in upCOUNT=empty.wav --out o.csv
 expect 2 "clock: give period=N" render "$lib" --in upCOUNT=clock: --out o.csv
-expect 2 "--rate must be a positive number" render "$lib" --rate 0 --out o.csv
+expect 2 "--rate 0: give a positive number of samples per second" render "$lib" --rate 0 --out o.csv
+expect 2 "--samples -5: give a sample count or a time (10s, 250ms, 2:30); a length is never negative" render "$lib" --samples -5 --out o.csv
+expect 2 "--samples 0: a render needs at least 1 sample" render "$lib" --samples 0 --out o.csv
+expect 2 "--samples 0.01ms (0 samples at 44100 Hz): a render needs at least 1 sample" render "$lib" --samples 0.01ms --out o.csv
+expect 2 "--samples 2:75: give a sample count or a time" render "$lib" --samples 2:75 --out o.csv
+expect 2 "a render holds at most 2147483647 samples" render "$lib" --samples 3000000000 --out o.csv
+expect 2 "1e40 V is beyond the range of a float sample (about 3.4e39 V)" render "$lib" --in upCOUNT=1e40 --out o.csv
+expect 2 "clock: low=-1e40 is beyond the range of a float sample" render "$lib" --in upCOUNT=clock:period=4,low=-1e40 --out o.csv
+expect 2 "--rate 1e40: at most 10000000 samples per second" render "$lib" --rate 1e40 --out o.csv
+expect 2 "--rate fast: give a positive number of samples per second" render "$lib" --rate fast --out o.csv
+expect 2 "--out o.wav: a WAV file holds a whole number of samples per second, not 44100.5" render "$lib" --rate 44100.5 --samples 10 --out o.wav
+expect 2 "--block 0: give a whole number of samples from 1 to 1048576" render "$lib" --block 0 --out o.csv
+expect 2 "--split-seed -1: a seed is a whole number from 0 to 18446744073709551615" render "$lib" --split-seed -1 --out o.csv
+expect 2 "--split-seed 18446744073709551616: a seed is a whole number" render "$lib" --split-seed 18446744073709551616 --out o.csv
+expect 2 "clock: period= is given twice" render "$lib" --in upCOUNT=clock:period=4,period=5 --out o.csv
+expect 2 "clock: give one of period=, hz= and bpm=" render "$lib" --in upCOUNT=clock:hz=5,bpm=300 --out o.csv
+expect 2 "clock: hz=30000 is faster than half the sample rate (44100 Hz)" render "$lib" --in upCOUNT=clock:hz=30000 --out o.csv
+expect 2 "--set reset@=4@10: --set reset@=3@10 already changes reset@ at sample 10" render "$lib" --set reset@=3@10 --set reset@=4@10 --samples 20 --out o.csv
+expect 2 "--set reset@=4@10ms: --set reset@=3@10 already changes reset@ at sample 10" render "$lib" --rate 1000 --set reset@=3@10 --set reset@=4@10ms --samples 20 --out o.csv
+expect 2 "--set reset@=4: --set reset@=3 already sets reset@ for the start" render "$lib" --set reset@=3 --set reset@=4 --out o.csv
+expect 2 "the render ends at sample 99" render "$lib" --set reset@=3@2s --rate 50 --samples 100 --out o.csv
+expect 2 "the steps fed to upZERO change at sample 500; the render ends at sample 99" render "$lib" --in upZERO=steps:0,5@500 --samples 100 --out o.csv
+expect 2 "OUTclimb is an output; --set chooses the item of a list input" render "$lib" --set OUTclimb=3 --out o.csv
+expect 2 "there is no command 'Render'; did you mean 'render'?" Render "$lib"
+expect 2 "there is no command 'frobnicate'; the commands: info, render" frobnicate
+expect 2 "'a\x01b\x1b[31m\xff' is neither" render "$lib" --in "upCOUNT=$(printf 'a\001b\033[31m\377')" --out o.csv
+expect 2 "cannot read .: it is a directory, not a file" batch .
+expect 2 "--seed -1: a seed is a whole number from 0 to 18446744073709551615" check "$lib" --seed -1
+expect 2 "--seed 99999999999999999999: a seed is a whole number" check "$lib" --seed 99999999999999999999
+expect 2 "--time-limit 0: give a positive number of seconds" check "$lib" --time-limit 0
+expect 2 "--time-limit -3: give a positive number of seconds" check "$lib" --time-limit -3
+expect 2 "--time-limit soon: give a positive number of seconds" check "$lib" --time-limit soon
+expect 2 "--time-limit 1e40: at most 86400 s (a day)" check "$lib" --time-limit 1e40
+expect 2 "--json needs a file name" check "$lib" --json ""
 # A render that fails half-way drops every file it was writing.
 expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 --out a.csv --out b.csv
+
+# A directory nobody may write to; root may write anywhere, so it is not tried as root.
+if [ "$(id -u)" -ne 0 ]; then
+    mkdir "$work/locked" && chmod 555 "$work/locked"
+    expect 2 "cannot make $work/locked/demo: permission denied" demo "$lib" --out-dir "$work/locked/demo"
+    expect 2 "$work/locked/demo.csv: " demo "$lib" --out-dir "$work/locked"
+    grep -qi "permission denied" "$work/err" || fail "demo: an unwritable --out-dir: $(cat "$work/err")"
+else
+    echo "SKIP: the unwritable --out-dir cases (run as root)"
+fi
 
 # mvmhost check: 0 when every check passes, 1 when one fails, 2 when it cannot start.
 expect 2 "cannot open nope.mvm: no such file" check nope.mvm
