@@ -8,6 +8,7 @@
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/user_text.h"
 #include "tools/mvmhost/files.h"
 
 #if defined(MVMHOST_AUDIO)
@@ -135,7 +136,7 @@ std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::s
         throw Failure(path + "#" + channel + ": pick an audio channel by its number, from 1");
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) throw Failure("cannot read " + path + ": " + sf_strerror(nullptr));
+    if (!file) throw Failure("cannot read " + path + ": " + hostWords(sf_strerror(nullptr)));
     auto source = std::make_unique<AudioChannel>(path, file, info, static_cast<int>(number - 1));
     if (number > info.channels)
         throw Failure(path + " has " + std::to_string(info.channels) + " channels, not " + std::to_string(number));

@@ -9,6 +9,7 @@
 
 #include "tools/mvmhost/csv.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/user_text.h"
 #include "tools/mvmhost/files.h"
 
 #if defined(_WIN32)
@@ -75,7 +76,7 @@ public:
         info.channels = static_cast<int>(channels);
         info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
         out_ = sf_open(file_.tempPath().c_str(), SFM_WRITE, &info);
-        if (!out_) throw Failure("cannot write " + path + ": " + sf_strerror(nullptr));
+        if (!out_) throw Failure("cannot write " + path + ": " + hostWords(sf_strerror(nullptr)));
     }
     ~WavWriter() override {
         if (out_) sf_close(out_);

@@ -1,5 +1,6 @@
 #include "tools/mvmhost/user_text.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -144,6 +145,17 @@ std::optional<uint64_t> parseUnsigned(std::string_view text) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+std::string hostWords(std::string_view text) {
+    constexpr std::string_view kSystemError = "System error : ";
+    if (text.substr(0, kSystemError.size()) == kSystemError) text.remove_prefix(kSystemError.size());
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.remove_suffix(1);
+    if (text == "No such file or directory") return "no such file";
+    if (text == "Format not recognised") return "not an audio file this host reads";
+    std::string words(text);
+    if (!words.empty()) words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+    return words;
 }
 
 std::string printable(std::string_view text) {

@@ -40,6 +40,10 @@ std::optional<double> parseSeconds(std::string_view text);
 // A whole number from 0 to 2^64 - 1, digits only.
 std::optional<uint64_t> parseUnsigned(std::string_view text);
 
+// A library's own error text in this host's words: "System error : No such file or directory."
+// becomes "no such file", "Format not recognised." "not an audio file this host reads".
+std::string hostWords(std::string_view libraryText);
+
 // Forms for help and error texts.
 constexpr const char* kSampleTimeForms = "a sample count or a time (10s, 250ms, 2:30)";
 
