@@ -103,8 +103,22 @@ void HostedModule::makePlugs() {
         else
             plugs_.push_back({p, "plug" + std::to_string(p), mv::PlugInput, -1, nullptr, nullptr});
     }
-    const size_t size = static_cast<size_t>(settings_.blockSize) + 2 * guard_;
-    buffers_.assign(static_cast<size_t>(plugCount_), std::vector<float>(size, guardSample()));
+    const size_t block = static_cast<size_t>(settings_.blockSize);
+    for (const HostPlug& plug : plugs_) {
+        const size_t trailing = settings_.guardPages && plug.isInput() ? 0 : guard_;
+        const size_t size = guard_ + block + trailing;
+        float* base;
+        if (settings_.guardPages) {
+            regions_.emplace_back(size);
+            base = regions_.back().end() - size;
+        } else {
+            buffers_.emplace_back(size);
+            base = buffers_.back().data();
+        }
+        std::fill_n(base, size, guardSample());
+        bases_.push_back(base);
+        trailing_.push_back(trailing);
+    }
     for (int32_t p = 0; p < plugCount_; ++p)
         std::fill_n(buffer(p), settings_.blockSize, 0.0f);
     announced_.assign(static_cast<size_t>(plugCount_), -1);
@@ -125,10 +139,22 @@ const HostPlug& HostedModule::plugNamed(std::string_view name) const {
 }
 
 bool HostedModule::guardsIntact(int32_t plug) const {
-    const std::vector<float>& b = buffers_[static_cast<size_t>(plug)];
-    const auto tail = b.end() - static_cast<std::ptrdiff_t>(guard_);
-    return std::all_of(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(guard_), isGuard) &&
-           std::all_of(tail, b.end(), isGuard);
+    const float* base = bases_[static_cast<size_t>(plug)];
+    const float* tail = buffer(plug) + settings_.blockSize;
+    return std::all_of(base, base + guard_, isGuard) &&
+           std::all_of(tail, tail + trailing_[static_cast<size_t>(plug)], isGuard);
+}
+
+bool HostedModule::inGuardPage(uintptr_t address, int32_t* plug, std::ptrdiff_t* samplesOutside) const {
+    for (size_t p = 0; p < regions_.size(); ++p) {
+        std::ptrdiff_t unused;
+        if (!regions_[p].inGuard(address, &unused)) continue;
+        *plug = static_cast<int32_t>(p);
+        const auto first = reinterpret_cast<intptr_t>(buffer(*plug));
+        *samplesOutside = (static_cast<intptr_t>(address) - first) / static_cast<intptr_t>(sizeof(float));
+        return true;
+    }
+    return false;
 }
 
 void HostedModule::setListValue(int32_t plug, int16_t value) {

@@ -14,6 +14,7 @@
 #include "host/module_event.h"
 #include "host/module_record.h"
 #include "host/plug_info.h"
+#include "tools/mvmhost/guarded_memory.h"
 #include "tools/mvmhost/module_library.h"
 
 namespace mvmhost {
@@ -23,6 +24,9 @@ struct HostSettings {
     int32_t blockSize = 1024;
     int32_t plugCount = -1;     // plugs the host makes; negative: as many as the descriptions count
     int32_t guardSamples = 16;  // sentinel samples on each side of every buffer
+    // Every buffer ends flush against an unreadable page (an input's last sample, an output's
+    // last sentinel), so that a read past it faults.
+    bool guardPages = false;
 };
 
 // One answer of opcode 6, copied out of the module's texts.
@@ -82,10 +86,11 @@ public:
     mv::ModuleRecord* record() const { return record_; }
 
     // A plug's buffer of blockSize() samples, fixed for the instance's life.
-    float* buffer(int32_t plug) { return buffers_[static_cast<size_t>(plug)].data() + guard_; }
-    const float* buffer(int32_t plug) const {
-        return buffers_[static_cast<size_t>(plug)].data() + guard_;
-    }
+    float* buffer(int32_t plug) { return bases_[static_cast<size_t>(plug)] + guard_; }
+    const float* buffer(int32_t plug) const { return bases_[static_cast<size_t>(plug)] + guard_; }
+    // Whose guard page `address` lies in, and at which sample counted from the buffer's
+    // first; false when in none.
+    bool inGuardPage(uintptr_t address, int32_t* plug, std::ptrdiff_t* samplesOutside) const;
     // False once anything wrote into the sentinels on either side of the plug's buffer.
     bool guardsIntact(int32_t plug) const;
 
@@ -129,7 +134,10 @@ private:
     std::vector<PlugDescription> descriptions_;
     std::vector<HostPlug> plugs_;
     int32_t plugCount_ = 0;
-    std::vector<std::vector<float>> buffers_;
+    std::vector<std::vector<float>> buffers_;  // without guard pages
+    std::vector<GuardedRegion> regions_;       // with them
+    std::vector<float*> bases_;                // each buffer's first leading sentinel
+    std::vector<size_t> trailing_;             // sentinels after each buffer
     std::vector<int32_t> announced_;
     int32_t blockStart_ = 0;
     int32_t clock_ = 0;

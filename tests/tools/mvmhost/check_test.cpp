@@ -94,12 +94,35 @@ const Fault kFaults[] = {
     {"faulty_hanging.mvm", "stretch-geometry", "timed out"},
     {"faulty_bad_states.mvm", "state-announcements", "for the input in"},
     {"faulty_writes_input.mvm", "stretch-geometry", "of the input in"},
+    {"faulty_reads_ahead.mvm", "stretch-reads", "1 sample past the end of in's stretch"},
+    {"faulty_reads_behind.mvm", "stretch-reads", "1 sample before the start of in's stretch"},
+    {"faulty_reads_past_buffer.mvm", "stretch-reads", "read sample 1024 of in's buffer"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
 };
 
 INSTANTIATE_TEST_SUITE_P(Modules, ValidatorCatches, ::testing::ValuesIn(kFaults));
+
+// The faulty modules made for a class of fault fail only the check that names it.
+const Fault kSingleFaults[] = {
+    {"faulty_reads_ahead.mvm", "stretch-reads", ""},
+    {"faulty_reads_behind.mvm", "stretch-reads", ""},
+    {"faulty_reads_past_buffer.mvm", "stretch-reads", ""},
+};
+
+class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(ValidatorBlamesOnlyItsFault, EveryOtherCheckPasses) {
+    CheckOptions o = options(GetParam().file);
+    o.strict = true;
+    o.exclude = std::string("^") + GetParam().check + "$";
+    std::ostringstream report;
+    const CheckRun run = runChecks(o, report);
+    EXPECT_EQ(run.exitStatus, 0) << report.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, ValidatorBlamesOnlyItsFault, ::testing::ValuesIn(kSingleFaults));
 
 // The faulty modules are the plain module with one change: apart from the checks their fault
 // touches, they pass.

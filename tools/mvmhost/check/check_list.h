@@ -80,6 +80,7 @@ Outcome enumLists(CheckContext& c);
 Outcome lifecycleCycles(CheckContext& c);
 Outcome lifecycleMemory(CheckContext& c);
 Outcome stretchGeometry(CheckContext& c);
+Outcome stretchReads(CheckContext& c);
 Outcome splitDeterminism(CheckContext& c);
 Outcome instanceIsolation(CheckContext& c);
 Outcome realtimeAllocation(CheckContext& c);

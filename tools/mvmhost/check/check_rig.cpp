@@ -4,6 +4,7 @@
 #include "tools/mvmhost/sample_bits.h"
 
 #include <algorithm>
+#include <memory>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,13 @@ uint64_t totalRequests(const HostedModule& host) {
     return total + host.requestCount(-1);
 }
 
+std::vector<int32_t> inputPlugs(const HostedModule& host) {
+    std::vector<int32_t> plugs;
+    for (const HostPlug& plug : host.plugs())
+        if (plug.isInput() && plug.datatype >= 0) plugs.push_back(plug.index);
+    return plugs;
+}
+
 int16_t defaultListValue(const PlugDescription& description) {
     if (!description.defaultValue) return 0;
     const long value = std::strtol(description.defaultValue->c_str(), nullptr, 10);
@@ -31,22 +39,63 @@ int16_t defaultListValue(const PlugDescription& description) {
 }
 
 namespace {
-HostSettings settingsFor(const CheckContext& context, int32_t plugCount) {
+HostSettings settingsFor(const CheckContext& context, int32_t plugCount, Placement placement) {
     HostSettings settings;
     settings.blockSize = context.blockSize;
     settings.plugCount = plugCount;
+    settings.guardPages = placement == Placement::Guarded;
     return settings;
 }
 }  // namespace
 
-Rig::Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount)
-    : host(context.entries, settingsFor(context, plugCount)), random_(inputSeed), block_(context.blockSize) {
+Rig::Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount, Placement placement)
+    : host(context.entries, settingsFor(context, plugCount, placement)),
+      random_(inputSeed),
+      block_(context.blockSize),
+      placement_(placement) {
     for (const HostPlug& plug : host.plugs()) {
         if (!plug.isSignal()) continue;
         (plug.isInput() ? inputs_ : outputs_).push_back(plug.index);
+        if (placement == Placement::Guarded && plug.isInput() && plug.variable)
+            placed_.push_back({plug.index, std::make_unique<StretchPlacement>(block_)});
     }
-    host.open();
+    auto open = [&] { host.open(); };
+    trapped(open, "while opening");
     setListDefaults();
+}
+
+template <class Call>
+void Rig::trapped(Call& call, const std::string& what) {
+    uintptr_t address = 0;
+    if (runTrapped(call, &address)) return;
+    std::string where;
+    for (const PlacedInput& in : placed_)
+        if (in.stretches->describeOutside(address, &where))
+            fail("read outside its stretch: " + where + " " + plugName(in.plug) + "'s stretch " + what);
+    int32_t plug = 0;
+    std::ptrdiff_t sample = 0;
+    if (host.inGuardPage(address, &plug, &sample))
+        fail("read sample " + std::to_string(sample) + " of " + plugName(plug) + "'s buffer of " +
+             std::to_string(block_) + " samples, which ends flush against an unreadable page, " + what);
+    fail("touched unreadable memory at " + showWord(static_cast<intptr_t>(address)) + " " + what);
+}
+
+void Rig::layOut(int32_t start, int32_t count) {
+    for (size_t i = 0; i < placed_.size(); ++i) {
+        const PlacedInput& in = placed_[i];
+        const Flush flush = (calls_ + i) % 2 == 0 ? Flush::End : Flush::Start;
+        float* base = in.stretches->place(host.buffer(in.plug), start, count, flush);
+        std::memcpy(host.plugs()[static_cast<size_t>(in.plug)].variable, &base, sizeof base);
+    }
+    ++calls_;
+}
+
+void Rig::deliver(mv::ModuleEvent event) {
+    const int32_t at = std::clamp(event.clock - blockStart_, 0, block_);
+    layOut(at, block_ - at);
+    auto call = [&] { host.deliver(event); };
+    trapped(call, "in the handler of an event of type " + std::to_string(event.type) + " at clock " +
+                      std::to_string(event.clock));
 }
 
 void Rig::setListDefaults() {
@@ -66,8 +115,10 @@ void Rig::beginBlock() {
 void Rig::process(int32_t start, int32_t count) {
     inputCopy_.clear();
     for (int32_t p : inputs_) inputCopy_.insert(inputCopy_.end(), host.buffer(p), host.buffer(p) + block_);
-    host.process(start, count);
     const std::string call = " (a call for " + std::to_string(count) + " samples at offset " + std::to_string(start) + ")";
+    layOut(start, count);
+    auto entry = [&] { host.process(start, count); };
+    trapped(entry, call.substr(1));
     for (const HostPlug& plug : host.plugs())
         if (!host.guardsIntact(plug.index))
             fail("wrote past the end or before the start of " + plug.name + "'s buffer" + call);
@@ -77,6 +128,10 @@ void Rig::process(int32_t start, int32_t count) {
             if (std::memcmp(&inputCopy_[at], host.buffer(p) + i, sizeof(float)) != 0)
                 fail("changed sample " + std::to_string(i) + " of the input " + plugName(p) + call);
     }
+    for (const PlacedInput& in : placed_)
+        for (int32_t i = 0; i < count; ++i)
+            if (std::memcmp(in.stretches->stretch() + i, host.buffer(in.plug) + start + i, sizeof(float)) != 0)
+                fail("changed sample " + std::to_string(start + i) + " of the input " + plugName(in.plug) + call);
 }
 
 std::vector<float> Rig::outputSamples() const {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/check/placement.h"
 #include "tools/mvmhost/check/stimulus.h"
 #include "tools/mvmhost/hosted_module.h"
 
@@ -20,13 +22,22 @@ bool isUnwritten(float value);
 // All host requests the instance has made so far.
 uint64_t totalRequests(const HostedModule& host);
 
+// The inputs the host made, described or repeated.
+std::vector<int32_t> inputPlugs(const HostedModule& host);
+
 // The list value a description's default text names; 0 when it names none.
 int16_t defaultListValue(const PlugDescription& description);
+
+// Plain: the host's block buffers, every sample of the block readable. Guarded: each input
+// stretch flush against an unreadable page, end and start in turn, and the buffers of
+// request 7 ending flush against one; a read outside fails the call.
+enum class Placement { Plain, Guarded };
 
 class Rig {
 public:
     // Makes and opens the instance; `inputSeed` fixes every input sample it will be fed.
-    Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount = -1);
+    Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount = -1,
+        Placement placement = Placement::Plain);
 
     HostedModule host;
 
@@ -34,6 +45,12 @@ public:
     void beginBlock();
     // One call of the process entry; raises what went wrong.
     void process(int32_t start, int32_t count);
+    // An event at `event.clock` within the current block, the rest of the block laid out
+    // first so that the sample the handler may read there is readable.
+    void deliver(mv::ModuleEvent event);
+    void changeStreamState(int32_t plug, mv::StreamState state, int32_t clock) {
+        deliver({clock, mv::PlugStateChange, state, 0, plug, 0});
+    }
     // Writes every list plug's default value, as a host does after open.
     void setListDefaults();
     int32_t clock() const { return clock_; }
@@ -51,6 +68,17 @@ private:
     Random random_;
     int32_t block_;
     int32_t clock_ = 0;
+    Placement placement_;
+    uint32_t calls_ = 0;
+    struct PlacedInput {
+        int32_t plug;
+        std::unique_ptr<StretchPlacement> stretches;
+    };
+    std::vector<PlacedInput> placed_;  // inputs with a variable, under Guarded
+    void layOut(int32_t start, int32_t count);
+    // Runs module code under the trap, raising a read outside as the fault it is.
+    template <class Call>
+    void trapped(Call& call, const std::string& what);
     int32_t blockStart_ = 0;
     bool started_ = false;
     std::vector<int32_t> inputs_, outputs_;

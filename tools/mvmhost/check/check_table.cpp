@@ -35,6 +35,10 @@ const std::vector<CheckDefinition>& checkTable() {
          "stretches of 0 to 1024 samples at offsets 0, 5 and the end: every output sample inside written, nothing "
          "outside, no input changed, no guard sample touched",
          false, stretchGeometry},
+        {"stretch-reads",
+         "input stretches laid flush against unreadable pages, end and start in turn, and the stretch after an "
+         "event laid out before it: nothing is read outside them",
+         false, stretchReads},
         {"split-determinism", "a block cut into random stretches gives what it gives in one call; two fresh instances agree",
          false, splitDeterminism},
         {"instance-isolation", "sixteen instances processed in turn give what each gives alone", false, instanceIsolation},

@@ -122,6 +122,31 @@ Outcome stretchGeometry(CheckContext& c) {
 // The reference runs to the end before the other instance is made, so that state shared
 // between instances cannot pass for a split fault.
 
+Outcome stretchReads(CheckContext& c) {
+    Rig rig(c, c.seed, -1, Placement::Guarded);
+    Random cuts(c.seed ^ kSplitSalt), events(c.seed + 2);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    size_t stretches = 0;
+    int delivered = 0;
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        rig.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(cuts, c.blockSize)) {
+            // The inputs vary within the block: a host declares them Streaming.
+            if (!inputs.empty() && (start == 0 || events.chance(20)) && start < c.blockSize) {
+                rig.changeStreamState(inputs[events.below(static_cast<uint32_t>(inputs.size()))], mv::Streaming,
+                                      rig.blockStart() + start);
+                ++delivered;
+            }
+            within("in block " + std::to_string(b), [&] { rig.process(start, n); });
+            start += n;
+            ++stretches;
+        }
+    }
+    return pass(std::to_string(stretches) + " stretches flush against unreadable pages and " +
+                std::to_string(delivered) + " events: nothing read outside a stretch");
+}
+
 Outcome splitDeterminism(CheckContext& c) {
     // Two fresh instances in a row first: if they differ, state outlives an instance, and a
     // split cannot be blamed.
@@ -210,12 +235,6 @@ namespace {
 
 // --- events --------------------------------------------------------------------------------
 
-std::vector<int32_t> inputPlugs(const HostedModule& host) {
-    std::vector<int32_t> plugs;
-    for (const HostPlug& plug : host.plugs())
-        if (plug.isInput() && plug.datatype >= 0) plugs.push_back(plug.index);
-    return plugs;
-}
 
 }  // namespace
 
