@@ -14,7 +14,7 @@
 #include "tools/mvmhost/check/check_support.h"
 #include "tools/mvmhost/check/stimulus.h"
 #include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/fuzz/guarded_stretch.h"
+#include "tools/mvmhost/guarded_memory.h"
 #include "tools/mvmhost/hosted_module.h"
 #include "tools/mvmhost/list_text.h"
 
@@ -100,7 +100,7 @@ struct Instance {
     uint64_t calls = 0;
     size_t logSeen = 0;
     std::vector<InputModel> inputs;                       // by plug index
-    std::vector<std::unique_ptr<GuardedBuffer>> buffers;  // by plug index; Signal plugs with a variable
+    std::vector<std::unique_ptr<GuardedRegion>> buffers;  // by plug index; Signal plugs with a variable
 };
 
 class Chunk {
@@ -191,7 +191,7 @@ void Chunk::make() {
     in->buffers.resize(plugs);
     for (const HostPlug& plug : in->host.plugs())
         if (plug.isSignal() && plug.variable)
-            in->buffers[static_cast<size_t>(plug.index)] = std::make_unique<GuardedBuffer>(in->capacity + kOpenSideSamples);
+            in->buffers[static_cast<size_t>(plug.index)] = std::make_unique<GuardedRegion>(static_cast<size_t>(in->capacity + kOpenSideSamples));
     lookAtLog(*in);
     instances_.push_back(std::move(in));
 }
@@ -256,8 +256,8 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isInput()) continue;
         InputModel& model = in.inputs[static_cast<size_t>(plug.index)];
-        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
-        float* at = buffer ? (endFlush ? buffer->endFlush(laid) : buffer->startFlush())
+        GuardedRegion* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        float* at = buffer ? (endFlush ? buffer->end() - laid : buffer->begin())
                            : in.host.buffer(plug.index) + in.position;
         if (!buffer && in.position + laid > in.block) continue;  // a buffer the module holds from open
         if (model.state == mv::Streaming) fillSignal(random_, at, laid);
@@ -273,7 +273,7 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
     outputsAt.clear();
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isOutput()) continue;
-        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        GuardedRegion* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
         if (!buffer) {
             outputsAt.push_back(nullptr);
             continue;
@@ -283,7 +283,7 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
             base = someInput;
             outputsAt.push_back(nullptr);
         } else {
-            float* at = endFlush ? buffer->endFlush(laid) - kOpenSideSamples : buffer->startFlush();
+            float* at = endFlush ? buffer->end() - laid - kOpenSideSamples : buffer->begin();
             std::fill_n(at, laid + kOpenSideSamples, unwrittenSample());
             if (endFlush) at += kOpenSideSamples;
             base = at - in.position;
@@ -387,9 +387,9 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     size_t copied = 0;
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isInput()) continue;
-        GuardedBuffer* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
+        GuardedRegion* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
         if (!buffer && in.position + laid > in.block) continue;
-        const float* at = buffer ? (endFlush ? buffer->endFlush(laid) : buffer->startFlush())
+        const float* at = buffer ? (endFlush ? buffer->end() - laid : buffer->begin())
                                  : in.host.buffer(plug.index) + in.position;
         bool inPlace = false;
         for (const HostPlug& out : in.host.plugs()) {
