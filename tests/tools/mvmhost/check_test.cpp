@@ -97,6 +97,8 @@ const Fault kFaults[] = {
     {"faulty_reads_ahead.mvm", "stretch-reads", "1 sample past the end of in's stretch"},
     {"faulty_reads_behind.mvm", "stretch-reads", "1 sample before the start of in's stretch"},
     {"faulty_reads_past_buffer.mvm", "stretch-reads", "read sample 1024 of in's buffer"},
+    {"faulty_process_asks_clock.mvm", "process-requests", "the process entry made a host request"},
+    {"faulty_event_asks_buffer.mvm", "process-requests", "asked for a buffer (request 7) after open"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -109,6 +111,8 @@ const Fault kSingleFaults[] = {
     {"faulty_reads_ahead.mvm", "stretch-reads", ""},
     {"faulty_reads_behind.mvm", "stretch-reads", ""},
     {"faulty_reads_past_buffer.mvm", "stretch-reads", ""},
+    {"faulty_process_asks_clock.mvm", "process-requests", ""},
+    {"faulty_event_asks_buffer.mvm", "process-requests", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};

@@ -17,6 +17,8 @@
 namespace mvmhost {
 namespace {
 
+std::string blockText(int32_t b) { return " in block " + std::to_string(b); }
+
 // Runs a few blocks in random stretches with a stream-state change now and then.
 void exercise(Rig& rig, const CheckContext& c, Random& random, int32_t plugCount) {
     for (int32_t b = 0; b < 3; ++b) {
@@ -129,6 +131,8 @@ Outcome negativeCounts(CheckContext& c) {
 Outcome processRequests(CheckContext& c) {
     Rig rig(c, c.seed);
     Random random(c.seed);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    const uint64_t pointersAtOpen = rig.host.requestCount(mv::hostGetPlugValuePointer);
     for (int32_t b = 0; b < c.blocks(); ++b) {
         rig.beginBlock();
         int32_t start = 0;
@@ -136,11 +140,18 @@ Outcome processRequests(CheckContext& c) {
             const uint64_t before = totalRequests(rig.host);
             rig.process(start, n);
             if (totalRequests(rig.host) != before)
-                return fail("the process entry made a host request in a call for " + std::to_string(n) + " samples");
+                return fail("the process entry made a host request in a call for " + std::to_string(n) + " samples" +
+                            blockText(b));
             start += n;
+            if (inputs.empty() || start == c.blockSize || !random.chance(20)) continue;
+            const int32_t plug = inputs[random.below(static_cast<uint32_t>(inputs.size()))];
+            rig.changeStreamState(plug, mv::Streaming, rig.blockStart() + start);
+            if (rig.host.requestCount(mv::hostGetPlugValuePointer) != pointersAtOpen)
+                return fail("asked for a buffer (request 7) after open, in the handler of a state change of " +
+                            rig.plugName(plug) + "; a host answers it while opening only");
         }
     }
-    return pass("the process entry asks the host nothing");
+    return pass("the process entry asks the host nothing; buffers are asked for at open only");
 }
 
 Outcome reopen(CheckContext& c) {
