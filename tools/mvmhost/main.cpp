@@ -102,11 +102,6 @@ int batchCommand(const std::string& path) {
     return worst;
 }
 
-uint64_t seedOption(const char* option, const std::string& text) {
-    if (const std::optional<uint64_t> seed = parseUnsigned(text)) return *seed;
-    throw Failure(std::string(option) + " " + text + ": a seed is a whole number from 0 to 18446744073709551615");
-}
-
 // Edits (a letter added, dropped or changed) from one word to another, letter case aside.
 size_t editDistance(const std::string& a, const std::string& b) {
     std::vector<size_t> row(b.size() + 1);
@@ -246,7 +241,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     try {
         if (*info) return infoCommand(infoLibrary);
         if (*renderApp) {
-            if (seed->count() > 0) render.splitSeed = seedOption("--split-seed", splitSeedText);
+            if (seed->count() > 0) render.splitSeed = parseSeed("--split-seed " + splitSeedText, splitSeedText);
             if (rate->count() > 0) {
                 const std::optional<double> r = parseNumber(rateText);
                 if (!r || !(*r > 0))  // 0 would mean "not given"
@@ -272,7 +267,7 @@ int runCommandLine(const std::vector<std::string>& args) {
                 return 0;
             }
             if (check.libraries.empty()) throw Failure("check needs a module library (or --list)");
-            if (checkSeedOption->count() > 0) check.seed = seedOption("--seed", checkSeedText);
+            if (checkSeedOption->count() > 0) check.seed = parseSeed("--seed " + checkSeedText, checkSeedText);
             if (json->count() > 0 && check.json.empty()) throw Failure("--json needs a file name");
             if (timeLimit->count() > 0) {
                 const std::optional<double> t = parseSeconds(timeLimitText);

@@ -80,8 +80,7 @@ public:
     }
     uint64_t seed(const std::string& key) const {
         if (!has(key)) throw Failure(kind_ + ": give " + key + "=N");
-        if (const std::optional<uint64_t> seed = parseUnsigned(found_.at(key))) return *seed;
-        throw Failure(shown(key) + ": a seed is a whole number from 0 to 18446744073709551615");
+        return parseSeed(shown(key), found_.at(key));
     }
     // A positive plain number, such as a frequency.
     double positive(const std::string& key) const {

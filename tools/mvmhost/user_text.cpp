@@ -3,7 +3,10 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <string>
 #include <vector>
+
+#include "tools/mvmhost/failure.h"
 
 namespace mvmhost {
 namespace {
@@ -145,6 +148,11 @@ std::optional<uint64_t> parseUnsigned(std::string_view text) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
+}
+
+uint64_t parseSeed(const std::string& shown, std::string_view text) {
+    if (const std::optional<uint64_t> seed = parseUnsigned(text)) return *seed;
+    throw Failure(shown + ": a seed is a whole number from 0 to " + std::to_string(UINT64_MAX));
 }
 
 std::string hostWords(std::string_view text) {

@@ -39,6 +39,8 @@ std::optional<double> parseSeconds(std::string_view text);
 
 // A whole number from 0 to 2^64 - 1, digits only.
 std::optional<uint64_t> parseUnsigned(std::string_view text);
+// A seed, as parseUnsigned reads it; throws Failure starting with `shown` for anything else.
+uint64_t parseSeed(const std::string& shown, std::string_view text);
 
 // A library's own error text in this host's words: "System error : No such file or directory."
 // becomes "no such file", "Format not recognised." "not an audio file this host reads".
