@@ -8,7 +8,7 @@
 #endif
 
 #if defined(_WIN32)
-#define MV_EXPORT  // exports.def lists the exports, undecorated
+#define MV_EXPORT  // cmake/module.def.in lists the exports, undecorated
 #else
 #define MV_EXPORT __attribute__((visibility("default")))
 #endif

@@ -2,12 +2,15 @@
 # The Windows host on the Windows DLL under wine, against the native host on the native
 # library: one wine process runs every check of wine_checks.batch (a 32-bit one takes about
 # a minute to start under emulation), and every CSV it writes must equal the native one byte
-# for byte.
-#   wine_test.sh ARCH WINDOWS_MVMHOST WINDOWS_DLL NATIVE_BUILD_DIR WINE_PREFIX TEST_DIR
+# for byte. Both sides then run mvmhost check --strict on each MODULE_LIBRARY given (a file of
+# this build, beside a native build of the same name), which must pass.
+#   wine_test.sh ARCH WINDOWS_MVMHOST WINDOWS_DLL NATIVE_BUILD_DIR WINE_PREFIX TEST_DIR [MODULE_LIBRARY...]
 # ARCH is x86_64 (wine64) or i686 (32-bit wine). Exit 77: skipped, when this machine cannot
 # run 32-bit programs and this user may not teach the kernel to.
 set -u
 arch=$1 exe=$2 dll=$3 native=$4 prefix=$5 tests=$6
+shift 6
+checked=("$@")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -71,6 +74,13 @@ for faulty in "$(dirname "$dll")"/faulty_*.mvm; do
     cp "$faulty" "$work/windows/"
     cp "$native/$(basename "$faulty")" "$work/native/"
 done
+for lib in "${checked[@]}"; do
+    name=$(basename "$lib")
+    [ -f "$native/$name" ] || die "no native $name in $native"
+    cp "$lib" "$work/windows/$name"
+    cp "$native/$name" "$work/native/$name"
+    for side in native windows; do echo "check $name --strict" >>"$work/$side/wine_checks.batch"; done
+done
 
 (cd "$work/native" && "$native/mvmhost" batch wine_checks.batch >batch.out 2>batch.err)
 start=$(now)
@@ -85,6 +95,8 @@ statuses() { tr -d '\r' <"$1" | grep '^batch: line'; }
     die "the Windows host printed nothing (exit $status): $(head -c 500 "$work/windows/batch.err")"
 diff <(statuses "$work/native/batch.out") <(statuses "$work/windows/batch.out") >"$work/statuses.diff" ||
     die "exit statuses differ (native <, windows >): $(cat "$work/statuses.diff")"
+failed_checks=$(statuses "$work/windows/batch.out" | tail -n "${#checked[@]}" | grep -v ': exit 0$')
+[ "${#checked[@]}" -eq 0 ] || [ -z "$failed_checks" ] || die "mvmhost check --strict failed: $failed_checks"
 
 # Every check reaches the same verdict on both sides: none skips on Windows for want of a
 # way to count allocations.
@@ -105,4 +117,4 @@ done
 [ "$(written "$work/windows")" = "$(written "$work/native")" ] ||
     die "the Windows host wrote other files: $(written "$work/windows" | tr '\n' ' ')"
 
-echo "PASS: $arch mvmhost.exe under wine: $(statuses "$work/windows/batch.out" | wc -l) commands in one process in $seconds s; $compared CSV files identical to the native renders; $(verdicts "$work/windows/batch.out" | wc -l) check verdicts as native"
+echo "PASS: $arch mvmhost.exe under wine: $(statuses "$work/windows/batch.out" | wc -l) commands in one process in $seconds s; $compared CSV files identical to the native renders; $(verdicts "$work/windows/batch.out" | wc -l) check verdicts as native; check --strict passed on:$(for lib in "${checked[@]}"; do printf " %s" "$(basename "$lib")"; done)"
