@@ -23,8 +23,8 @@ public:
     Plug& operator=(const Plug&) = delete;
     virtual ~Plug() = default;
 
-    // Binds a table slot. Without a variable, datatypes 0, 4, 5, 6 and 8 get their own storage
-    // (a Signal plug asks the host for its buffer, once); any other datatype gets none.
+    // Binds a table slot. Without a variable, the PlugDatatype codes get their own storage (a
+    // Signal plug asks the host for its buffer, once); any other datatype gets none.
     void setup(ModuleBase* module, int32_t index, int32_t datatype, void* variable);
 
     StreamState getStreamState() const { return static_cast<StreamState>(streamState); }
@@ -54,10 +54,10 @@ private:
     int32_t datatype = -1;
     union Storage {                 // the plug's own value location, by datatype
         intptr_t word;              // cleared as a whole
-        int16_t listValue;          // 0, Enumerated
-        uint8_t byteValue;          // 4
-        float* buffer;              // 5, Signal: the host's buffer address
-        int32_t wordValue;          // 6 and 8
+        int16_t listValue;          // Enumerated
+        uint8_t byteValue;          // Datatype4
+        float* buffer;              // Signal: the host's buffer address
+        int32_t wordValue;          // Datatype6 and Datatype8
     } storage{};
 };
 

@@ -62,14 +62,14 @@ void Plug::setup(ModuleBase* owner, int32_t plugIndex, int32_t type, void* varia
     storage.word = 0;
     if (variable) return;
     switch (type) {
-    case 5:  // Signal: the host's buffer, asked for once
+    case Signal:  // the host's buffer, asked for once
         storage.buffer = reinterpret_cast<float*>(owner->callHost(hostGetPlugValuePointer, plugIndex));
         value = &storage;
         break;
-    case 0:
-    case 4:
-    case 6:
-    case 8:
+    case Enumerated:
+    case Datatype4:
+    case Datatype6:
+    case Datatype8:
         value = &storage;  // zeroed above, whatever its width
         break;
     default:

@@ -9,6 +9,9 @@
 
 namespace mv {
 
+// The one module type a library holds.
+constexpr int32_t kModuleIndex = 0;
+
 enum ObjectKind : int32_t { KindModule = 1 };
 
 }  // namespace mv

@@ -1,7 +1,4 @@
 // The event record passed to a module's event entry and posted to the host (request 19).
-//
-// Layout (32-bit / 64-bit): clock 0/0, type 4/4, param1 8/8, param2 12/12, param3 16/16,
-// reserved 20/24; size 24/32.
 #pragma once
 
 #include <cstdint>

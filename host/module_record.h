@@ -1,13 +1,6 @@
 // The module record: the host's only handle on a module instance, and the requests the
-// instance sends back through the host's callback.
-//
-// Layout (offsets in bytes, 32-bit target / 64-bit target):
-//   ModuleRecord        magic 0/0, version 4/4, hostHandle 8/8, instance 12/16, reserved0 16/24,
-//                       dispatcherEntry 20/32, processEntry 24/40, eventEntry 28/48,
-//                       reserved 32/56; size 48/72. The instance's sampleRate and blockSize
-//                       follow the record without a gap.
-//   ProcessBinding      routine 0/0, qualifier1 4/8, qualifier2 8/16, qualifier3 12/24; 16/32.
-//   ProcessBindingInfo  one 0/0, bindingSize 4/4, binding 8/8, zero 12/16; size 16/24.
+// instance sends back through the host's callback. The instance's sampleRate and blockSize
+// follow the record without a gap (framework/module_base.h).
 #pragma once
 
 #include <cstdint>

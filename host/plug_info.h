@@ -1,8 +1,5 @@
 // The plug description record, filled by a module for the host (opcode 6) and for the
 // framework's own plug table at open.
-//
-// Layout (32-bit / 64-bit): variable 0/0, direction 4/8, datatype 8/12, name 12/16,
-// defaultValue 16/24, listText 20/32, flags 24/40, reserved 28/44; size 32/48.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +8,14 @@
 
 namespace mv {
 
-// Value codes; the framework gives 0, 4, 5, 6 and 8 value storage of their own.
+// Value codes. The host gives the codes named by their number alone a meaning of its own; the
+// framework knows only the width of their values, and gives these five storage of their own.
 enum PlugDatatype : int32_t {
     Enumerated = 0,  ///< a signed 16-bit list value, choices in listText
-    Signal = 5       ///< 32-bit float samples; the value location holds the buffer's address
+    Datatype4 = 4,   ///< an 8-bit value
+    Signal = 5,      ///< 32-bit float samples; the value location holds the buffer's address
+    Datatype6 = 6,   ///< a 32-bit value
+    Datatype8 = 8    ///< a 32-bit value
 };
 
 enum PlugDirection : int32_t { PlugInput = 0, PlugOutput = 1 };

@@ -1,12 +1,5 @@
 // The panel record: the host's only handle on a module's custom panel, the panel opcodes, the
 // requests a panel sends back through the host's callback, and the panel's plug handle.
-//
-// Layout (offsets in bytes, 32-bit target / 64-bit target):
-//   PanelRecord      magic 0/0, version 4/4, dispatcherEntry 8/8, hostHandle 12/16,
-//                    instance 16/24, reserved (five words) 20/32; size 40/56 (the 64-bit
-//                    record ends in four bytes of padding after the fifth reserved word).
-//   PanelPlugHandle  plugIndex 0/0, panel 4/8; size 8/16.
-//   IndexValuePair   index 0/0, value 4/4; size 8/8.
 // Unlike the ModuleRecord, the dispatcher entry comes before the host handle, and there are no
 // process or event entries.
 #pragma once

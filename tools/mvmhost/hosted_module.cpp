@@ -20,6 +20,12 @@ bool isGuard(float value) { return hasBits(value, kGuardBits); }
 // A module library describes a handful of plugs; a description loop that never ends is a fault.
 constexpr int32_t kMaxDescriptions = 4096;
 
+// Where a request number is counted: its own slot, or the last one shared by all others.
+size_t slotOf(int32_t request) {
+    const bool own = request >= 0 && request < HostedModule::kRequestSlots;
+    return static_cast<size_t>(own ? request : HostedModule::kRequestSlots);
+}
+
 }  // namespace
 
 HostedModule::HostedModule(const EntryPoints& entries, const HostSettings& settings)
@@ -28,7 +34,8 @@ HostedModule::HostedModule(const EntryPoints& entries, const HostSettings& setti
       guard_(static_cast<size_t>(std::max(0, settings.guardSamples))) {
     if (settings_.blockSize <= 0) throw Failure("the block size must be at least 1 sample");
     log_.reserve(kLogCapacity);
-    record_ = entries_.makeModule(0, mv::KindModule, callback, reinterpret_cast<intptr_t>(this));
+    record_ = entries_.makeModule(mv::kModuleIndex, mv::KindModule, callback,
+                                  reinterpret_cast<intptr_t>(this));
     if (!record_) throw Failure("makeModule(0, 1) answered null: the library made no instance");
     if (record_->magic != mv::kModuleMagic || !record_->dispatcherEntry) {
         record_ = nullptr;  // not a record this host can close; leaving it is all that is safe
@@ -208,9 +215,7 @@ void HostedModule::deliverPostedUpTo(int32_t clock) {
     }
 }
 
-uint64_t HostedModule::requestCount(int32_t request) const {
-    return request >= 0 && request < 32 ? counts_[static_cast<size_t>(request)] : counts_[32];
-}
+uint64_t HostedModule::requestCount(int32_t request) const { return counts_[slotOf(request)]; }
 
 intptr_t MV_CDECL HostedModule::callback(void* record, int32_t request, int32_t index,
                                          int32_t value, void* ptr, float) noexcept {
@@ -224,7 +229,7 @@ intptr_t MV_CDECL HostedModule::callback(void* record, int32_t request, int32_t 
 }
 
 intptr_t HostedModule::answer(int32_t request, int32_t index, int32_t value, void* ptr) noexcept {
-    ++counts_[request >= 0 && request < 32 ? static_cast<size_t>(request) : 32];
+    ++counts_[slotOf(request)];
     switch (request) {
     case mv::hostGetSampleClock:
         return clock_;

@@ -110,7 +110,9 @@ public:
 
     const std::vector<LoggedRequest>& log() const { return log_; }
     uint64_t droppedLogEntries() const { return droppedLog_; }
-    uint64_t requestCount(int32_t request) const;  // numbers outside 0 to 31 share one count
+    // Request numbers 0 to kRequestSlots - 1 are counted one by one; all others share one count.
+    static constexpr int32_t kRequestSlots = 32;
+    uint64_t requestCount(int32_t request) const;
     // The state the module last announced for an output (request 0); -1 before any.
     int32_t announcedState(int32_t plug) const { return announced_[static_cast<size_t>(plug)]; }
 
@@ -145,7 +147,7 @@ private:
     static constexpr size_t kLogCapacity = 4096;
     std::vector<LoggedRequest> log_;  // capacity reserved up front: a request never allocates
     uint64_t droppedLog_ = 0;
-    std::array<uint64_t, 33> counts_{};  // by request number; the last counts all others
+    std::array<uint64_t, kRequestSlots + 1> counts_{};  // by request number, then all others
 
     static constexpr size_t kPostedCapacity = 64;
     std::array<mv::ModuleEvent, kPostedCapacity> posted_{};

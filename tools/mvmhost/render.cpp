@@ -407,10 +407,11 @@ int renderCommand(const RenderOptions& options) {
                 host.blockSize(), static_cast<long long>(counts.processCalls),
                 static_cast<long long>(counts.changes));
     std::string requests;
-    for (int32_t r = 0; r <= 32; ++r)
+    for (int32_t r = 0; r <= HostedModule::kRequestSlots; ++r)
         if (const uint64_t n = host.requestCount(r))
-            requests += (requests.empty() ? "" : ", ") + (r < 32 ? std::to_string(r) : "other") +
-                        " x" + std::to_string(n);
+            requests += (requests.empty() ? "" : ", ") +
+                        (r < HostedModule::kRequestSlots ? std::to_string(r) : "other") + " x" +
+                        std::to_string(n);
     std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
     std::string names;
     for (const std::string& name : render.columnNames()) names += (names.empty() ? "" : ", ") + name;

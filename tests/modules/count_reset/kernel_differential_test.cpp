@@ -94,7 +94,8 @@ struct Buffer {
     }
 };
 
-enum Share { Own, ShareUp, ShareZero, ShareStep };
+// Which input buffer an output is written into, if any: in-place processing.
+enum Share { ShareNone, ShareUp, ShareZero, ShareStep };
 
 struct Call {
     int32_t start, count;
@@ -134,7 +135,7 @@ struct Runner {
         buffers[3].make(end + 8, kGuard);
         buffers[4].make(end + 8, kGuard);
         auto output = [&](Share share, int own) {
-            return share == Own ? buffers[own].memory.get() : buffers[share - 1].memory.get();
+            return share == ShareNone ? buffers[own].memory.get() : buffers[share - 1].memory.get();
         };
         counter.upCountBuffer = buffers[0].memory.get();
         counter.upZeroBuffer = buffers[1].memory.get();
@@ -182,8 +183,8 @@ TEST_P(KernelMatchesPerSampleRoutine, BitForBit) {
         if (rng() % sc.callsPerResetChange == 0) resetValue = sc.resetValues[rng() % sc.resetValues.size()];
         call.resetValue = resetValue;
         const bool share = std::uniform_real_distribution<double>(0, 1)(rng) < sc.shareChance;
-        call.outClimb = share ? Share(rng() % 4) : Own;
-        call.resetPulse = share ? Share(rng() % 4) : Own;
+        call.outClimb = share ? Share(rng() % 4) : ShareNone;
+        call.resetPulse = share ? Share(rng() % 4) : ShareNone;
         for (int32_t i = 0; i < call.count; ++i) {
             call.up.push_back(up.next());
             call.zero.push_back(zero.next());
@@ -246,7 +247,7 @@ struct KernelRoutineEdges : ::testing::Test {
 TEST_F(KernelRoutineEdges, SignallingNansPassThroughUnchanged) {
     for (ProcessRoutine routine : kernelRoutines()) {
         Runner kernel(routine);
-        Call call{0, 40, 998, Own, Own, {}, {}, {}};
+        Call call{0, 40, 998, ShareNone, ShareNone, {}, {}, {}};
         call.up.assign(40, 0);
         call.zero.assign(40, 0);
         call.step.assign(40, 0x3DCCCCCD);

@@ -21,7 +21,7 @@ bool isUnwritten(float value) { return hasBits(value, kUnwrittenBits); }
 
 uint64_t totalRequests(const HostedModule& host) {
     uint64_t total = 0;
-    for (int32_t r = 0; r < 32; ++r) total += host.requestCount(r);
+    for (int32_t r = 0; r < HostedModule::kRequestSlots; ++r) total += host.requestCount(r);
     return total + host.requestCount(-1);
 }
 

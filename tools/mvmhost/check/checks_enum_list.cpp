@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host/exports.h"
 #include "host/plug_info.h"
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/check/check_support.h"
@@ -58,7 +59,8 @@ void checkList(const std::string& name, const char* listText, const char* defaul
 }  // namespace
 
 Outcome enumLists(CheckContext& c) {
-    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    mv::ModuleRecord* record =
+        c.entries.makeModule(mv::kModuleIndex, mv::KindModule, QuietHost::callback, 1);
     if (!record) return fail("makeModule(0, 1) answered null");
     const RecordCloser closer{record};
     std::string remark, seen;

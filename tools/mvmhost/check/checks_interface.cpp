@@ -125,7 +125,9 @@ Outcome makeModuleRecords(CheckContext& c) {
     QuietHost::calls = 0;
     const intptr_t handles[2] = {0x1234, static_cast<intptr_t>(0x7EADBEEF)};
     mv::ModuleRecord* records[2] = {};
-    for (int i = 0; i < 2; ++i) records[i] = c.entries.makeModule(0, 1, QuietHost::callback, handles[i]);
+    for (int i = 0; i < 2; ++i)
+        records[i] =
+            c.entries.makeModule(mv::kModuleIndex, mv::KindModule, QuietHost::callback, handles[i]);
     const uint64_t requests = QuietHost::calls;
     std::string problem, remark;
     for (int i = 0; i < 2 && problem.empty(); ++i) {
@@ -162,7 +164,15 @@ namespace {
 
 bool hasOperation(int32_t opcode) {
     switch (opcode) {
-    case 0: case 1: case 2: case 3: case 6: case 8: case 12: case 13: return true;
+    case mv::OpOpen:
+    case mv::OpClose:
+    case mv::OpSetSampleRate:
+    case mv::OpSetBlockSize:
+    case mv::OpGetPlugProperties:
+    case mv::OpNotify:
+    case mv::OpCommand:
+    case mv::OpGetProcessBindingInfo:
+        return true;
     default: return false;
     }
 }
@@ -278,7 +288,8 @@ void checkDescription(int32_t d, const mv::PlugInfo& info, std::string& name, st
 
 Outcome plugDescriptions(CheckContext& c) {
     QuietHost::calls = 0;
-    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    mv::ModuleRecord* record =
+        c.entries.makeModule(mv::kModuleIndex, mv::KindModule, QuietHost::callback, 1);
     if (!record) return fail("makeModule(0, 1) answered null");
     const RecordCloser closer{record};
 

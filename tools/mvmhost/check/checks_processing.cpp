@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/exports.h"
 #include "host/module_event.h"
 #include "tools/mvmhost/check/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
@@ -24,7 +25,8 @@ std::string blockText(int32_t b) { return " in block " + std::to_string(b); }
 
 // One create/close without open, through a host that answers nothing.
 void createAndClose(const CheckContext& c) {
-    mv::ModuleRecord* record = c.entries.makeModule(0, 1, QuietHost::callback, 1);
+    mv::ModuleRecord* record =
+        c.entries.makeModule(mv::kModuleIndex, mv::KindModule, QuietHost::callback, 1);
     if (!record) fail("makeModule(0, 1) answered null");
     const intptr_t answer = dispatch(record, mv::OpClose);
     if (answer != 1) fail("opcode 1 answered " + showWord(answer) + ", not 1");
@@ -289,7 +291,16 @@ namespace {
 
 bool knownRequest(int32_t request) {
     switch (request) {
-    case 0: case 1: case 3: case 4: case 7: case 8: case 14: case 19: case 22: return true;
+    case mv::hostSetOutputState:
+    case mv::hostPlugQuery:
+    case mv::hostGetSampleClock:
+    case mv::hostPlugNotice:
+    case mv::hostGetPlugValuePointer:
+    case mv::hostGetBlockStartClock:
+    case mv::hostGetPlugCount:
+    case mv::hostPostEvent:
+    case mv::hostProcessRoutineChanged:
+        return true;
     default: return false;
     }
 }

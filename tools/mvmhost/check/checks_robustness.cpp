@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/exports.h"
 #include "host/module_event.h"
 #include "host/plug_info.h"
 #include "tools/mvmhost/check/alloc_hooks.h"
@@ -53,7 +54,7 @@ Outcome plugCounts(CheckContext& c) {
 }
 
 Outcome nullCallback(CheckContext& c) {
-    mv::ModuleRecord* record = c.entries.makeModule(0, 1, nullptr, 0);
+    mv::ModuleRecord* record = c.entries.makeModule(mv::kModuleIndex, mv::KindModule, nullptr, 0);
     if (!record) return fail("makeModule(0, 1) with a null callback answered null");
     // The host still hands buffers to every described Signal plug and the default to every list.
     const size_t guard = 16, size = static_cast<size_t>(c.blockSize) + 2 * guard;

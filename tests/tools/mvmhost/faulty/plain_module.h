@@ -13,7 +13,7 @@ namespace mv::faulty {
 
 class PlainModule : public ModuleBase {
 public:
-    enum PlugIndex : int32_t { In, Mode, Out, PlugCount };
+    enum PlugIndex : int32_t { In = 0, Mode = 1, Out = 2, PlugCount };  // append only
 
     PlainModule(HostCallback callback, intptr_t hostHandle, ProcessRoutine routine = difference)
         : ModuleBase(callback, hostHandle), routine(routine) {}
