@@ -27,15 +27,6 @@ run() {  # run <json> <walk> [benchmark arguments...]
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
-# The target of COUNTreset1.mvm in a configured build directory, under either build layout.
-library_target() {
-    if ninja -C "$1" -t targets all 2>/dev/null | grep -q '^count_reset_mvm:'; then
-        echo count_reset_mvm
-    else
-        echo COUNTreset1
-    fi
-}
-
 # bench32 <preset> [count_paired arguments...]: the shipped library against the per-sample
 # build, both of this preset.
 bench32() {
@@ -45,10 +36,8 @@ bench32() {
     cmake --preset "$preset" >/dev/null
     cmake --preset "$preset" -B "build/$preset-per-sample" -DMV_COUNT_PER_SAMPLE=ON \
         -DMV_TESTS=OFF >/dev/null
-    local library
-    library=$(library_target "build/$preset")
-    cmake --build --preset "$preset" --target count_paired "$library" -j2 >/dev/null
-    cmake --build "build/$preset-per-sample" --target "$library" -j2 >/dev/null
+    cmake --build --preset "$preset" --target count_paired count_reset_mvm -j2 >/dev/null
+    cmake --build "build/$preset-per-sample" --target count_reset_mvm -j2 >/dev/null
     rm -rf "$out" && mkdir -p "$out"
     cp "build/$preset/COUNTreset1.mvm" "$out/COUNTreset1.mvm"
     cp "build/$preset-per-sample/COUNTreset1.mvm" "$out/COUNTreset1-per-sample.mvm"
