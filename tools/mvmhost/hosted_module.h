@@ -109,6 +109,7 @@ public:
     void deliverPostedUpTo(int32_t clock);
 
     const std::vector<LoggedRequest>& log() const { return log_; }
+    void clearLog() { log_.clear(); }  // keeps its capacity: a request never allocates
     uint64_t droppedLogEntries() const { return droppedLog_; }
     // Request numbers 0 to kRequestSlots - 1 are counted one by one; all others share one count.
     static constexpr int32_t kRequestSlots = 32;

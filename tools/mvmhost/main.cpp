@@ -1,6 +1,7 @@
 // mvmhost: loads a module library as the real host does and runs it on signals.
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,9 +13,10 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/mvmhost/check/check.h"
-#include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/commands.h"
+#include "tools/mvmhost/compare.h"
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/interrupts.h"
 #include "tools/mvmhost/render.h"
 #include "tools/mvmhost/sources.h"
@@ -64,6 +66,14 @@ std::vector<std::string> batchWords(const std::string& line) {
     }
     if (inWord) words.push_back(word);
     return words;
+}
+
+int32_t parseBlockSize(const std::string& text) {
+    const std::optional<uint64_t> b = parseUnsigned(text);
+    if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
+        throw Failure("--block " + text + ": give a whole number of samples from 1 to " +
+                      std::to_string(kMaxBlockSize));
+    return static_cast<int32_t>(*b);
 }
 
 int batchDepth = 0;
@@ -221,6 +231,23 @@ int runCommandLine(const std::vector<std::string>& args) {
     fuzzApp->footer("Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
                     "line is wrong, 130 interrupted.");
 
+    CompareOptions compare;
+    std::string compareSeedText, compareSamplesText, compareBlockText;
+    CLI::App* compareApp = app.add_subcommand(
+        "compare", "Run two module libraries on the same seeded session and compare them");
+    compareApp->add_option("A", compare.first, "module library file")->required();
+    compareApp->add_option("B", compare.second, "module library file")->required();
+    CLI::Option* compareSeedOption = compareApp->add_option(
+        "--seed", compareSeedText, "seed of the inputs, states and splits (printed on every run)");
+    CLI::Option* compareSamplesOption = compareApp->add_option(
+        "--samples", compareSamplesText,
+        "samples to run (default " + std::to_string(kDefaultCompareSamples) + ")");
+    CLI::Option* compareBlockOption =
+        compareApp->add_option("--block", compareBlockText, "samples per block (default 1024)");
+    compareApp->footer(
+        "Exit status: 0 identical, 1 different (the first difference is printed), 2 the libraries "
+        "cannot be loaded or compared, or the command line is wrong.");
+
     std::string batchFile;
     CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
     batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
@@ -251,13 +278,7 @@ int runCommandLine(const std::vector<std::string>& args) {
                                   " samples per second");
                 render.sampleRate = *r;
             }
-            if (block->count() > 0) {
-                const std::optional<uint64_t> b = parseUnsigned(blockText);
-                if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
-                    throw Failure("--block " + blockText + ": give a whole number of samples from 1 to " +
-                                  std::to_string(kMaxBlockSize));
-                render.blockSize = static_cast<int32_t>(*b);
-            }
+            if (block->count() > 0) render.blockSize = parseBlockSize(blockText);
             return renderCommand(render);
         }
         if (*demoApp) return demoCommand(demo);
@@ -286,6 +307,21 @@ int runCommandLine(const std::vector<std::string>& args) {
             if (fuzzDurationOption->count() > 0) fuzz.duration = fuzzDuration;
             if (fuzzReproduceOption->count() > 0) fuzz.reproduce = fuzzReproduce;
             return fuzzCommand(fuzz);
+        }
+        if (*compareApp) {
+            if (compareSeedOption->count() > 0)
+                compare.seed = parseSeed("--seed " + compareSeedText, compareSeedText);
+            if (compareSamplesOption->count() > 0) {
+                const std::optional<uint64_t> n = parseUnsigned(compareSamplesText);
+                if (!n || *n < 1 || *n > uint64_t{INT32_MAX})
+                    throw Failure("--samples " + compareSamplesText +
+                                  ": give a whole number of samples from 1 to " +
+                                  std::to_string(INT32_MAX));
+                compare.samples = static_cast<int64_t>(*n);
+            }
+            if (compareBlockOption->count() > 0)
+                compare.blockSize = parseBlockSize(compareBlockText);
+            return compareCommand(compare);
         }
         if (*batch) return batchCommand(batchFile);
     } catch (const Interrupted& stop) {

@@ -65,5 +65,10 @@ private:
 // Interrupted when the user asked it to stop.
 RenderCounts runBlocks(HostedModule& host, RenderJob job, BlockSink& sink,
                        const std::function<void(int64_t done)>& progress = {});
+// Several open instances with the same plugs in step: the same inputs, changes and process
+// calls for each; a stretch ends where any of them has a posted event due. The sink takes
+// each finished block from every host in turn, in the order given.
+RenderCounts runBlocks(const std::vector<HostedModule*>& hosts, RenderJob job, BlockSink& sink,
+                       const std::function<void(int64_t done)>& progress = {});
 
 }  // namespace mvmhost

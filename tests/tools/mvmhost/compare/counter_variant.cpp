@@ -1,0 +1,83 @@
+// The counter with one planted fault, for mvmhost compare to find against the counter itself:
+//   COUNTER_PLANTED_SAMPLE      one output sample, the one at kPlantedSample, off by one bit
+//   COUNTER_LATE_ANNOUNCEMENT   every state announcement dated a sample late
+// The library defines its exports itself, so that the counter's code it links stays as shipped.
+#include <cstring>
+#include <new>
+
+#include "host/exports.h"
+#include "host/library.h"
+#include "modules/count_reset/count_reset_module.h"
+
+namespace {
+
+using namespace mv;
+
+#if defined(COUNTER_PLANTED_SAMPLE)
+constexpr int64_t kPlantedSample = 654321;
+
+class Planted : public CountResetModule {
+public:
+    using CountResetModule::CountResetModule;
+    void open() override {
+        CountResetModule::open();
+        shipped = getProcessBinding().routine;
+        setProcessRoutine({process, 0, 0, 0});
+    }
+    static void MV_CDECL process(void* instance, int32_t start, int32_t count) {
+        auto& self = *static_cast<Planted*>(static_cast<ModuleBase*>(instance));
+        self.shipped(instance, start, count);
+        if (count <= 0) return;
+        // Every sample is processed once, in order: the count so far is the sample clock.
+        const int64_t at = kPlantedSample - self.processed;
+        if (at >= 0 && at < count) {
+            uint32_t bits;
+            std::memcpy(&bits, self.outClimbBuffer + start + at, sizeof bits);
+            bits ^= 1;
+            std::memcpy(self.outClimbBuffer + start + at, &bits, sizeof bits);
+        }
+        self.processed += count;
+    }
+    ProcessRoutine shipped = nullptr;
+    int64_t processed = 0;
+};
+
+ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
+    return new (std::nothrow) Planted(callback, hostHandle);
+}
+#elif defined(COUNTER_LATE_ANNOUNCEMENT)
+HostCallback host = nullptr;  // one host at a time: mvmhost answers every instance alike
+
+intptr_t MV_CDECL late(void* record, int32_t request, int32_t index, int32_t value, void* ptr,
+                       float opt) {
+    if (request == hostSetOutputState)
+        ptr = reinterpret_cast<void*>(reinterpret_cast<intptr_t>(ptr) + 1);
+    return host(record, request, index, value, ptr, opt);
+}
+
+ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
+    host = callback;
+    return new (std::nothrow) CountResetModule(callback ? late : nullptr, hostHandle);
+}
+#else
+#error "choose a variant"
+#endif
+
+}  // namespace
+
+extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, ModuleInfo* info) {
+    if (!info) return 0;
+    info->frameworkVersion = kFrameworkVersion;
+    if (index != kModuleIndex) return 0;
+    info->identifier = libraryModule.identifier;
+    info->name = libraryModule.name;
+    info->aboutText = libraryModule.aboutText;
+    return 1;
+}
+
+extern "C" MV_EXPORT ModuleRecord* MV_CDECL makeModule(int32_t index, int32_t kind,
+                                                       HostCallback callback, intptr_t hostHandle) {
+    if (index != kModuleIndex || kind != KindModule) return nullptr;
+    ModuleBase* module = create(callback, hostHandle);
+    return module ? module->getRecord() : nullptr;
+}
