@@ -76,6 +76,20 @@ int32_t parseBlockSize(const std::string& text) {
     return static_cast<int32_t>(*b);
 }
 
+// A module's plug slots past its descriptions are repeated from a RepeatLast one; a host makes
+// a few hundred at most.
+constexpr uint64_t kMostPlugs = 4096;
+constexpr const char* kPlugsHelp =
+    "the plug count the host answers (default: as many as the module describes)";
+
+int32_t parsePlugCount(const std::string& text) {
+    const std::optional<uint64_t> n = parseUnsigned(text);
+    if (!n || *n > kMostPlugs)
+        throw Failure("--plugs " + text + ": give a whole number of plugs from 0 to " +
+                      std::to_string(kMostPlugs));
+    return static_cast<int32_t>(*n);
+}
+
 int batchDepth = 0;
 
 // Every line a command line of its own, run in this one process: a host that takes a minute
@@ -158,6 +172,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     CLI::App* info = app.add_subcommand("info", "Show a library's identity and plugs");
     info->add_option("LIB", infoLibrary, "module library file")->required();
 
+    std::string plugsText;  // one command runs at a time
     RenderOptions render;
     std::string rateText, blockText, splitSeedText;
     CLI::App* renderApp = app.add_subcommand("render", "Run a module on signals and write its outputs");
@@ -167,6 +182,10 @@ int runCommandLine(const std::vector<std::string>& args) {
                           "a CSV file whose columns feed the inputs they are named after");
     renderApp->add_option("--set", render.lists,
                           "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
+    renderApp->add_option(
+        "--event", render.events,
+        "deliver an event before a sample: CLOCK:TYPE:P1:P2, TYPE a number or DataEvent");
+    CLI::Option* renderPlugs = renderApp->add_option("--plugs", plugsText, kPlugsHelp);
     renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav");
     renderApp->add_option("--plot", render.plot, "draw every signal to FILE.png or FILE.svg");
     renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
@@ -226,6 +245,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     fuzzApp->add_option("--jobs", fuzz.jobs, "chunks running at once, each in a process of its own (default 1)");
     CLI::Option* fuzzReproduceOption =
         fuzzApp->add_option("--reproduce", fuzzReproduce, "replay chunk N in this process, for a debugger");
+    CLI::Option* fuzzPlugs = fuzzApp->add_option("--plugs", plugsText, kPlugsHelp);
     fuzzApp->add_flag("--strict", fuzz.strict, "also do what a host does not promise");
     fuzzApp->add_flag("--verbose", fuzz.verbose, "with --reproduce: print every action as it runs");
     fuzzApp->footer("Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
@@ -244,6 +264,7 @@ int runCommandLine(const std::vector<std::string>& args) {
         "samples to run (default " + std::to_string(kDefaultCompareSamples) + ")");
     CLI::Option* compareBlockOption =
         compareApp->add_option("--block", compareBlockText, "samples per block (default 1024)");
+    CLI::Option* comparePlugs = compareApp->add_option("--plugs", plugsText, kPlugsHelp);
     compareApp->footer(
         "Exit status: 0 identical, 1 different (the first difference is printed), 2 the libraries "
         "cannot be loaded or compared, or the command line is wrong.");
@@ -279,6 +300,7 @@ int runCommandLine(const std::vector<std::string>& args) {
                 render.sampleRate = *r;
             }
             if (block->count() > 0) render.blockSize = parseBlockSize(blockText);
+            if (renderPlugs->count() > 0) render.plugCount = parsePlugCount(plugsText);
             return renderCommand(render);
         }
         if (*demoApp) return demoCommand(demo);
@@ -306,6 +328,7 @@ int runCommandLine(const std::vector<std::string>& args) {
             if (fuzzChunksOption->count() > 0) fuzz.chunks = fuzzChunks;
             if (fuzzDurationOption->count() > 0) fuzz.duration = fuzzDuration;
             if (fuzzReproduceOption->count() > 0) fuzz.reproduce = fuzzReproduce;
+            if (fuzzPlugs->count() > 0) fuzz.plugCount = parsePlugCount(plugsText);
             return fuzzCommand(fuzz);
         }
         if (*compareApp) {
@@ -321,6 +344,7 @@ int runCommandLine(const std::vector<std::string>& args) {
             }
             if (compareBlockOption->count() > 0)
                 compare.blockSize = parseBlockSize(compareBlockText);
+            if (comparePlugs->count() > 0) compare.plugCount = parsePlugCount(plugsText);
             return compareCommand(compare);
         }
         if (*batch) return batchCommand(batchFile);

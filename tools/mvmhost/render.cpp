@@ -139,6 +139,7 @@ Render::Render(const EntryPoints& entries, const RenderOptions& options) {
     HostSettings settings;
     settings.sampleRate = static_cast<float>(rate != 0 ? rate : kDefaultSampleRate);
     settings.blockSize = options.blockSize;
+    settings.plugCount = options.plugCount;
     host_ = std::make_unique<HostedModule>(entries, settings);
     for (const auto& [at, text] : generators)
         named[at].second = makeSource(text, named[at].first, host_->sampleRate());
@@ -146,6 +147,7 @@ Render::Render(const EntryPoints& entries, const RenderOptions& options) {
     feedInputs(options, std::move(named));
     chooseLength(options);
     setLists(options);
+    scheduleEvents(options);
     scheduleStates();
     for (const HostPlug& plug : host_->plugs())
         if (plug.isSignal() && (plug.isOutput() || (options.withInputs && plug.isInput())))
@@ -270,6 +272,46 @@ void Render::setLists(const RenderOptions& options) {
             job_.changes.push_back({static_cast<int32_t>(clock), plug.index,
                                     ScheduledChange::ListValue, *value});
         }
+    }
+}
+
+// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers.
+void Render::scheduleEvents(const RenderOptions& options) {
+    for (const std::string& text : options.events) {
+        const std::string form =
+            "--event " + text + ": expected CLOCK:TYPE:P1:P2 (e.g. 100:DataEvent:7:3)";
+        std::vector<std::string> fields;
+        for (size_t from = 0;;) {
+            const size_t colon = text.find(':', from);
+            fields.push_back(text.substr(from, colon - from));
+            if (colon == std::string::npos) break;
+            from = colon + 1;
+        }
+        if (fields.size() != 4) throw Failure(form);
+        auto number = [&](const std::string& field, const char* what) {
+            const bool negative = !field.empty() && field[0] == '-';
+            const std::optional<uint64_t> magnitude =
+                parseUnsigned(negative ? field.substr(1) : field);
+            const uint64_t limit = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
+            if (!magnitude || *magnitude > limit)
+                throw Failure("--event " + text + ": " + what + " '" + field +
+                              "' is not a 32-bit whole number");
+            return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude)
+                                                 : static_cast<int64_t>(*magnitude));
+        };
+        const std::optional<SampleTime> at = SampleTime::parse(fields[0]);
+        if (!at)
+            throw Failure("--event " + text + ": the clock '" + fields[0] + "' is not " +
+                          kSampleTimeForms);
+        const int64_t clock = at->at(host_->sampleRate());
+        if (clock >= job_.samples)
+            throw Failure("--event " + text + ": the render ends at sample " +
+                          std::to_string(int64_t{job_.samples} - 1));
+        const int32_t type =
+            fields[1] == "DataEvent" ? int32_t{mv::DataEvent} : number(fields[1], "the type");
+        mv::ModuleEvent event{static_cast<int32_t>(clock), type, number(fields[2], "P1"),
+                              number(fields[3], "P2"),     0,    0};
+        job_.changes.push_back({event.clock, 0, ScheduledChange::Event, 0, event});
     }
 }
 

@@ -23,6 +23,8 @@ struct RenderOptions {
     std::vector<std::string> inputs;      // PLUG=SOURCE
     std::vector<std::string> inputFiles;  // CSV files whose columns are named after inputs
     std::vector<std::string> lists;       // PLUG=LABEL, or PLUG=LABEL@SAMPLE for a change
+    std::vector<std::string> events;      // CLOCK:TYPE:P1:P2, delivered before that sample
+    int32_t plugCount = -1;               // plugs the host makes; negative: as many as described
     std::vector<std::string> outputs;     // .csv or .wav files
     std::string plot;                     // a picture of every signal, .png or .svg; empty: none
     bool withInputs = false;              // inputs are written beside the outputs
@@ -57,6 +59,7 @@ private:
                     std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named);
     void chooseLength(const RenderOptions& options);
     void setLists(const RenderOptions& options);
+    void scheduleEvents(const RenderOptions& options);
     void scheduleStates();
 
     std::unique_ptr<HostedModule> host_;

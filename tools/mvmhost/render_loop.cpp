@@ -80,6 +80,8 @@ RenderCounts runBlocks(const std::vector<HostedModule*>& hosts, RenderJob job, B
                     if (c.kind == ScheduledChange::ListValue) {
                         host->setListValue(c.plug, static_cast<int16_t>(c.value));
                         host->changeStreamState(c.plug, mv::SingleChange, clock);
+                    } else if (c.kind == ScheduledChange::Event) {
+                        host->deliver(c.event);
                     } else {
                         host->changeStreamState(c.plug, static_cast<mv::StreamState>(c.value),
                                                 clock);

@@ -15,11 +15,12 @@ namespace mvmhost {
 
 // Something the host changes at a sample clock, before that sample is processed.
 struct ScheduledChange {
-    enum Kind { StreamState, ListValue };
+    enum Kind { StreamState, ListValue, Event };
     int32_t clock;
     int32_t plug;
     Kind kind;
     int32_t value;  // the new StreamState, or the new list value (told as a SingleChange)
+    mv::ModuleEvent event{};  // Event: delivered as it is, at `clock`
 };
 
 struct Feed {

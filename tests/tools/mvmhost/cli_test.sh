@@ -251,6 +251,11 @@ expect 2 "--rate 1e40: at most 10000000 samples per second" render "$lib" --rate
 expect 2 "--rate fast: give a positive number of samples per second" render "$lib" --rate fast --out o.csv
 expect 2 "--out o.wav: a WAV file holds a whole number of samples per second, not 44100.5" render "$lib" --rate 44100.5 --samples 10 --out o.wav
 expect 2 "--block 0: give a whole number of samples from 1 to 1048576" render "$lib" --block 0 --out o.csv
+expect 2 "--event 5:DataEvent:1: expected CLOCK:TYPE:P1:P2" render "$lib" --event 5:DataEvent:1 --out o.csv
+expect 2 "--event 5:DataEvent:1:2147483648: P2 '2147483648' is not a 32-bit whole number" render "$lib" --event 5:DataEvent:1:2147483648 --out o.csv
+expect 2 "--event 2s:2:1:1: the render ends at sample 44099" render "$lib" --event 2s:2:1:1 --out o.csv
+expect 2 "--plugs many: give a whole number of plugs from 0 to 4096" render "$lib" --plugs many --out o.csv
+expect 2 "--plugs 4097: give a whole number of plugs from 0 to 4096" compare "$lib" "$lib" --plugs 4097
 expect 2 "--split-seed -1: a seed is a whole number from 0 to 18446744073709551615" render "$lib" --split-seed -1 --out o.csv
 expect 2 "--split-seed 18446744073709551616: a seed is a whole number" render "$lib" --split-seed 18446744073709551616 --out o.csv
 expect 2 "clock: period= is given twice" render "$lib" --in upCOUNT=clock:period=4,period=5 --out o.csv

@@ -39,7 +39,9 @@ constexpr int kInterruptedStatus = 130;
 constexpr double kChunkTimeLimit = 20.0;
 
 std::string reproduceLine(const FuzzOptions& options, uint64_t chunk) {
-    return "mvmhost fuzz " + options.library + " --reproduce " + std::to_string(chunk) + (options.strict ? " --strict" : "");
+    return "mvmhost fuzz " + options.library + " --reproduce " + std::to_string(chunk) +
+           (options.strict ? " --strict" : "") +
+           (options.plugCount >= 0 ? " --plugs " + std::to_string(options.plugCount) : "");
 }
 
 void printFinding(const FuzzOptions& options, uint64_t chunk, const std::string& what, const ChunkJournal& journal,
@@ -105,7 +107,8 @@ int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
     std::printf("mvmhost fuzz %s: chunk %llu in this process%s\n", options.library.c_str(),
                 static_cast<unsigned long long>(*options.reproduce), options.strict ? ", strict" : "");
     std::fflush(stdout);
-    const bool clean = runChunk(library.entries(), *options.reproduce, options.strict, journal, options.verbose ? stdout : nullptr);
+    const bool clean = runChunk(library.entries(), *options.reproduce, options.strict, journal,
+                                options.verbose ? stdout : nullptr, options.plugCount);
     Warnings warnings;
     warnings.add(*options.reproduce, journal);
     warnings.print();
@@ -148,7 +151,8 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
         if (plan.duration > 0 && secondsSince(start) >= plan.duration) break;
         current.chunk = chunk;
         ++ran;
-        const bool clean = runChunk(library.entries(), chunk, options.strict, current.journal, nullptr);
+        const bool clean = runChunk(library.entries(), chunk, options.strict, current.journal,
+                                    nullptr, options.plugCount);
         warnings.add(chunk, current.journal);
         if (!clean) {
             printFinding(options, chunk, current.journal.fired, current.journal, "");
@@ -201,7 +205,8 @@ std::string verdict(const Child& child, int status, bool& sanitizer) {
     }
     const int devNull = open("/dev/null", O_WRONLY);
     if (devNull >= 0) dup2(devNull, STDOUT_FILENO);  // what a module prints is not the fuzzer's
-    const bool clean = runChunk(library.entries(), child.chunk, options.strict, *child.journal, nullptr);
+    const bool clean = runChunk(library.entries(), child.chunk, options.strict, *child.journal,
+                                nullptr, options.plugCount);
     _exit(clean ? 0 : kFoundStatus);
 }
 

@@ -19,6 +19,7 @@ struct FuzzOptions {
     std::optional<uint64_t> reproduce;  // run this one chunk here, in this process
     bool strict = false;                // also go beyond what a host promises
     bool verbose = false;               // with --reproduce: print every action as it runs
+    int32_t plugCount = -1;             // plugs the host makes; negative: as many as described
 };
 
 constexpr uint64_t kDefaultChunks = 500;

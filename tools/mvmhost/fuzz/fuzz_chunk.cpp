@@ -105,8 +105,14 @@ struct Instance {
 
 class Chunk {
 public:
-    Chunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal, std::FILE* trace)
-        : entries_(entries), random_(seed), strict_(strict), journal_(journal), trace_(trace) {}
+    Chunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal,
+          std::FILE* trace, int32_t plugCount)
+        : entries_(entries),
+          random_(seed),
+          strict_(strict),
+          journal_(journal),
+          trace_(trace),
+          plugCount_(plugCount) {}
 
     void run();
     // After a finding the instances are left as they are, and reachable: closing them could
@@ -142,6 +148,7 @@ private:
     bool strict_;
     ChunkJournal& journal_;
     std::FILE* trace_;
+    int32_t plugCount_;  // the host's answer to request 14; negative: as many as described
     std::vector<std::unique_ptr<Instance>> instances_;
     Instance* current_ = nullptr;  // the one the action in progress is about
     int nextId_ = 1;
@@ -173,7 +180,9 @@ float Chunk::heldValue() {
 void Chunk::make() {
     HostSettings settings;
     settings.blockSize = random_.chance(3) ? kLargestBlock : kBlockSizes[random_.below(sizeof kBlockSizes / sizeof *kBlockSizes)];
-    if (strict_ && random_.chance(10)) settings.plugCount = static_cast<int32_t>(random_.below(9));
+    settings.plugCount = plugCount_;
+    const bool otherCount = strict_ && random_.chance(10);
+    if (otherCount) settings.plugCount = static_cast<int32_t>(random_.below(9));
     const int id = nextId_++;
     act("instance %d: make, block size %d%s", id, settings.blockSize,
         settings.plugCount >= 0 ? format(", %d plugs", settings.plugCount).c_str() : "");
@@ -185,7 +194,7 @@ void Chunk::make() {
     }
     // Under --strict some stretches run past the block size opcode 3 announced.
     in->capacity = strict_ ? 2 * in->block : in->block;
-    in->beyondPromises = settings.plugCount >= 0;
+    in->beyondPromises = otherCount;
     const size_t plugs = in->host.plugs().size();
     in->inputs.resize(plugs);
     in->buffers.resize(plugs);
@@ -537,9 +546,10 @@ void Chunk::oneAction() {
 
 }  // namespace
 
-bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal, std::FILE* trace) {
+bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal,
+              std::FILE* trace, int32_t plugCount) {
     journal.begin();
-    Chunk chunk(entries, seed, strict, journal, trace);
+    Chunk chunk(entries, seed, strict, journal, trace, plugCount);
     try {
         chunk.run();
     } catch (const Finding& finding) {

@@ -35,7 +35,9 @@ struct ChunkJournal {
 };
 
 // Runs the chunk of this seed; false when an invariant failed (journal.fired tells which).
-// `trace`, when not null, gets every action as it runs.
-bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal, std::FILE* trace);
+// `trace`, when not null, gets every action as it runs. `plugCount` is the host's answer to
+// request 14; negative: as many plugs as the module describes.
+bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal,
+              std::FILE* trace, int32_t plugCount = -1);
 
 }  // namespace mvmhost
