@@ -4,7 +4,7 @@
 // record's process entry, in one process, in alternating turns over the same samples.
 //
 //   count_paired SHIPPED.mvm PER_SAMPLE.mvm [--turns N] [--runs N] [--turn-samples N]
-//                [--markdown]
+//                [--case NAME] [--markdown]
 //
 // Each turn runs the per-sample build, the shipped library and memcpy8 (a copy of upCOUNT and
 // upZERO to the two outputs: the traffic no routine avoids) over the same turn-samples, in an
@@ -190,6 +190,7 @@ struct Options {
     int32_t turns = 41;
     int32_t runs = 3;
     int32_t turnSamples = 1 << 18;
+    std::string only;  // one case, for quick comparisons
     bool markdown = false;
 };
 
@@ -288,14 +289,22 @@ int main(int argc, char** argv) {
         if (arg == "--turns") options.turns = number(1);
         else if (arg == "--runs") options.runs = number(1);
         else if (arg == "--turn-samples") options.turnSamples = number(1024);
+        else if (arg == "--case" && i + 1 < argc)
+            options.only = argv[++i];
         else if (arg == "--markdown") options.markdown = true;
         else if (arg.size() > 1 && arg[0] == '-') fail("unknown option " + arg);
         else paths.push_back(arg);
     }
-    if (paths.size() != 2) fail("usage: count_paired SHIPPED.mvm PER_SAMPLE.mvm [--turns N] "
-                                "[--runs N] [--turn-samples N] [--markdown]");
+    if (paths.size() != 2)
+        fail(
+            "usage: count_paired SHIPPED.mvm PER_SAMPLE.mvm [--turns N] "
+            "[--runs N] [--turn-samples N] [--case NAME] [--markdown]");
     const Library shipped = load(paths[0]), perSample = load(paths[1]);
     const std::vector<Inputs> cases = makeCases(kWalk);
+    if (!options.only.empty() && std::none_of(cases.begin(), cases.end(), [&](const Inputs& in) {
+            return in.name == options.only;
+        }))
+        fail("no case named \"" + options.only + "\"");
 
     std::printf("%d run(s) of %d turns of %d samples, %s; outputs checked identical\n",
                 options.runs, options.turns, options.turnSamples, kClockName);
@@ -305,6 +314,7 @@ int main(int argc, char** argv) {
     double worst = 1e9;
     std::string worstAt, missed;
     for (const Inputs& in : cases) {
+        if (!options.only.empty() && options.only != in.name) continue;
         for (int32_t block : kBlockSizes) {
             checkIdentical(shipped, perSample, in, block);
             const Figures f = measure(shipped, perSample, in, block, options);

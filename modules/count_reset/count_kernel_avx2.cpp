@@ -28,6 +28,19 @@ struct Avx2 {
         const __m256 high = _mm256_cmp_ps(_mm256_loadu_ps(x), threshold, _CMP_GE_OQ);
         return static_cast<uint32_t>(_mm256_movemask_ps(high));
     }
+    // The compares packed to bytes before their signs are gathered, as in the SSE2 kernel. The
+    // packs work within 128-bit lanes, leaving the samples' groups of four in the order
+    // 0, 2, 4, 6, 1, 3, 5, 7; the permutation puts them back.
+    static uint32_t windowMask(const float* x, Vec threshold) {
+        static_assert(kWindow == 4 * kWidth, "one byte mask per window");
+        auto high = [&](int v) {
+            return _mm256_castps_si256(_mm256_cmp_ps(load(x + 8 * v), threshold, _CMP_GE_OQ));
+        };
+        const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(high(0), high(1)),
+                                                 _mm256_packs_epi32(high(2), high(3)));
+        const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+        return uint32_t(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, order)));
+    }
 };
 
 }  // namespace

@@ -36,14 +36,23 @@ inline uint32_t ones(uint32_t m) {
     return (((m + (m >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24;
 }
 
-// A call is busy when its edges come on average at most kBusyRun samples apart: the kernels
-// cannot skip runs that short, and the per-sample loop beats their per-edge work there. Hosts
-// feed a counter such streams call after call (a frequency divider on an audio-rate signal),
-// so a busy call sends the next one to the per-sample loop, which tells again. The figure
-// comes from the benchmarks.
-constexpr int32_t kBusyRun = 2;
+// A stream is busy when its edges come on average at most kBusyRun samples apart: the kernels
+// cannot skip runs that short, and the per-sample routine beats their per-edge work there.
+// Hosts feed a counter such streams call after call (a frequency divider on an audio-rate
+// signal), so the kernels weigh each call's stops against its samples (busyCredit, floored so
+// that noise seldom reaches 0 by chance), and once it reaches 0 the next kBusySamples samples
+// go to the per-sample routine; then a kernel weighs again. The figures come from the
+// benchmarks: on busy streams a kernel call costs at most a third more than the routine's.
+constexpr int32_t kBusyRun = 3;
+constexpr int32_t kBusySamples = 4096;
+constexpr int32_t kBusyCreditFloor = -2 * kWindow;
 
-inline bool busy(int32_t edges, int32_t count) { return int64_t(edges) * kBusyRun >= count; }
+inline void weighBusy(CountResetModule& m, int32_t stops, int32_t count) {
+    const int64_t credit = int64_t(m.busyCredit) + int64_t(stops) * kBusyRun - count;
+    const bool busy = credit >= 0;
+    m.busySamplesLeft = busy ? kBusySamples : 0;
+    m.busyCredit = busy || credit < kBusyCreditFloor ? kBusyCreditFloor : int32_t(credit);
+}
 
 // For code layout: the per-edge loops run straight through in the common case.
 inline bool rarely(bool condition) { return __builtin_expect(condition, false); }
@@ -67,8 +76,9 @@ inline float resetLimit(double level) {
 // V, the vector interface: Vec, kWidth, leave() before returning to code that may not use the
 // same instruction set, splat(float), load(const float*), store(float*, Vec),
 // storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), fromLane(k, a, b) for
-// a's lanes below k and b's from k on (any k), and highMask(const float*, Vec threshold): bit j
-// set when x[j] >= threshold (NaN: clear).
+// a's lanes below k and b's from k on (any k), highMask(const float*, Vec threshold): bit j
+// set when x[j] >= threshold (NaN: clear), and windowMask(const float*, Vec threshold): the
+// same for the kWindow samples from x.
 template <class V>
 class Kernel {
 public:
@@ -100,6 +110,51 @@ public:
                 const Vec vPulse = V::splat(resetsAlways ? kPulseHigh : 0.0f);
                 uint32_t pu = prevUp, pz = prevZero;
                 for (;;) {
+                    if (end - i == kWindow && !force) {
+                        // Whole windows with at most one edge, in a loop of their own that
+                        // holds little else: on 32-bit x86 the one below spills its state to
+                        // the stack. It leaves a window it cannot take, masks taken, to the
+                        // code below, and so the last window when it is not a whole one.
+                        bool taken = true;
+                        for (;;) {
+                            const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
+                            const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
+                            const uint32_t stops = edgeUp | edgeZero;
+                            if (stops) {
+                                taken = !(stops & (stops - 1)) && !resetsAlways;
+                                if (!taken) break;
+                                const int32_t k = int32_t(lowestBit(stops));
+                                float next = acc;
+                                if (edgeUp) next += step[i + k];
+                                if (edgeZero) next = 0.0f;
+                                taken = next < accLimit;
+                                if (!taken) break;
+                                const Vec vNext = V::splat(next);
+#pragma GCC unroll 8
+                                for (int32_t j = 0; j < kWindow; j += W) {
+                                    V::store(out + i + j, V::fromLane(k - j, vOut, vNext));
+                                    V::store(pulseOut + i + j, vPulse);
+                                }
+                                acc = next;
+                                vOut = vNext;
+                                ++stopsSeen;
+                            } else {
+#pragma GCC unroll 8
+                                for (int32_t j = 0; j < kWindow; j += W) {
+                                    V::store(out + i + j, vOut);
+                                    V::store(pulseOut + i + j, vPulse);
+                                }
+                            }
+                            pu = highUp >> (kWindow - 1);
+                            pz = highZero >> (kWindow - 1);
+                            i += kWindow;
+                            if (count - i < kWindow) break;
+                            highUp = windowMask(up + i);
+                            highZero = windowMask(zero + i);
+                        }
+                        if (i == count) break;
+                        end = taken ? windowAt(i, highUp, highZero) : i + kWindow;
+                    }
                     const int32_t n = end - i;
                     const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
                     const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
@@ -129,12 +184,6 @@ public:
                         vOut = vNext;
                         force = 0;
                         ++stopsSeen;
-                    } else if (n == kWindow) {
-#pragma GCC unroll 8
-                        for (int32_t j = 0; j < kWindow; j += W) {
-                            V::store(out + i + j, vOut);
-                            V::store(pulseOut + i + j, vPulse);
-                        }
                     } else {
                         fill(out, i, i, end, end, vOut);
                         fill(pulseOut, i, i, end, end, vPulse);
@@ -158,18 +207,11 @@ public:
     void finish(CountResetModule& m) const {
         m.accumulator = acc;
         m.pulseCountdown = static_cast<int16_t>(pulse);
-        m.lastCallBusy = busy(stopsSeen, count);
+        weighBusy(m, stopsSeen, count);
     }
 
 private:
-    uint32_t windowMask(const float* x) const {
-        uint32_t mask = 0;
-        const Vec vt = V::splat(t);
-        // Unrolled at every optimisation level: the shifts become constants.
-#pragma GCC unroll 8
-        for (int32_t v = 0; v < kWindow / W; ++v) mask |= V::highMask(x + v * W, vt) << (v * W);
-        return mask;
-    }
+    uint32_t windowMask(const float* x) const { return V::windowMask(x, V::splat(t)); }
 
     // The masks of the window starting at i (bit k: sample i + k); answers its end. Never
     // reads past count.
@@ -182,23 +224,24 @@ private:
             highZero = windowMask(zero + i);
             return i + kWindow;
         }
-        return lastWindowAt(i, highUp, highZero);
+        const uint64_t masks = lastMasks(i);
+        highUp = uint32_t(masks);
+        highZero = uint32_t(masks >> 32);
+        return count;
     }
 
-    // The last window of a call, shorter than a whole one.
-    __attribute__((noinline)) int32_t lastWindowAt(int32_t i, uint32_t& highUp,
-                                                   uint32_t& highZero) const {
+    // The masks of the last window of a call, from i to count, shorter than a whole one:
+    // upCOUNT's in the low half, upZERO's in the high. Returned in registers: references would
+    // keep the masks in memory in the loops that call it.
+    __attribute__((noinline)) uint64_t lastMasks(int32_t i) const {
         if (count >= kWindow) {
             // A last full window ending at count, minus the lanes already processed (in
             // place, they may hold outputs by now).
             const int32_t drop = i - (count - kWindow);
-            highUp = windowMask(up + count - kWindow) >> drop;
-            highZero = windowMask(zero + count - kWindow) >> drop;
-            return count;
+            return windowMask(up + count - kWindow) >> drop |
+                   uint64_t(windowMask(zero + count - kWindow) >> drop) << 32;
         }
-        highUp = shortMask(up);
-        highZero = shortMask(zero);
-        return count;
+        return shortMask(up) | uint64_t(shortMask(zero)) << 32;
     }
 
     // The only window of a call shorter than one: samples 0 .. count-1.
@@ -407,13 +450,16 @@ private:
     int32_t stopsSeen = 0;      // edges, and the first sample, taken by the step
 };
 
-// See kernelCanRun. Without branches: it runs on every call.
+// See kernelCanRun. Without branches: it runs on every call. In pointer-sized arithmetic: on
+// 32-bit x86 the 64-bit version cost a short call more than its samples did.
 inline bool buffersFit(const CountStreams& s, int32_t count) {
-    const uint64_t span = uint64_t(count) * sizeof(float);  // count > 0
-    // |a - b| in bytes; the addresses are far below 2^63 apart.
+    // count > 0; a count whose span does not fit in the address space is left to the
+    // per-sample routine.
+    if (rarely(uintptr_t(count) > UINTPTR_MAX / sizeof(float))) return false;
+    const uintptr_t span = uintptr_t(count) * sizeof(float);
     auto distance = [](const float* a, const float* b) {
-        const int64_t d = int64_t(uintptr_t(a)) - int64_t(uintptr_t(b));
-        return d < 0 ? 0 - uint64_t(d) : uint64_t(d);
+        const uintptr_t x = uintptr_t(a), y = uintptr_t(b);
+        return x > y ? x - y : y - x;
     };
     // An output and an input share a sample other than at the same index when
     // 0 < distance < span: one unsigned compare, since 0 - 1 wraps to the largest value.

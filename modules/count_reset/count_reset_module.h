@@ -73,8 +73,11 @@ public:
     // only when resetValue changes, since its loop and division cost more than a short call.
     float resetLimit{};
     int32_t resetLimitOf{INT32_MIN};
-    // The kernels' choice of path for the next call: the last one was busy with edges.
-    bool lastCallBusy{};
+    // The kernels' choice of path: while busySamplesLeft is positive, calls take the
+    // per-sample routine and count it down; busyCredit weighs the edges the kernels met
+    // against their samples.
+    int32_t busySamplesLeft{};
+    int32_t busyCredit{};
 };
 
 }  // namespace mv
