@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 
 #include "modules/count_reset/count_kernel.h"
 #include "modules/count_reset/count_reset_module.h"
@@ -334,6 +333,7 @@ private:
         // buffers of one size) would wait for each step's store.
         float steps[kWindow];
         if (n == kWindow) {
+#pragma GCC unroll 8
             for (int32_t j = 0; j < kWindow; j += W) V::store(steps + j, V::load(step + i + j));
         } else {
             for (uint32_t m = edgeUp; m; m &= m - 1)
@@ -350,7 +350,12 @@ private:
         const float accLimit = this->accLimit;
         float acc = this->acc;
         Vec vOut = V::splat(acc);
-        fill(pulseOut, i, i, end, limit, V::splat(0.0f));
+        if (n == kWindow) {
+#pragma GCC unroll 8
+            for (int32_t j = 0; j < kWindow; j += W) V::store(pulseOut + i + j, V::splat(0.0f));
+        } else {
+            fill(pulseOut, i, i, end, limit, V::splat(0.0f));
+        }
         int32_t runAt = i, written = startWideRun(out, i, limit, vOut);
         for (; stops; stops &= stops - 1) {
             const uint32_t k = lowestBit(stops);
@@ -466,9 +471,11 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     auto clashes = [&](const float* output, const float* input) {
         return uint32_t(distance(output, input) - 1 < span - 1);
     };
-    uint32_t clash = distance(s.outClimb, s.resetPulse) < span;
-    for (const float* input : {s.upCount, s.upZero, s.byStep})
-        clash |= clashes(s.outClimb, input) | clashes(s.resetPulse, input);
+    // Written out: at -O2 a loop over the inputs stays a loop, over an array on the stack.
+    const uint32_t clash = uint32_t(distance(s.outClimb, s.resetPulse) < span) |
+                           clashes(s.outClimb, s.upCount) | clashes(s.resetPulse, s.upCount) |
+                           clashes(s.outClimb, s.upZero) | clashes(s.resetPulse, s.upZero) |
+                           clashes(s.outClimb, s.byStep) | clashes(s.resetPulse, s.byStep);
     return !clash;
 }
 
