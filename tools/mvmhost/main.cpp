@@ -27,6 +27,7 @@ namespace {
 
 constexpr int kUsageOrLibrary = 2;
 constexpr int kLongestTimeLimit = 86400;  // a day: beyond it a check has hung, not worked
+constexpr int kMostRepeats = 1000000;     // more runs than any machine finishes
 
 int failWith(const std::string& message) {
     std::fprintf(stderr, "mvmhost: %s\n", printable(message).c_str());
@@ -209,7 +210,7 @@ int runCommandLine(const std::vector<std::string>& args) {
     demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
 
     CheckOptions check;
-    std::string checkSeedText, timeLimitText;
+    std::string checkSeedText, timeLimitText, repeatText;
     bool listOnly = false;
     CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on module libraries");
     checkApp->add_option("LIB", check.libraries, "module library files, each checked in turn");
@@ -221,7 +222,8 @@ int runCommandLine(const std::vector<std::string>& args) {
     checkApp->add_option("--include", check.include, "run only the checks whose names match REGEX");
     checkApp->add_option("--exclude", check.exclude, "leave out the checks whose names match REGEX");
     checkApp->add_flag("--only-failed", check.onlyFailed, "print only the checks that did not pass");
-    checkApp->add_option("--repeat", check.repeat, "run every library N times, each with a fresh seed");
+    CLI::Option* repeat = checkApp->add_option("--repeat", repeatText,
+                                               "run every library N times, each with a fresh seed");
     CLI::Option* json = checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
     CLI::Option* timeLimit =
         checkApp->add_option("--time-limit", timeLimitText, "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
@@ -320,6 +322,14 @@ int runCommandLine(const std::vector<std::string>& args) {
                     throw Failure("--time-limit " + timeLimitText + ": at most " +
                                   std::to_string(kLongestTimeLimit) + " s (a day)");
                 check.timeLimit = *t;
+            }
+            if (repeat->count() > 0) {
+                const std::optional<uint64_t> n = parseUnsigned(repeatText);
+                if (!n || *n < 1 || *n > uint64_t{kMostRepeats})
+                    throw Failure("--repeat " + repeatText +
+                                  ": give a whole number of runs from 1 to " +
+                                  std::to_string(kMostRepeats));
+                check.repeat = static_cast<int>(*n);
             }
             return checkCommand(check);
         }

@@ -277,6 +277,9 @@ expect 2 "--time-limit 0: give a positive number of seconds" check "$lib" --time
 expect 2 "--time-limit -3: give a positive number of seconds" check "$lib" --time-limit -3
 expect 2 "--time-limit soon: give a positive number of seconds" check "$lib" --time-limit soon
 expect 2 "--time-limit 1e40: at most 86400 s (a day)" check "$lib" --time-limit 1e40
+for n in 0 -2 two 2.5 1e9; do
+  expect 2 "--repeat $n: give a whole number of runs from 1 to 1000000" check "$lib" --repeat "$n"
+done
 expect 2 "--json needs a file name" check "$lib" --json ""
 # A render that fails half-way drops every file it was writing.
 expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 --out a.csv --out b.csv
