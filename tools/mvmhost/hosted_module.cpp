@@ -46,7 +46,7 @@ HostedModule::HostedModule(const EntryPoints& entries, const HostSettings& setti
         makePlugs();
         dispatch(mv::OpSetSampleRate, 0, 0, nullptr, settings_.sampleRate);
         dispatch(mv::OpSetBlockSize, 0, settings_.blockSize);
-        process_ = record_->processEntry;
+        process_ = told_ = record_->processEntry;
     } catch (...) {
         dispatch(mv::OpClose);
         record_ = nullptr;
@@ -254,7 +254,7 @@ intptr_t HostedModule::answer(int32_t request, int32_t index, int32_t value, voi
         }
         break;
     case mv::hostProcessRoutineChanged:
-        process_ = record_->processEntry;
+        process_ = told_ = record_->processEntry;
         return 0;
     case mv::hostSetOutputState:
         if (isPlug(index)) announced_[static_cast<size_t>(index)] = value;

@@ -76,6 +76,9 @@ public:
     HostedModule& operator=(const HostedModule&) = delete;
 
     void open();  // opcode 0; the process entry is read afresh afterwards
+    // The process entry as the record held it when the module last told the host of a change
+    // (request 22), or at construction: what a host that reads it only when told would call.
+    mv::ProcessRoutine toldProcessEntry() const { return told_; }
 
     const std::vector<PlugDescription>& descriptions() const { return descriptions_; }
     const std::vector<HostPlug>& plugs() const { return plugs_; }
@@ -134,6 +137,7 @@ private:
     size_t guard_;
     mv::ModuleRecord* record_ = nullptr;
     mv::ProcessRoutine process_ = nullptr;  // read again whenever the module says it changed
+    mv::ProcessRoutine told_ = nullptr;
     std::vector<PlugDescription> descriptions_;
     std::vector<HostPlug> plugs_;
     int32_t plugCount_ = 0;

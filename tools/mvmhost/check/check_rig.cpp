@@ -39,17 +39,19 @@ int16_t defaultListValue(const PlugDescription& description) {
 }
 
 namespace {
-HostSettings settingsFor(const CheckContext& context, int32_t plugCount, Placement placement) {
+HostSettings settingsFor(const CheckContext& context, int32_t plugCount, Placement placement,
+                         int32_t announced) {
     HostSettings settings;
-    settings.blockSize = context.blockSize;
+    settings.blockSize = announced > 0 ? announced : context.blockSize;
     settings.plugCount = plugCount;
     settings.guardPages = placement == Placement::Guarded;
     return settings;
 }
 }  // namespace
 
-Rig::Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount, Placement placement)
-    : host(context.entries, settingsFor(context, plugCount, placement)),
+Rig::Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount, Placement placement,
+         int32_t announcedBlock)
+    : host(context.entries, settingsFor(context, plugCount, placement, announcedBlock)),
       random_(inputSeed),
       block_(context.blockSize),
       placement_(placement) {

@@ -36,8 +36,9 @@ enum class Placement { Plain, Guarded };
 class Rig {
 public:
     // Makes and opens the instance; `inputSeed` fixes every input sample it will be fed.
+    // Opcode 3 announces `announcedBlock` (0: the context's block size, the rig's own).
     Rig(const CheckContext& context, uint64_t inputSeed, int32_t plugCount = -1,
-        Placement placement = Placement::Plain);
+        Placement placement = Placement::Plain, int32_t announcedBlock = 0);
 
     HostedModule host;
 

@@ -84,11 +84,15 @@ Outcome identityOtherIndices(CheckContext& c) {
         g.record.frameworkVersion = untouched.record.frameworkVersion;
         if (std::memcmp(&g, &untouched, sizeof g) != 0)
             return fail(call + " wrote more than the framework version");
-        if (version != untouched.record.frameworkVersion && version != first.frameworkVersion)
+        // A host reads the version before it knows whether the index names a module.
+        if (version == untouched.record.frameworkVersion)
+            return fail(call + " left frameworkVersion unwritten; it is written for every index");
+        if (version != first.frameworkVersion)
             return fail(call + " wrote framework version " + std::to_string(version) +
                         ", index 0 gives " + std::to_string(first.frameworkVersion));
     }
-    return pass("indices 1, 2, -1, 100 and the extremes answer 0 and write only the version");
+    return pass(
+        "indices 1, 2, -1, 100 and the extremes answer 0 and write the version, and only it");
 }
 
 namespace {
@@ -254,6 +258,58 @@ Outcome processBindingInfo(CheckContext& c) {
 
 namespace {
 
+// Where the process entry stands after `when`: a host reads it only inside request 22, so
+// the record must hold what it read there.
+void checkToldEntry(const HostedModule& host, uint64_t toldBefore, const std::string& when) {
+    if (host.record()->processEntry == host.toldProcessEntry()) return;
+    if (host.requestCount(mv::hostProcessRoutineChanged) == toldBefore)
+        fail("rewrote processEntry " + when + " without telling the host (request 22)");
+    fail("told the host (request 22) " + when +
+         " before rewriting processEntry: a host reading it there calls "
+         "the old routine");
+}
+
+}  // namespace
+
+Outcome processEntryOrder(CheckContext& c) {
+    const mv::ProcessRoutine made = [&] {
+        HostedModule fresh(c.entries, HostSettings{});
+        return fresh.record()->processEntry;
+    }();
+    Rig rig(c, c.seed);
+    checkToldEntry(rig.host, 0, "while opening");
+    Random random(c.seed ^ 0x22u);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    int switches = rig.host.record()->processEntry != made ? 1 : 0;
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        rig.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(random, c.blockSize)) {
+            mv::ProcessRoutine before = rig.host.record()->processEntry;
+            uint64_t told = rig.host.requestCount(mv::hostProcessRoutineChanged);
+            if (!inputs.empty() && random.chance(30)) {
+                const int32_t p = inputs[random.below(static_cast<uint32_t>(inputs.size()))];
+                const auto state = static_cast<mv::StreamState>(random.below(3));
+                rig.changeStreamState(p, state, rig.blockStart() + start);
+                checkToldEntry(
+                    rig.host, told,
+                    "in the handler of " + rig.plugName(p) + " becoming " + std::to_string(state));
+                switches += rig.host.record()->processEntry != before ? 1 : 0;
+                before = rig.host.record()->processEntry;
+                told = rig.host.requestCount(mv::hostProcessRoutineChanged);
+            }
+            rig.process(start, n);
+            checkToldEntry(rig.host, told, "in the process entry");
+            switches += rig.host.record()->processEntry != before ? 1 : 0;
+            start += n;
+        }
+    }
+    return pass(std::to_string(switches) +
+                " changes of the process entry, each made before request 22 told the host");
+}
+
+namespace {
+
 // --- plug descriptions ---------------------------------------------------------------------
 
 constexpr int32_t kMaxDescriptions = 4096;
@@ -282,7 +338,6 @@ void checkDescription(int32_t d, const mv::PlugInfo& info, std::string& name, st
     const int32_t known = mv::RepeatLast | mv::NotAPlug | mv::CountAsPlug;
     if ((info.flags & ~known) != 0 && remark.empty()) remark = plug + " sets flag bits no host reads";
 }
-
 
 }  // namespace
 

@@ -235,8 +235,107 @@ Outcome instanceIsolation(CheckContext& c) {
 
 namespace {
 
-// --- events --------------------------------------------------------------------------------
+// --- long stretches and the announced block size ---------------------------------------------
 
+constexpr int32_t kLongestBlock = 65536;  // the largest block size a host announces
+constexpr int32_t kShortBlock = 64;
+
+// What a host does first with varying inputs: says so.
+void declareStreaming(Rig& rig) {
+    for (int32_t p : rig.inputs()) rig.changeStreamState(p, mv::Streaming, rig.blockStart());
+}
+
+}  // namespace
+
+Outcome longStretches(CheckContext& c) {
+    CheckContext longContext = c;
+    longContext.blockSize = kLongestBlock;
+    const int32_t blocks = c.strict ? 6 : 2;
+    Random cuts(c.seed ^ kSplitSalt);
+    // The reference takes every block in stretches no longer than the usual block.
+    Rig pieces(longContext, c.seed);
+    std::vector<std::vector<float>> reference;
+    for (int32_t b = 0; b < blocks; ++b) {
+        pieces.beginBlock();
+        if (b == 0) declareStreaming(pieces);
+        for (int32_t start = 0; start < kLongestBlock; start += c.blockSize) {
+            int32_t at = start;
+            for (int32_t n : randomSplit(cuts, c.blockSize)) {
+                pieces.host.process(at, n);
+                at += n;
+            }
+        }
+        reference.push_back(pieces.outputSamples());
+    }
+    Rig whole(longContext, c.seed);
+    if (whole.outputs().empty()) return skip("the module has no Signal output to look at");
+    for (int32_t b = 0; b < blocks; ++b) {
+        whole.beginBlock();
+        if (b == 0) declareStreaming(whole);
+        // A whole block in one call, then one all but a few samples long at an offset.
+        const int32_t head = b % 2 == 0 ? 0 : 3;
+        if (head > 0) whole.process(0, head);
+        whole.process(head, kLongestBlock - head);
+        const std::string call = " in a call for " + std::to_string(kLongestBlock - head) +
+                                 " samples at offset " + std::to_string(head) +
+                                 " after opcode 3 announced " + std::to_string(kLongestBlock);
+        for (int32_t p : whole.outputs()) {
+            const float* samples = whole.host.buffer(p);
+            for (int32_t i = 0; i < kLongestBlock; ++i)
+                if (isUnwritten(samples[i]))
+                    return fail("left sample " + std::to_string(i) + " of " + whole.plugName(p) +
+                                " unwritten" + call);
+        }
+        const std::string difference =
+            whole.firstDifference(whole.outputSamples(), reference[static_cast<size_t>(b)]);
+        if (!difference.empty())
+            return fail("a long stretch gives other output than the same samples in short ones: " +
+                        difference + " in stretches of at most " + std::to_string(c.blockSize) +
+                        call);
+    }
+    return pass(std::to_string(blocks) + " blocks of " + std::to_string(kLongestBlock) +
+                " samples in one call each give what they give in short stretches");
+}
+
+Outcome blockSizeIndependence(CheckContext& c) {
+    CheckContext shortContext = c;
+    shortContext.blockSize = kShortBlock;
+    const int32_t blocks = 4 * c.blocks();
+    const int32_t announced[] = {kShortBlock, c.blockSize, kLongestBlock};
+    std::vector<std::vector<float>> reference;
+    for (int32_t size : announced) {
+        // The same stretches, none longer than the smallest size announced, for each size.
+        Rig rig(shortContext, c.seed, -1, Placement::Plain, size);
+        if (rig.outputs().empty()) return skip("the module has no Signal output to look at");
+        Random cuts(c.seed ^ kSplitSalt);
+        for (int32_t b = 0; b < blocks; ++b) {
+            rig.beginBlock();
+            if (b == 0) declareStreaming(rig);
+            int32_t start = 0;
+            for (int32_t n : randomSplit(cuts, kShortBlock)) {
+                rig.host.process(start, n);
+                start += n;
+            }
+            if (size == announced[0]) {
+                reference.push_back(rig.outputSamples());
+                continue;
+            }
+            const std::string difference =
+                rig.firstDifference(rig.outputSamples(), reference[static_cast<size_t>(b)]);
+            if (!difference.empty())
+                return fail("output depends on the block size opcode 3 announced: with " +
+                            std::to_string(size) + ", " + difference + " with " +
+                            std::to_string(announced[0]) + blockText(b));
+        }
+    }
+    return pass("block sizes of 64, " + std::to_string(c.blockSize) + " and " +
+                std::to_string(kLongestBlock) +
+                " announced give the same output for the same stretches");
+}
+
+namespace {
+
+// --- events --------------------------------------------------------------------------------
 
 }  // namespace
 

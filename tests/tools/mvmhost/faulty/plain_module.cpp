@@ -40,4 +40,10 @@ void MV_CDECL PlainModule::difference(void* instance, int32_t start, int32_t cou
     }
 }
 
+void selectUntold(ModuleBase& module, ProcessRoutine routine) {
+    const intptr_t answer = module.dispatch(OpGetProcessBindingInfo, 0, 0, nullptr, 0.0f);
+    reinterpret_cast<ProcessBindingInfo*>(answer)->binding->routine = routine;
+    module.getRecord()->processEntry = routine;
+}
+
 }  // namespace mv::faulty

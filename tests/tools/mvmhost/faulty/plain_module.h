@@ -32,6 +32,10 @@ public:
     float previous = 0.0f;
 };
 
+// Points the binding and the record's processEntry at `routine` without telling the host: for
+// modules that get the order of that and request 22 wrong.
+void selectUntold(ModuleBase& module, ProcessRoutine routine);
+
 // The library entry for a module class made with (callback, hostHandle).
 template <class M>
 ModuleBase* create(HostCallback callback, intptr_t hostHandle) {

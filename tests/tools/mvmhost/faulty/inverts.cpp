@@ -1,0 +1,24 @@
+// Answers the reciprocal of its input: infinite at 0, which a host takes, so it passes the
+// value check; NaN only where its input is NaN.
+#include "tests/tools/mvmhost/faulty/plain_module.h"
+
+namespace mv::faulty {
+namespace {
+
+void MV_CDECL reciprocal(void* instance, int32_t start, int32_t count) {
+    PlainModule& m = PlainModule::of(instance);
+    if (!m.inBuffer || !m.outBuffer) return;
+    for (int32_t i = start; i < start + count; ++i) m.outBuffer[i] = 1.0f / m.inBuffer[i];
+}
+
+struct Inverts : PlainModule {
+    Inverts(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, reciprocal) {}
+};
+
+}  // namespace
+}  // namespace mv::faulty
+
+namespace mv {
+const LibraryModule libraryModule = {"inverts", "Inverts", faulty::kAbout,
+                                     faulty::create<faulty::Inverts>};
+}
