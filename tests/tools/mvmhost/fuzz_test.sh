@@ -20,6 +20,8 @@ tail -n 1 "$work/counter.out"
 faults=(
     "faulty_reads_odd_tail|crashed \(.*(SEGV|Segmentation fault)"
     "faulty_close_unprocessed|crashed \(.*(null pointer|SEGV|Segmentation fault)"
+    "faulty_leaky|[0-9]+ heap blocks still held after the chunk closed every instance"
+    "faulty_nan_when_held|answered NaN .* from ordinary inputs since open"
 )
 for row in "${faults[@]}"; do
     name=${row%%|*} said=${row#*|}

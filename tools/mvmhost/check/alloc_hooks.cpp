@@ -15,25 +15,27 @@ namespace mvmhost {
 namespace {
 
 // Plain relaxed counters: the allocator is called on every thread, the count is read on one.
-std::atomic<bool> armed{false};
+std::atomic<int> watches{0};  // armed while any watch lives
 std::atomic<uint64_t> allocations{0};
 std::atomic<uint64_t> releases{0};
 
 inline void noteAllocation() {
-    if (armed.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+    if (watches.load(std::memory_order_relaxed) > 0)
+        allocations.fetch_add(1, std::memory_order_relaxed);
 }
 inline void noteRelease(const volatile void* p) {
-    if (p && armed.load(std::memory_order_relaxed)) releases.fetch_add(1, std::memory_order_relaxed);
+    if (p && watches.load(std::memory_order_relaxed) > 0)
+        releases.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 AllocationWatch::AllocationWatch() {
     start_ = count();
-    armed.store(true, std::memory_order_relaxed);
+    watches.fetch_add(1, std::memory_order_relaxed);
 }
 
-AllocationWatch::~AllocationWatch() { armed.store(false, std::memory_order_relaxed); }
+AllocationWatch::~AllocationWatch() { watches.fetch_sub(1, std::memory_order_relaxed); }
 
 AllocationCount AllocationWatch::count() const {
     AllocationCount now{allocations.load(std::memory_order_relaxed),

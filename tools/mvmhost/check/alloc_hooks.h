@@ -17,7 +17,8 @@ struct AllocationCount {
 // False where this build cannot see allocations: the checks that need them skip.
 bool allocationHooksAvailable();
 
-// Counts from construction to destruction; one at a time, on the thread that calls the module.
+// Counts from construction to destruction, on the thread that calls the module; a watch may
+// live inside another (a chunk's inside one call's).
 class AllocationWatch {
 public:
     AllocationWatch();

@@ -12,6 +12,7 @@
 #include "tools/mvmhost/check/alloc_hooks.h"
 #include "tools/mvmhost/check/check_rig.h"
 #include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/check/sample_values.h"
 #include "tools/mvmhost/check/stimulus.h"
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/guarded_memory.h"
@@ -95,6 +96,8 @@ struct Instance {
     bool opened = false;
     bool started = false;
     bool beyondPromises = false;  // given something a host does not promise (--strict)
+    bool ordinaryOnly = false;    // fed only ordinary inputs, so that its outputs are judged
+    bool fedOrdinary = true;      // no input since open was other than ordinary
     int32_t blockStart = 0;
     int32_t position = 0;  // the next stretch's offset in the current block
     uint64_t calls = 0;
@@ -115,6 +118,8 @@ public:
           plugCount_(plugCount) {}
 
     void run();
+    // Whether any instance closed so far was given more than a host promises.
+    bool wentBeyond() const { return wentBeyond_; }
     // After a finding the instances are left as they are, and reachable: closing them could
     // hide it.
     void abandon() {
@@ -138,7 +143,9 @@ private:
 
     void layOut(Instance& in, int32_t count, bool endFlush, std::vector<float>& inputCopy,
                 std::vector<float*>& outputsAt);
-    float heldValue();
+    float heldValue(const Instance& in);
+    void lookAtValues(Instance& in, const HostPlug& plug, const float* at, int32_t count,
+                      const std::string& call);
     void lookAtLog(Instance& in);
     template <class Call>
     void withoutAllocation(const char* entry, const std::string& what, Call call);
@@ -152,6 +159,7 @@ private:
     std::vector<std::unique_ptr<Instance>> instances_;
     Instance* current_ = nullptr;  // the one the action in progress is about
     int nextId_ = 1;
+    bool wentBeyond_ = false;
 };
 
 void Chunk::act(const char* pattern, ...) {
@@ -166,7 +174,8 @@ void Chunk::act(const char* pattern, ...) {
 
 // A value an input holds: most often an ordinary level (0, or a magnitude from 2^-20 to 16,
 // near the usual thresholds), now and then an edge.
-float Chunk::heldValue() {
+float Chunk::heldValue(const Instance& in) {
+    if (in.ordinaryOnly) return ordinaryValue(random_);
     static const float levels[] = {0.0f, 0.333f, 0.33299997f, 0.5f, 1.0f, -1.0f, 0.1f};
     static const float edges[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                                   -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min(),
@@ -195,6 +204,7 @@ void Chunk::make() {
     // Under --strict some stretches run past the block size opcode 3 announced.
     in->capacity = strict_ ? 2 * in->block : in->block;
     in->beyondPromises = otherCount;
+    in->ordinaryOnly = random_.chance(50);
     const size_t plugs = in->host.plugs().size();
     in->inputs.resize(plugs);
     in->buffers.resize(plugs);
@@ -207,6 +217,7 @@ void Chunk::make() {
 
 void Chunk::close(size_t which) {
     act("instance %d: close", instances_[which]->id);
+    wentBeyond_ = wentBeyond_ || instances_[which]->beyondPromises;
     current_ = nullptr;
     instances_.erase(instances_.begin() + static_cast<std::ptrdiff_t>(which));
 }
@@ -219,6 +230,7 @@ void Chunk::open(Instance& in) {
     for (const HostPlug& plug : in.host.plugs())
         if (plug.isList() && plug.description) in.host.setListValue(plug.index, defaultListValue(*plug.description));
     for (InputModel& input : in.inputs) input = InputModel{};
+    in.fedOrdinary = true;
     lookAtLog(in);
 }
 
@@ -269,8 +281,10 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
         float* at = buffer ? (endFlush ? buffer->end() - laid : buffer->begin())
                            : in.host.buffer(plug.index) + in.position;
         if (!buffer && in.position + laid > in.block) continue;  // a buffer the module holds from open
-        if (model.state == mv::Streaming) fillSignal(random_, at, laid);
+        if (model.state == mv::Streaming)
+            (in.ordinaryOnly ? fillOrdinary : fillSignal)(random_, at, laid);
         else std::fill_n(at, laid, model.held);
+        in.fedOrdinary = in.fedOrdinary && std::all_of(at, at + laid, isOrdinaryInput);
         if (model.state == mv::Streaming) model.held = at[laid - 1];
         inputCopy.insert(inputCopy.end(), at, at + laid);
         if (buffer) {
@@ -371,7 +385,8 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         if (known) {
             InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
             model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
-            if (event.param1 != mv::Streaming) model.held = heldValue();  // the step, or the value now held
+            if (event.param1 != mv::Streaming)
+                model.held = heldValue(in);  // the step, or the value now held
         }
     }
     layOut(in, count, endFlush, inputCopy, outputsAt);
@@ -420,6 +435,7 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         for (int32_t i = 0; i < count; ++i)
             if (isUnwritten(at[i]))
                 found(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
+        lookAtValues(in, plug, at, count, call);
         const float* open = endFlush ? at - kOpenSideSamples : at + laid;
         for (int32_t i = 0; i < kOpenSideSamples; ++i)
             if (!isUnwritten(open[i]))
@@ -427,6 +443,19 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     }
     lookAtLog(in);
     in.position = std::min(in.position + count, in.block);
+}
+
+// From ordinary inputs since open, no output NaN; under --strict no denormal either.
+void Chunk::lookAtValues(Instance& in, const HostPlug& plug, const float* at, int32_t count,
+                         const std::string& call) {
+    if (!in.fedOrdinary || in.beyondPromises) return;
+    int32_t where = 0;
+    const ValueHazard hazard = worstSample(at, count, &where);
+    if (hazard == ValueHazard::NaN || (hazard == ValueHazard::Denormal && strict_))
+        found(format("answered %s (%s) on %s sample %d from ordinary inputs since open ",
+                     hazardName(hazard), showSample(at[where]).c_str(), plug.name.c_str(),
+                     in.position + where) +
+              call);
 }
 
 void Chunk::setListValue(Instance& in) {
@@ -544,18 +573,52 @@ void Chunk::oneAction() {
     else open(in);
 }
 
+// What a library makes once, on first use, is made here, before the chunk's heap is counted.
+void warmUp(const EntryPoints& entries, int32_t plugCount) {
+    HostSettings settings;
+    settings.plugCount = plugCount;
+    HostedModule host(entries, settings);
+    host.open();
+    host.beginBlock(0);
+    host.process(0, 1);
+}
+
 }  // namespace
 
 bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJournal& journal,
               std::FILE* trace, int32_t plugCount) {
     journal.begin();
-    Chunk chunk(entries, seed, strict, journal, trace, plugCount);
+    journal.noteAction("warm-up: an instance made, opened, processed for 1 sample and closed");
     try {
-        chunk.run();
-    } catch (const Finding& finding) {
-        journal.noteFinding(finding.what.c_str());
-        chunk.abandon();
+        warmUp(entries, plugCount);
+    } catch (const Failure& failure) {
+        journal.noteFinding(failure.what());
         return false;
+    }
+    AllocationWatch watch;
+    bool beyond = false;
+    {
+        Chunk chunk(entries, seed, strict, journal, trace, plugCount);
+        try {
+            chunk.run();
+        } catch (const Finding& finding) {
+            journal.noteFinding(finding.what.c_str());
+            chunk.abandon();
+            return false;
+        }
+        beyond = chunk.wentBeyond();
+    }
+    // Every instance is closed and the chunk's own memory given back: what is held, a module kept.
+    const AllocationCount count = watch.count();
+    if (allocationHooksAvailable() && count.allocations > count.releases) {
+        const std::string what =
+            format("%llu heap blocks still held after the chunk closed every instance it made",
+                   static_cast<unsigned long long>(count.allocations - count.releases));
+        if (!beyond) {
+            journal.noteFinding(what.c_str());
+            return false;
+        }
+        journal.noteWarning(what.c_str());
     }
     return true;
 }
