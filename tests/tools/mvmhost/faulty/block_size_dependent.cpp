@@ -21,13 +21,10 @@ struct BlockSizeDependent : PlainModule {
     }
     static void MV_CDECL resetting(void* instance, int32_t start, int32_t count) {
         auto& m = static_cast<BlockSizeDependent&>(PlainModule::of(instance));
-        if (!m.inBuffer || !m.outBuffer) return;
-        for (int32_t i = start; i < start + count; ++i) {
+        eachSample(m, start, count, [&](float x) {
             if (m.done++ % m.announced == 0) m.previous = 0.0f;
-            const float x = m.inBuffer[i];
-            m.outBuffer[i] = m.mode ? x - m.previous : x;
-            m.previous = x;
-        }
+            return m.mode ? x - m.previous : x;
+        });
     }
 };
 

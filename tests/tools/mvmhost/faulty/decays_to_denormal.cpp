@@ -16,13 +16,9 @@ struct DecaysToDenormal : PlainModule {
     }
     static void MV_CDECL smoothed(void* instance, int32_t start, int32_t count) {
         auto& m = static_cast<DecaysToDenormal&>(PlainModule::of(instance));
-        if (!m.inBuffer || !m.outBuffer) return;
-        for (int32_t i = start; i < start + count; ++i) {
-            const float x = m.inBuffer[i];
-            m.state = 0.5f * m.state + 0.5f * (m.mode ? x - m.previous : x);
-            m.outBuffer[i] = m.state;
-            m.previous = x;
-        }
+        eachSample(m, start, count, [&](float x) {
+            return m.state = 0.5f * m.state + 0.5f * (m.mode ? x - m.previous : x);
+        });
     }
 };
 

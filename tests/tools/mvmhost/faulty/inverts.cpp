@@ -6,9 +6,7 @@ namespace mv::faulty {
 namespace {
 
 void MV_CDECL reciprocal(void* instance, int32_t start, int32_t count) {
-    PlainModule& m = PlainModule::of(instance);
-    if (!m.inBuffer || !m.outBuffer) return;
-    for (int32_t i = start; i < start + count; ++i) m.outBuffer[i] = 1.0f / m.inBuffer[i];
+    eachSample(PlainModule::of(instance), start, count, [](float x) { return 1.0f / x; });
 }
 
 struct Inverts : PlainModule {

@@ -9,12 +9,7 @@ namespace {
 
 void MV_CDECL rootWhenOff(void* instance, int32_t start, int32_t count) {
     PlainModule& m = PlainModule::of(instance);
-    if (!m.inBuffer || !m.outBuffer) return;
-    for (int32_t i = start; i < start + count; ++i) {
-        const float x = m.inBuffer[i];
-        m.outBuffer[i] = m.mode ? x - m.previous : std::sqrt(x);
-        m.previous = x;
-    }
+    eachSample(m, start, count, [&](float x) { return m.mode ? x - m.previous : std::sqrt(x); });
 }
 
 struct NanOnCombination : PlainModule {

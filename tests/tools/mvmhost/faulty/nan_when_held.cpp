@@ -9,12 +9,8 @@ namespace {
 
 void MV_CDECL direction(void* instance, int32_t start, int32_t count) {
     PlainModule& m = PlainModule::of(instance);
-    if (!m.inBuffer || !m.outBuffer) return;
-    for (int32_t i = start; i < start + count; ++i) {
-        const float x = m.inBuffer[i], d = x - m.previous;
-        m.outBuffer[i] = m.mode ? d / std::fabs(d) : x;
-        m.previous = x;
-    }
+    eachSample(m, start, count,
+               [&](float x) { return m.mode ? (x - m.previous) / std::fabs(x - m.previous) : x; });
 }
 
 struct NanWhenHeld : PlainModule {

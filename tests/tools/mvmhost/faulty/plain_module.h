@@ -32,6 +32,18 @@ public:
     float previous = 0.0f;
 };
 
+// The plain module's loop with `answer(x)` in place of its difference; `previous` then
+// follows the input as there.
+template <class Answer>
+void eachSample(PlainModule& m, int32_t start, int32_t count, Answer answer) {
+    if (!m.inBuffer || !m.outBuffer) return;
+    for (int32_t i = start; i < start + count; ++i) {
+        const float x = m.inBuffer[i];
+        m.outBuffer[i] = answer(x);
+        m.previous = x;
+    }
+}
+
 // Points the binding and the record's processEntry at `routine` without telling the host: for
 // modules that get the order of that and request 22 wrong.
 void selectUntold(ModuleBase& module, ProcessRoutine routine);
