@@ -53,6 +53,11 @@ inline void weighBusy(CountResetModule& m, int32_t stops, int32_t count) {
     m.busyCredit = busy || credit < kBusyCreditFloor ? kBusyCreditFloor : int32_t(credit);
 }
 
+// 32-bit x86 has seven general registers, and the general loop below spills its state to the
+// stack there: the 32-bit builds take whole windows in a loop of their own, with masks from
+// packed compares. On x86-64 both ran slower than the general loop.
+constexpr bool kFewRegisters = sizeof(void*) == 4;
+
 // For code layout: the per-edge loops run straight through in the common case.
 inline bool rarely(bool condition) { return __builtin_expect(condition, false); }
 
@@ -109,11 +114,10 @@ public:
                 const Vec vPulse = V::splat(resetsAlways ? kPulseHigh : 0.0f);
                 uint32_t pu = prevUp, pz = prevZero;
                 for (;;) {
-                    if (end - i == kWindow && !force) {
-                        // Whole windows with at most one edge, in a loop of their own that
-                        // holds little else: on 32-bit x86 the one below spills its state to
-                        // the stack. It leaves a window it cannot take, masks taken, to the
-                        // code below, and so the last window when it is not a whole one.
+                    if (kFewRegisters && end - i == kWindow && !force) {
+                        // Whole windows with at most one edge, in a loop that holds little
+                        // else. It leaves a window it cannot take, masks taken, to the code
+                        // below, and so the last window when it is not a whole one.
                         bool taken = true;
                         for (;;) {
                             const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
@@ -183,6 +187,12 @@ public:
                         vOut = vNext;
                         force = 0;
                         ++stopsSeen;
+                    } else if (n == kWindow) {
+#pragma GCC unroll 8
+                        for (int32_t j = 0; j < kWindow; j += W) {
+                            V::store(out + i + j, vOut);
+                            V::store(pulseOut + i + j, vPulse);
+                        }
                     } else {
                         fill(out, i, i, end, end, vOut);
                         fill(pulseOut, i, i, end, end, vPulse);
@@ -210,7 +220,15 @@ public:
     }
 
 private:
-    uint32_t windowMask(const float* x) const { return V::windowMask(x, V::splat(t)); }
+    uint32_t windowMask(const float* x) const {
+        const Vec vt = V::splat(t);
+        if (kFewRegisters) return V::windowMask(x, vt);
+        uint32_t mask = 0;
+        // Unrolled at every optimisation level: the shifts become constants.
+#pragma GCC unroll 8
+        for (int32_t v = 0; v < kWindow / W; ++v) mask |= V::highMask(x + v * W, vt) << (v * W);
+        return mask;
+    }
 
     // The masks of the window starting at i (bit k: sample i + k); answers its end. Never
     // reads past count.
