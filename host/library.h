@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "host/module_info.h"
 #include "host/module_record.h"
 
 namespace mv {
@@ -19,5 +20,11 @@ struct LibraryModule {
 
 // Defined once per library, beside its module class.
 extern const LibraryModule libraryModule;
+
+// What the two exports do for a module; a library that defines the exports itself (to wrap a
+// module, say) answers through these too.
+int32_t describeModule(const LibraryModule& module, int32_t index, ModuleInfo* info);
+ModuleRecord* makeModuleOf(const LibraryModule& module, int32_t index, int32_t kind,
+                           HostCallback callback, intptr_t hostHandle);
 
 }  // namespace mv

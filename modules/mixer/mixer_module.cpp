@@ -51,7 +51,7 @@ bool MixerModule::getPlugProperties(int32_t index, PlugInfo* info) {
     info->datatype = d.datatype;
     info->name = d.name;
     if (d.defaultValue) info->defaultValue = d.defaultValue;
-    if (index == MixLevel) info->listText = kLevelList;
+    if (index == MixerLevel) info->listText = kLevelList;
     info->flags = d.flags;
     return true;
 }
@@ -65,7 +65,7 @@ void MixerModule::open() {
         if (item.index == 0) fallbackGain = gainOf(item.label);
         if (item.value >= 0 && item.value < kLevels) gains[item.value] = gainOf(item.label);
     }
-    level = static_cast<int16_t>(std::atoi(kDescriptions[MixLevel].defaultValue));
+    level = static_cast<int16_t>(std::atoi(kDescriptions[MixerLevel].defaultValue));
     setProcessRoutine({mix, 0, 0, 0});
 }
 
@@ -76,7 +76,7 @@ void MV_CDECL MixerModule::mix(void* instance, int32_t start, int32_t count) {
     // own storage. Gathered before the first write, since out may be one of them.
     const float* inputs[kMaxInputs];
     int32_t n = 0;
-    for (int32_t p = MixIn; p < m.plugCount() && n < kMaxInputs; ++p) {
+    for (int32_t p = MixerIn; p < m.plugCount() && n < kMaxInputs; ++p) {
         const auto* location = static_cast<float* const*>(m.getPlug(p)->getValue());
         if (location && *location) inputs[n++] = *location + start;
     }
@@ -118,10 +118,10 @@ void MixerModule::unmute() {
 }
 
 void MixerModule::announce() {
-    Plug* out = getPlug(MixOut);
+    Plug* out = getPlug(MixerOut);
     if (!out) return;
     StreamState state = SingleChange;
-    for (int32_t p = MixIn; !muted && p < plugCount() && p < MixIn + kMaxInputs; ++p)
+    for (int32_t p = MixerIn; !muted && p < plugCount() && p < MixerIn + kMaxInputs; ++p)
         if (getPlug(p)->getStreamState() == Streaming) state = Streaming;
     out->setOutputState(getSampleClock(), state);
 }

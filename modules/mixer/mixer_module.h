@@ -11,9 +11,9 @@ namespace mv {
 
 // Plug indices; append-only, since hosts and saved patches depend on them.
 enum MixerPlug : int32_t {
-    MixOut = 0,    ///< output, Signal
-    MixLevel = 1,  ///< input, Enumerated: the level list
-    MixIn = 2,     ///< input, Signal; repeated as plugs 3, 4, ... when the host makes more
+    MixerOut = 0,    ///< output, Signal
+    MixerLevel = 1,  ///< input, Enumerated: the level list
+    MixerIn = 2,     ///< input, Signal; repeated as plugs 3, 4, ... when the host makes more
 };
 
 class MixerModule : public ModuleBase {

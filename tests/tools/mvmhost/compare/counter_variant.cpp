@@ -63,21 +63,17 @@ ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
 #error "choose a variant"
 #endif
 
+// The counter's identity, with the variant's instances.
+const LibraryModule kVariant = {libraryModule.identifier, libraryModule.name,
+                                libraryModule.aboutText, create};
+
 }  // namespace
 
 extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, ModuleInfo* info) {
-    if (!info) return 0;
-    info->frameworkVersion = kFrameworkVersion;
-    if (index != kModuleIndex) return 0;
-    info->identifier = libraryModule.identifier;
-    info->name = libraryModule.name;
-    info->aboutText = libraryModule.aboutText;
-    return 1;
+    return describeModule(kVariant, index, info);
 }
 
 extern "C" MV_EXPORT ModuleRecord* MV_CDECL makeModule(int32_t index, int32_t kind,
                                                        HostCallback callback, intptr_t hostHandle) {
-    if (index != kModuleIndex || kind != KindModule) return nullptr;
-    ModuleBase* module = create(callback, hostHandle);
-    return module ? module->getRecord() : nullptr;
+    return makeModuleOf(kVariant, index, kind, callback, hostHandle);
 }

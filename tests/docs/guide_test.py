@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""docs/writing-a-module.md as a newcomer follows it: every piece of code in it stands in the
+template module as written, and every command runs, in order, in a fresh copy of the tree.
+    guide_test.py SOURCE_DIR WORK_DIR"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+GUIDE = "docs/writing-a-module.md"
+TEMPLATE = "modules/mixer"
+
+
+def blocks(text):
+    """(language, lines) of every fenced block."""
+    return [(m.group(1), m.group(2).split("\n")) for m in re.finditer(r"^```(\w*)\n(.*?)\n```$", text, re.M | re.S)]
+
+
+def contains(haystack, needle):
+    return any(haystack[i:i + len(needle)] == needle for i in range(len(haystack) - len(needle) + 1))
+
+
+def tracked_files(source):
+    try:
+        listed = subprocess.run(["git", "-C", source, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                                check=True, capture_output=True).stdout.decode().split("\0")
+        return [f for f in listed if f and os.path.isfile(os.path.join(source, f))]
+    except (OSError, subprocess.CalledProcessError):  # not a git checkout: all but the builds
+        found = []
+        for root, dirs, files in os.walk(source):
+            dirs[:] = [d for d in dirs if d not in ("build", ".git")]
+            found += [os.path.relpath(os.path.join(root, f), source) for f in files]
+        return found
+
+
+def main():
+    source, work = sys.argv[1], sys.argv[2]
+    with open(os.path.join(source, GUIDE)) as f:
+        guide = blocks(f.read())
+    failures = []
+    template = {}
+    for name in sorted(os.listdir(os.path.join(source, TEMPLATE))):
+        with open(os.path.join(source, TEMPLATE, name)) as f:
+            template[name] = f.read().split("\n")
+    for language, lines in guide:
+        if language in ("cpp", "cmake") and not any(contains(t, lines) for t in template.values()):
+            failures.append(f"this {language} block is not in {TEMPLATE}:\n" + "\n".join(lines))
+    commands = [lines for language, lines in guide if language == "sh"]
+    if not commands:
+        failures.append("the guide has no commands")
+
+    tree = os.path.join(work, "tree")
+    shutil.rmtree(work, ignore_errors=True)
+    for f in tracked_files(source):
+        os.makedirs(os.path.dirname(os.path.join(tree, f)), exist_ok=True)
+        shutil.copy2(os.path.join(source, f), os.path.join(tree, f))
+    start = time.monotonic()
+    for lines in commands:
+        script = "\n".join(lines)
+        print("$ " + script.replace("\n", "\n  "), flush=True)
+        run = subprocess.run(["bash", "-euo", "pipefail", "-c", script], cwd=tree, capture_output=True, text=True)
+        print("\n".join((run.stdout + run.stderr).strip().split("\n")[-4:]), flush=True)
+        if run.returncode != 0:
+            failures.append(f"exit {run.returncode}: {script}\n{run.stdout[-3000:]}{run.stderr[-3000:]}")
+            break
+    print(f"the guide's commands took {time.monotonic() - start:.0f} s")
+    for failure in failures:
+        print("FAIL: " + failure)
+    if not failures:
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
