@@ -131,9 +131,10 @@ void HostedModule::makePlugs() {
     announced_.assign(static_cast<size_t>(plugCount_), -1);
 }
 
-void HostedModule::open() {
-    dispatch(mv::OpOpen);
+intptr_t HostedModule::open() {
+    const intptr_t answer = dispatch(mv::OpOpen);
     process_ = record_->processEntry;
+    return answer;
 }
 
 const HostPlug& HostedModule::plugNamed(std::string_view name) const {

@@ -75,7 +75,7 @@ public:
     HostedModule(const HostedModule&) = delete;
     HostedModule& operator=(const HostedModule&) = delete;
 
-    void open();  // opcode 0; the process entry is read afresh afterwards
+    intptr_t open();  // opcode 0, answering its answer; the process entry is read afresh afterwards
     // The process entry as the record held it when the module last told the host of a change
     // (request 22), or at construction: what a host that reads it only when told would call.
     mv::ProcessRoutine toldProcessEntry() const { return told_; }

@@ -94,7 +94,7 @@ const Fault kFaults[] = {
     {"faulty_shared_state.mvm", "split-determinism", "state survives from one instance"},
     {"faulty_crashing.mvm", "unknown-events", "crashed"},
     {"faulty_hanging.mvm", "stretch-geometry", "timed out"},
-    {"faulty_bad_states.mvm", "state-announcements", "for the input in"},
+    {"faulty_bad_states.mvm", "state-announcements", "announced a state for the input"},
     {"faulty_writes_input.mvm", "stretch-geometry", "of the input in"},
     {"faulty_reads_ahead.mvm", "stretch-reads", "1 sample past the end of in's stretch"},
     {"faulty_reads_behind.mvm", "stretch-reads", "1 sample before the start of in's stretch"},
@@ -116,6 +116,12 @@ const Fault kFaults[] = {
     {"faulty_switches_untold.mvm", "process-entry-order", "rewrote processEntry in the handler of"},
     {"faulty_version_at_zero_only.mvm", "identity-other-indices",
      "left frameworkVersion unwritten"},
+    {"faulty_event_asks_buffer.mvm", "process-requests", "asked for a buffer (request 7) after open"},
+    {"faulty_glides_while_static.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_coincidence.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_late_announcements.mvm", "state-clocks", "before the host's clock"},
+    {"faulty_shared_announcement_count.mvm", "state-change-determinism", "announces differently"},
+    {"faulty_shared_last_state.mvm", "state-change-determinism", "announces differently"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -140,6 +146,11 @@ const Fault kSingleFaults[] = {
     {"faulty_tells_before_select.mvm", "process-entry-order", ""},
     {"faulty_switches_untold.mvm", "process-entry-order", ""},
     {"faulty_version_at_zero_only.mvm", "identity-other-indices", ""},
+    {"faulty_glides_while_static.mvm", "static-stability", ""},
+    {"faulty_coincidence.mvm", "static-stability", ""},
+    {"faulty_late_announcements.mvm", "state-clocks", ""},
+    {"faulty_shared_announcement_count.mvm", "state-change-determinism", ""},
+    {"faulty_shared_last_state.mvm", "state-change-determinism", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};

@@ -89,6 +89,8 @@ Outcome longStretches(CheckContext& c);
 Outcome blockSizeIndependence(CheckContext& c);
 Outcome realtimeAllocation(CheckContext& c);
 Outcome stateAnnouncements(CheckContext& c);
+Outcome staticStability(CheckContext& c);
+Outcome stateClocks(CheckContext& c);
 Outcome stateChangeDeterminism(CheckContext& c);
 Outcome unknownEvents(CheckContext& c);
 Outcome unknownOpcodes(CheckContext& c);

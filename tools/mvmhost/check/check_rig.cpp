@@ -1,6 +1,7 @@
 #include "tools/mvmhost/check/check_rig.h"
 
 #include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/list_text.h"
 #include "tools/mvmhost/sample_bits.h"
 
 #include <algorithm>
@@ -36,6 +37,16 @@ int16_t defaultListValue(const PlugDescription& description) {
     if (!description.defaultValue) return 0;
     const long value = std::strtol(description.defaultValue->c_str(), nullptr, 10);
     return value < INT16_MIN || value > INT16_MAX ? 0 : static_cast<int16_t>(value);
+}
+
+std::optional<int16_t> randomListValue(Random& random, const PlugDescription& description) {
+    if (!description.listText) return std::nullopt;
+    const ListText list(*description.listText);
+    const int64_t items = std::min<int64_t>(list.count(), 1 << 15);
+    if (items <= 0) return std::nullopt;
+    const int32_t candidate = static_cast<int32_t>(random.below(static_cast<uint32_t>(items)));
+    if (!list.labelOf(candidate)) return std::nullopt;
+    return static_cast<int16_t>(candidate);
 }
 
 namespace {

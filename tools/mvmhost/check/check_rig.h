@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ std::vector<int32_t> inputPlugs(const HostedModule& host);
 
 // The list value a description's default text names; 0 when it names none.
 int16_t defaultListValue(const PlugDescription& description);
+// One of the values the description's list offers, at random; none when the pick missed.
+std::optional<int16_t> randomListValue(Random& random, const PlugDescription& description);
 
 // Plain: the host's block buffers, every sample of the block readable. Guarded: each input
 // stretch flush against an unreadable page, end and start in turn, and the buffers of

@@ -17,7 +17,6 @@
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/guarded_memory.h"
 #include "tools/mvmhost/hosted_module.h"
-#include "tools/mvmhost/list_text.h"
 
 namespace mvmhost {
 
@@ -59,6 +58,9 @@ constexpr float kSampleRates[] = {8000.0f, 22050.0f, 44100.0f, 48000.0f, 96000.0
 // Samples beside an output stretch, on its side away from the guard page, that must stay
 // unwritten.
 constexpr int32_t kOpenSideSamples = 8;
+// Samples an output announced Static may take to settle after the last change of an input or
+// announcement.
+constexpr int32_t kSettlingSamples = 4;
 // Event types no module acts on.
 constexpr int32_t kUnknownEventTypes[] = {1, 3, 7, 22, 100, -1};
 // Opcodes without an operation.
@@ -85,6 +87,12 @@ struct InputModel {
     float held = 0.0f;
 };
 
+// The last sample of a plug the host saw, to tell whether the next one differs.
+struct LastSample {
+    bool known = false;
+    float value = 0.0f;
+};
+
 struct Instance {
     Instance(const EntryPoints& entries, int id, const HostSettings& settings)
         : host(entries, settings), id(id), block(settings.blockSize) {}
@@ -106,6 +114,10 @@ struct Instance {
     uint64_t calls = 0;
     size_t logSeen = 0;
     std::vector<InputModel> inputs;                       // by plug index
+    std::vector<LastSample> lastSamples;                  // by plug index
+    // The clock of the last change of an input (sample, list value, state), event, opcode or
+    // announcement: outputs announced Static are still from kSettlingSamples after it.
+    int32_t lastChange = 0;
     std::vector<std::unique_ptr<GuardedRegion>> buffers;  // by plug index; Signal plugs with a variable
 };
 
@@ -149,6 +161,8 @@ private:
     float heldValue(const Instance& in);
     void lookAtValues(Instance& in, const HostPlug& plug, const float* at, int32_t count,
                       const std::string& call);
+    void noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock, bool input);
+    void noteChange(Instance& in) { in.lastChange = std::max(in.lastChange, in.blockStart + in.position); }
     void lookAtLog(Instance& in);
     template <class Call>
     void withoutAllocation(const char* entry, const std::string& what, Call call);
@@ -210,6 +224,7 @@ void Chunk::make() {
     in->ordinaryOnly = random_.chance(50);
     const size_t plugs = in->host.plugs().size();
     in->inputs.resize(plugs);
+    in->lastSamples.resize(plugs);
     in->buffers.resize(plugs);
     for (const HostPlug& plug : in->host.plugs())
         in->requestedBuffers = in->requestedBuffers || (plug.isSignal() && !plug.variable);
@@ -236,6 +251,8 @@ void Chunk::open(Instance& in) {
         if (plug.isList() && plug.description) in.host.setListValue(plug.index, defaultListValue(*plug.description));
     for (InputModel& input : in.inputs) input = InputModel{};
     in.fedOrdinary = true;
+    for (LastSample& last : in.lastSamples) last = LastSample{};
+    in.lastChange = in.blockStart + in.position;
     lookAtLog(in);
 }
 
@@ -268,6 +285,26 @@ void Chunk::lookAtLog(Instance& in) {
         if (clock < r.clock)
             found(format("announced %s's state at clock %d, before the host's clock %d",
                          plugs[static_cast<size_t>(r.index)].name.c_str(), clock, r.clock));
+        in.lastChange = std::max(in.lastChange, clock);
+        in.lastChange = std::max(in.lastChange, r.clock);
+    }
+}
+
+// Follows a plug's samples from `clock` on. An input's change restarts the settling window; an
+// output announced Static (or never announced) may change only within it.
+void Chunk::noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock, bool input) {
+    LastSample& last = in.lastSamples[static_cast<size_t>(plug)];
+    const int32_t state = in.host.announcedState(plug);
+    for (int32_t i = 0; i < count; ++i) {
+        const bool changed = last.known && !sameSample(last.value, at[i]);
+        if (input && (changed || !last.known)) in.lastChange = std::max(in.lastChange, clock + i);
+        if (!input && changed && state <= mv::Static && clock + i - in.lastChange >= kSettlingSamples)
+            found(format("%s, %s, changed at clock %d from %s to %s, %d samples after the last change of an input, "
+                         "event, opcode or announcement",
+                         in.host.plugs()[static_cast<size_t>(plug)].name.c_str(),
+                         state < 0 ? "never announced (so Static)" : "announced Static", clock + i,
+                         showSample(last.value).c_str(), showSample(at[i]).c_str(), clock + i - in.lastChange));
+        last = {true, at[i]};
     }
 }
 
@@ -291,6 +328,7 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
         else std::fill_n(at, laid, model.held);
         in.fedOrdinary = in.fedOrdinary && std::all_of(at, at + laid, isOrdinaryInput);
         if (model.state == mv::Streaming) model.held = at[laid - 1];
+        noteSamples(in, plug.index, at, laid, in.blockStart + in.position, true);
         inputCopy.insert(inputCopy.end(), at, at + laid);
         if (buffer) {
             float* base = at - in.position;
@@ -377,6 +415,7 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     const bool endFlush = in.calls++ % 2 == 0;
     const int32_t clock = in.blockStart + in.position;
 
+    if (in.host.nextPostedClock() <= clock) noteChange(in);
     in.host.deliverPostedUpTo(clock);
     lookAtLog(in);
     std::vector<float> inputCopy;
@@ -398,6 +437,7 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     if (withEvent) {
         act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type, event.param1, event.param2,
             static_cast<int32_t>(event.param3), clock);
+        noteChange(in);
         withoutAllocation("event entry", format("for an event of type %d", event.type), [&] { in.host.deliver(event); });
         lookAtLog(in);
     }
@@ -436,11 +476,15 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isOutput()) continue;
         const float* at = outputsAt[o++];
-        if (!at || count > in.block) continue;
+        if (!at || count > in.block) {
+            in.lastSamples[static_cast<size_t>(plug.index)] = LastSample{};  // its samples are not the module's alone
+            continue;
+        }
         for (int32_t i = 0; i < count; ++i)
             if (isUnwritten(at[i]))
                 found(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
         lookAtValues(in, plug, at, count, call);
+        if (!in.beyondPromises) noteSamples(in, plug.index, at, count, clock, false);
         const float* open = endFlush ? at - kOpenSideSamples : at + laid;
         for (int32_t i = 0; i < kOpenSideSamples; ++i)
             if (!isUnwritten(open[i]))
@@ -470,19 +514,18 @@ void Chunk::setListValue(Instance& in) {
         if (strict_ && random_.chance(20)) {
             value = static_cast<int16_t>(random_.next());
             in.beyondPromises = true;
-        } else if (plug.description->listText) {
-            const ListText list(*plug.description->listText);
-            const int64_t items = std::min<int64_t>(list.count(), 1 << 15);
-            const int32_t candidate = items > 0 ? static_cast<int32_t>(random_.below(static_cast<uint32_t>(items))) : 0;
-            if (list.labelOf(candidate)) value = static_cast<int16_t>(candidate);
+        } else if (const std::optional<int16_t> picked = randomListValue(random_, *plug.description)) {
+            value = *picked;
         }
         act("instance %d: list value %d on %s", in.id, value, plug.name.c_str());
         in.host.setListValue(plug.index, value);
+        noteChange(in);
     }
 }
 
 void Chunk::opcode(Instance& in) {
     mv::ModuleRecord* record = in.host.record();
+    noteChange(in);
     const uint32_t roll = random_.below(100);
     if (roll < 25) {
         const int32_t index = static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.host.descriptions().size() + 4))) - 2;

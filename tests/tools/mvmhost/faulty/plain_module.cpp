@@ -24,10 +24,13 @@ void PlainModule::open() {
     setProcessRoutine({routine, 0, 0, 0});
 }
 
-void PlainModule::onPlugStateChange(Plug*) {
+StreamState PlainModule::outputState() {
     Plug* in = getPlug(In);
-    const StreamState state = in && in->getStreamState() == Streaming ? Streaming : SingleChange;
-    if (Plug* out = getPlug(Out)) out->setOutputState(getSampleClock(), state);
+    return in && in->getStreamState() == Streaming ? Streaming : SingleChange;
+}
+
+void PlainModule::onPlugStateChange(Plug*) {
+    if (Plug* out = getPlug(Out)) out->setOutputState(getSampleClock(), outputState());
 }
 
 void MV_CDECL PlainModule::difference(void* instance, int32_t start, int32_t count) {
