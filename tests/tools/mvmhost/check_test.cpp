@@ -122,6 +122,12 @@ const Fault kFaults[] = {
     {"faulty_late_announcements.mvm", "state-clocks", "before the host's clock"},
     {"faulty_shared_announcement_count.mvm", "state-change-determinism", "announces differently"},
     {"faulty_shared_last_state.mvm", "state-change-determinism", "announces differently"},
+    {"faulty_reused_name_buffer.mvm", "texts-stay-valid", "description 0's name (first instance) read \"in\""},
+    {"faulty_scratch_texts.mvm", "texts-stay-valid", "the name read \"Scratch texts\""},
+    {"faulty_notify_before_open.mvm", "opcode-answers", "crashed"},
+    {"faulty_open_answers_one.mvm", "opcode-answers", "opcode 0 (open) answered 1"},
+    {"faulty_scribbles_record.mvm", "record-words", "four reserved words after eventEntry changed"},
+    {"faulty_rounds_rate.mvm", "record-words", "opcode 2 last sent 22050.5"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -151,6 +157,12 @@ const Fault kSingleFaults[] = {
     {"faulty_late_announcements.mvm", "state-clocks", ""},
     {"faulty_shared_announcement_count.mvm", "state-change-determinism", ""},
     {"faulty_shared_last_state.mvm", "state-change-determinism", ""},
+    {"faulty_reused_name_buffer.mvm", "texts-stay-valid", ""},
+    {"faulty_scratch_texts.mvm", "texts-stay-valid", ""},
+    {"faulty_notify_before_open.mvm", "opcode-answers", ""},
+    {"faulty_open_answers_one.mvm", "opcode-answers", ""},
+    {"faulty_scribbles_record.mvm", "record-words", ""},
+    {"faulty_rounds_rate.mvm", "record-words", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};

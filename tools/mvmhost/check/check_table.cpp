@@ -25,6 +25,15 @@ const std::vector<CheckDefinition>& checkTable() {
         {"process-entry-order",
          "the record's processEntry changes only before request 22 tells the host, which reads it there", false,
          processEntryOrder},
+        {"texts-stay-valid",
+         "the identity and description texts read the same after other plugs were described and the instances that "
+         "gave them closed",
+         false, textsStayValid},
+        {"opcode-answers", "opcodes 0, 2, 3, 8 and 12 answer 0 and 13 its record, before open, after it and while running",
+         false, opcodeAnswers},
+        {"record-words",
+         "the record's fixed words never change, and its sample rate and block size are what opcodes 2 and 3 last sent",
+         false, recordWords},
         {"plug-descriptions",
          "opcode 6 answers only 0 or 1, describes indices 0, 1, ... without a gap, leaves the host's record untouched "
          "where it answers 0; every description has a name, a direction and a known datatype",
