@@ -15,6 +15,7 @@
 #include "tools/mvmhost/list_text.h"
 #include "tools/mvmhost/module_library.h"
 #include "tools/mvmhost/render_loop.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -56,19 +57,6 @@ std::string hexFloat(float value) {
                       digits, exponent ? static_cast<int>(exponent) - 127 : -126);
     }
     return text;
-}
-
-const char* stateName(int32_t state) {
-    switch (state) {
-    case mv::Static:
-        return "Static";
-    case mv::SingleChange:
-        return "SingleChange";
-    case mv::Streaming:
-        return "Streaming";
-    default:
-        return "an unknown state";
-    }
 }
 
 // An input's samples as its stream states say: held while Static, a step at a SingleChange,
@@ -188,7 +176,7 @@ private:
                 if (k >= list.size()) return names_[name] + " announces nothing";
                 const Announcement& n = list[k];
                 return names_[name] + " announces " +
-                       second.plugs()[static_cast<size_t>(n.plug)].name + " " + stateName(n.state) +
+                       second.plugs()[static_cast<size_t>(n.plug)].name + " " + streamStateName(n.state) +
                        " from clock " + std::to_string(n.clock);
             };
             throw Difference{"state announcement at sample " + std::to_string(at) + ": " +

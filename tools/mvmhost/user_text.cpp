@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/plug.h"
 #include "tools/mvmhost/failure.h"
 
 namespace mvmhost {
@@ -183,6 +184,15 @@ std::string printable(std::string_view text) {
         text.remove_prefix(1);
     }
     return shown;
+}
+
+std::string streamStateName(int32_t state) {
+    switch (state) {
+    case mv::Static: return "Static";
+    case mv::SingleChange: return "SingleChange";
+    case mv::Streaming: return "Streaming";
+    default: return "state " + std::to_string(state);
+    }
 }
 
 }  // namespace mvmhost

@@ -53,4 +53,8 @@ constexpr const char* kSampleTimeForms = "a sample count or a time (10s, 250ms, 
 // message never carries control codes or broken characters to a terminal.
 std::string printable(std::string_view text);
 
+// A stream state as the system names it: "Static", "SingleChange", "Streaming"; "state N" for
+// any other number a module sent.
+std::string streamStateName(int32_t state);
+
 }  // namespace mvmhost

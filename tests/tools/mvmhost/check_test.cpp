@@ -128,6 +128,7 @@ const Fault kFaults[] = {
     {"faulty_open_answers_one.mvm", "opcode-answers", "opcode 0 (open) answered 1"},
     {"faulty_scribbles_record.mvm", "record-words", "four reserved words after eventEntry changed"},
     {"faulty_rounds_rate.mvm", "record-words", "opcode 2 last sent 22050.5"},
+    {"faulty_asks_missing_plug.mvm", "request-plugs", "host request 8 names plug 3"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -163,6 +164,7 @@ const Fault kSingleFaults[] = {
     {"faulty_open_answers_one.mvm", "opcode-answers", ""},
     {"faulty_scribbles_record.mvm", "record-words", ""},
     {"faulty_rounds_rate.mvm", "record-words", ""},
+    {"faulty_asks_missing_plug.mvm", "request-plugs", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};

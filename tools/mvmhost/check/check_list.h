@@ -77,6 +77,7 @@ Outcome makeModuleRecords(CheckContext& c);
 Outcome textsStayValid(CheckContext& c);
 Outcome opcodeAnswers(CheckContext& c);
 Outcome recordWords(CheckContext& c);
+Outcome requestPlugs(CheckContext& c);
 Outcome processBindingInfo(CheckContext& c);
 Outcome processEntryOrder(CheckContext& c);
 Outcome plugDescriptions(CheckContext& c);

@@ -67,6 +67,8 @@ const std::vector<CheckDefinition>& checkTable() {
         {"process-requests",
          "the process entry makes no host request, and buffers are asked for (request 7) only while opening", false,
          processRequests},
+        {"request-plugs", "every host request that names a plug (1, 4, 7, 8) names one the host made", false,
+         requestPlugs},
         {"state-announcements",
          "stream-state changes on several inputs at once make the module announce only valid states for outputs it has",
          false, stateAnnouncements},

@@ -239,4 +239,37 @@ Outcome recordWords(CheckContext& c) {
         std::to_string(c.blocks()) + " blocks");
 }
 
+Outcome requestPlugs(CheckContext& c) {
+    Rig rig(c, c.seed);
+    Random random(c.seed);
+    const std::vector<int32_t> inputs = inputPlugs(rig.host);
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        rig.beginBlock();
+        int32_t start = 0;
+        for (int32_t n : randomSplit(random, c.blockSize)) {
+            if (!inputs.empty() && random.chance(20) && start < c.blockSize)
+                rig.changeStreamState(inputs[random.below(static_cast<uint32_t>(inputs.size()))],
+                                      static_cast<mv::StreamState>(random.below(3)),
+                                      rig.blockStart() + start);
+            rig.process(start, n);
+            start += n;
+        }
+    }
+    const int32_t made = static_cast<int32_t>(rig.host.plugs().size());
+    for (const LoggedRequest& r : rig.host.log()) {
+        const bool namesPlug = r.request == mv::hostPlugQuery || r.request == mv::hostPlugNotice ||
+                               r.request == mv::hostGetPlugValuePointer ||
+                               r.request == mv::hostGetBlockStartClock;
+        if (namesPlug && (r.index < 0 || r.index >= made))
+            return fail("host request " + std::to_string(r.request) + " names plug " +
+                        std::to_string(r.index) + " at clock " + std::to_string(r.clock) +
+                        ", but the host made " + std::to_string(made) + " plugs (0 to " +
+                        std::to_string(made - 1) + ")");
+    }
+    if (rig.host.droppedLogEntries() > 0)
+        return warn("the module made more requests than the host keeps; not all looked at");
+    return pass("every request naming a plug (1, 4, 7, 8) names one of the " +
+                std::to_string(made) + " the host made");
+}
+
 }  // namespace mvmhost

@@ -12,6 +12,7 @@
 #include "tools/mvmhost/check/check_rig.h"
 #include "tools/mvmhost/check/check_support.h"
 #include "tools/mvmhost/sample_bits.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -164,25 +165,12 @@ bool hasInputs(const CheckContext& c) {
     return !inputPlugs(probe).empty();
 }
 
-std::string stateName(int32_t state) {
-    switch (state) {
-    case mv::Static:
-        return "Static";
-    case mv::SingleChange:
-        return "SingleChange";
-    case mv::Streaming:
-        return "Streaming";
-    default:
-        return "state " + std::to_string(state);
-    }
-}
-
 std::string showAnnouncement(const StateRun& run, const Announcement& a) {
     const auto at = std::find(run.outputs.begin(), run.outputs.end(), a.plug);
     const std::string name = at != run.outputs.end()
                                  ? run.outputNames[static_cast<size_t>(at - run.outputs.begin())]
                                  : "plug " + std::to_string(a.plug);
-    return name + " " + stateName(a.state) + " at clock " + std::to_string(a.clock);
+    return name + " " + streamStateName(a.state) + " at clock " + std::to_string(a.clock);
 }
 
 }  // namespace
