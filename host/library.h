@@ -18,6 +18,13 @@ struct LibraryModule {
     ModuleBase* (*create)(HostCallback callback, intptr_t hostHandle);
 };
 
+// The `create` of a module class made with (callback, hostHandle); its class-level allocation
+// answers null when memory runs out.
+template <class M>
+ModuleBase* createModule(HostCallback callback, intptr_t hostHandle) {
+    return new M(callback, hostHandle);
+}
+
 // Defined once per library, beside its module class.
 extern const LibraryModule libraryModule;
 

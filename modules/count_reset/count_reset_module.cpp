@@ -146,10 +146,6 @@ void CountResetModule::onPlugStateChange(Plug*) {
 
 namespace {
 
-ModuleBase* createCountReset(HostCallback callback, intptr_t hostHandle) {
-    return new CountResetModule(callback, hostHandle);  // null when memory runs out
-}
-
 const char kAboutText[] =
     "   countRESET1 \n"
     "* * * * * * * * * * \n"
@@ -177,6 +173,6 @@ const char kAboutText[] =
 }  // namespace
 
 const LibraryModule libraryModule = {"countRESET1", "Tarns Add StepRESET1", kAboutText,
-                                     createCountReset};
+                                     createModule<CountResetModule>};
 
 }  // namespace mv

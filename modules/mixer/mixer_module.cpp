@@ -128,10 +128,6 @@ void MixerModule::announce() {
 
 namespace {
 
-ModuleBase* createMixer(HostCallback callback, intptr_t hostHandle) {
-    return new MixerModule(callback, hostHandle);  // null when memory runs out
-}
-
 const char kAboutText[] =
     "mixer1\n"
     "Sums its inputs onto <out> at the level chosen on <level@>.\n"
@@ -140,6 +136,6 @@ const char kAboutText[] =
 
 }  // namespace
 
-const LibraryModule libraryModule = {"mixer1", "Mixer", kAboutText, createMixer};
+const LibraryModule libraryModule = {"mixer1", "Mixer", kAboutText, createModule<MixerModule>};
 
 }  // namespace mv

@@ -42,9 +42,7 @@ public:
     int64_t processed = 0;
 };
 
-ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
-    return new (std::nothrow) Planted(callback, hostHandle);
-}
+constexpr auto create = createModule<Planted>;
 #elif defined(COUNTER_LATE_ANNOUNCEMENT)
 HostCallback host = nullptr;  // one host at a time: mvmhost answers every instance alike
 

@@ -34,5 +34,5 @@ struct Allocating : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"allocating", "Allocating", faulty::kAbout,
-                                     faulty::create<faulty::Allocating>};
+                                     createModule<faulty::Allocating>};
 }

@@ -21,5 +21,5 @@ struct AsksMissingPlug : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"asksMissingPlug", "Asks for a missing plug", faulty::kAbout,
-                                     faulty::create<faulty::AsksMissingPlug>};
+                                     createModule<faulty::AsksMissingPlug>};
 }

@@ -13,5 +13,5 @@ struct BadStates : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"badStates", "Bad states", faulty::kAbout, faulty::create<faulty::BadStates>};
+const LibraryModule libraryModule = {"badStates", "Bad states", faulty::kAbout, createModule<faulty::BadStates>};
 }

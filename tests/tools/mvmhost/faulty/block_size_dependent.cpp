@@ -33,5 +33,5 @@ struct BlockSizeDependent : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"blockSizeDependent", "Block-size dependent", faulty::kAbout,
-                                     faulty::create<faulty::BlockSizeDependent>};
+                                     createModule<faulty::BlockSizeDependent>};
 }

@@ -28,5 +28,5 @@ struct CloseUnprocessed : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"closeUnprocessed", "Close unprocessed", faulty::kAbout,
-                                     faulty::create<faulty::CloseUnprocessed>};
+                                     createModule<faulty::CloseUnprocessed>};
 }

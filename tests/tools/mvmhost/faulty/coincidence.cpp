@@ -39,5 +39,5 @@ struct Coincidence : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"coincidence", "Coincidence", faulty::kAbout,
-                                     faulty::create<faulty::Coincidence>};
+                                     createModule<faulty::Coincidence>};
 }

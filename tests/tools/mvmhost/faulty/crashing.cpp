@@ -16,5 +16,5 @@ struct Crashing : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"crashing", "Crashing", faulty::kAbout, faulty::create<faulty::Crashing>};
+const LibraryModule libraryModule = {"crashing", "Crashing", faulty::kAbout, createModule<faulty::Crashing>};
 }

@@ -27,5 +27,5 @@ struct DecaysToDenormal : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"decaysToDenormal", "Decays to denormals", faulty::kAbout,
-                                     faulty::create<faulty::DecaysToDenormal>};
+                                     createModule<faulty::DecaysToDenormal>};
 }

@@ -18,5 +18,5 @@ struct DescribeTwo : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"describeTwo", "Describe two", faulty::kAbout,
-                                     faulty::create<faulty::DescribeTwo>};
+                                     createModule<faulty::DescribeTwo>};
 }

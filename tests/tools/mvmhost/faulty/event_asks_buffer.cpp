@@ -18,5 +18,5 @@ struct EventAsksBuffer : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"eventAsksBuffer", "Event asks for a buffer", faulty::kAbout,
-                                     faulty::create<faulty::EventAsksBuffer>};
+                                     createModule<faulty::EventAsksBuffer>};
 }

@@ -38,5 +38,5 @@ struct GlidesWhileStatic : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"glidesWhileStatic", "Glides while Static", faulty::kAbout,
-                                     faulty::create<faulty::GlidesWhileStatic>};
+                                     createModule<faulty::GlidesWhileStatic>};
 }

@@ -19,5 +19,5 @@ struct Hanging : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"hanging", "Hanging", faulty::kAbout, faulty::create<faulty::Hanging>};
+const LibraryModule libraryModule = {"hanging", "Hanging", faulty::kAbout, createModule<faulty::Hanging>};
 }

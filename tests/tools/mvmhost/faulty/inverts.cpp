@@ -18,5 +18,5 @@ struct Inverts : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"inverts", "Inverts", faulty::kAbout,
-                                     faulty::create<faulty::Inverts>};
+                                     createModule<faulty::Inverts>};
 }

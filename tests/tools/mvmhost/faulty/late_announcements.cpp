@@ -17,5 +17,5 @@ struct LateAnnouncements : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"lateAnnouncements", "Late announcements", faulty::kAbout,
-                                     faulty::create<faulty::LateAnnouncements>};
+                                     createModule<faulty::LateAnnouncements>};
 }

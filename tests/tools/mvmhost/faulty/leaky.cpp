@@ -13,5 +13,5 @@ struct Leaky : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"leaky", "Leaky", faulty::kAbout, faulty::create<faulty::Leaky>};
+const LibraryModule libraryModule = {"leaky", "Leaky", faulty::kAbout, createModule<faulty::Leaky>};
 }

@@ -22,5 +22,5 @@ struct NanOnCombination : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"nanOnCombination", "NaN on a combination", faulty::kAbout,
-                                     faulty::create<faulty::NanOnCombination>};
+                                     createModule<faulty::NanOnCombination>};
 }

@@ -23,5 +23,5 @@ struct NanWhenHeld : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"nanWhenHeld", "NaN when held", faulty::kAbout,
-                                     faulty::create<faulty::NanWhenHeld>};
+                                     createModule<faulty::NanWhenHeld>};
 }

@@ -16,5 +16,5 @@ struct NotifyBeforeOpen : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"notifyBeforeOpen", "Notify before open", faulty::kAbout,
-                                     faulty::create<faulty::NotifyBeforeOpen>};
+                                     createModule<faulty::NotifyBeforeOpen>};
 }

@@ -19,5 +19,5 @@ struct OpenAnswersOne : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"openAnswersOne", "Open answers one", faulty::kAbout,
-                                     faulty::create<faulty::OpenAnswersOne>};
+                                     createModule<faulty::OpenAnswersOne>};
 }

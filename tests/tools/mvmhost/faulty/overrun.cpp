@@ -18,5 +18,5 @@ struct Overrun : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"overrun", "Overrun", faulty::kAbout, faulty::create<faulty::Overrun>};
+const LibraryModule libraryModule = {"overrun", "Overrun", faulty::kAbout, createModule<faulty::Overrun>};
 }

@@ -2,5 +2,5 @@
 #include "tests/tools/mvmhost/faulty/plain_module.h"
 
 namespace mv {
-const LibraryModule libraryModule = {"plain", "Plain", faulty::kAbout, faulty::create<faulty::PlainModule>};
+const LibraryModule libraryModule = {"plain", "Plain", faulty::kAbout, createModule<faulty::PlainModule>};
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <new>
 
 #include "framework/module_base.h"
 #include "host/library.h"
@@ -49,12 +48,6 @@ void eachSample(PlainModule& m, int32_t start, int32_t count, Answer answer) {
 // Points the binding and the record's processEntry at `routine` without telling the host: for
 // modules that get the order of that and request 22 wrong.
 void selectUntold(ModuleBase& module, ProcessRoutine routine);
-
-// The library entry for a module class made with (callback, hostHandle).
-template <class M>
-ModuleBase* create(HostCallback callback, intptr_t hostHandle) {
-    return new (std::nothrow) M(callback, hostHandle);
-}
 
 constexpr const char* kAbout = "A module with one deliberate fault, for the validator's tests.";
 

@@ -21,5 +21,5 @@ struct ProcessAsksClock : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"processAsksClock", "Process asks the clock", faulty::kAbout,
-                                     faulty::create<faulty::ProcessAsksClock>};
+                                     createModule<faulty::ProcessAsksClock>};
 }

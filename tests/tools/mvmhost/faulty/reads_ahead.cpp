@@ -25,5 +25,5 @@ struct ReadsAhead : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"readsAhead", "Reads ahead", faulty::kAbout, faulty::create<faulty::ReadsAhead>};
+const LibraryModule libraryModule = {"readsAhead", "Reads ahead", faulty::kAbout, createModule<faulty::ReadsAhead>};
 }

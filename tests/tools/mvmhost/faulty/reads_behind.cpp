@@ -24,5 +24,5 @@ struct ReadsBehind : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"readsBehind", "Reads behind", faulty::kAbout, faulty::create<faulty::ReadsBehind>};
+const LibraryModule libraryModule = {"readsBehind", "Reads behind", faulty::kAbout, createModule<faulty::ReadsBehind>};
 }

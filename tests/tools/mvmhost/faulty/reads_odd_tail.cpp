@@ -30,5 +30,5 @@ struct ReadsOddTail : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"readsOddTail", "Reads odd tail", faulty::kAbout,
-                                     faulty::create<faulty::ReadsOddTail>};
+                                     createModule<faulty::ReadsOddTail>};
 }

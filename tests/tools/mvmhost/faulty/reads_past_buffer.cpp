@@ -31,5 +31,5 @@ struct ReadsPastBuffer : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"readsPastBuffer", "Reads past its buffer", faulty::kAbout,
-                                     faulty::create<faulty::ReadsPastBuffer>};
+                                     createModule<faulty::ReadsPastBuffer>};
 }

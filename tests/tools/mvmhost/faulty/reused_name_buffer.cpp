@@ -24,5 +24,5 @@ struct ReusedNameBuffer : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"reusedNameBuffer", "Reused name buffer", faulty::kAbout,
-                                     faulty::create<faulty::ReusedNameBuffer>};
+                                     createModule<faulty::ReusedNameBuffer>};
 }

@@ -17,5 +17,5 @@ struct RoundsRate : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"roundsRate", "Rounds its rate", faulty::kAbout,
-                                     faulty::create<faulty::RoundsRate>};
+                                     createModule<faulty::RoundsRate>};
 }

@@ -33,5 +33,5 @@ struct Scratch4096 : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"scratch4096", "Scratch of 4096", faulty::kAbout,
-                                     faulty::create<faulty::Scratch4096>};
+                                     createModule<faulty::Scratch4096>};
 }

@@ -26,5 +26,5 @@ struct ScratchTexts : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"scratchTexts", faulty::scratch, faulty::kAbout,
-                                     faulty::create<faulty::ScratchTexts>};
+                                     createModule<faulty::ScratchTexts>};
 }

@@ -22,5 +22,5 @@ struct ScribblesRecord : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"scribblesRecord", "Scribbles on its record", faulty::kAbout,
-                                     faulty::create<faulty::ScribblesRecord>};
+                                     createModule<faulty::ScribblesRecord>};
 }

@@ -19,5 +19,5 @@ struct SelectsUntold : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"selectsUntold", "Selects untold", faulty::kAbout,
-                                     faulty::create<faulty::SelectsUntold>};
+                                     createModule<faulty::SelectsUntold>};
 }

@@ -23,5 +23,5 @@ struct SharedAnnouncementCount : PlainModule {
 namespace mv {
 const LibraryModule libraryModule = {"sharedAnnouncementCount", "Shared announcement count",
                                      faulty::kAbout,
-                                     faulty::create<faulty::SharedAnnouncementCount>};
+                                     createModule<faulty::SharedAnnouncementCount>};
 }

@@ -22,5 +22,5 @@ struct SharedLastState : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"sharedLastState", "Shared last state", faulty::kAbout,
-                                     faulty::create<faulty::SharedLastState>};
+                                     createModule<faulty::SharedLastState>};
 }

@@ -24,5 +24,5 @@ struct SharedState : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"sharedState", "Shared state", faulty::kAbout,
-                                     faulty::create<faulty::SharedState>};
+                                     createModule<faulty::SharedState>};
 }

@@ -18,5 +18,5 @@ struct SplitDependent : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"splitDependent", "Split dependent", faulty::kAbout,
-                                     faulty::create<faulty::SplitDependent>};
+                                     createModule<faulty::SplitDependent>};
 }

@@ -22,5 +22,5 @@ struct StopsAt8192 : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"stopsAt8192", "Stops at 8192", faulty::kAbout,
-                                     faulty::create<faulty::StopsAt8192>};
+                                     createModule<faulty::StopsAt8192>};
 }

@@ -22,5 +22,5 @@ struct SwitchesUntold : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"switchesUntold", "Switches untold", faulty::kAbout,
-                                     faulty::create<faulty::SwitchesUntold>};
+                                     createModule<faulty::SwitchesUntold>};
 }

@@ -20,5 +20,5 @@ struct TellsBeforeSelect : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"tellsBeforeSelect", "Tells before it selects", faulty::kAbout,
-                                     faulty::create<faulty::TellsBeforeSelect>};
+                                     createModule<faulty::TellsBeforeSelect>};
 }

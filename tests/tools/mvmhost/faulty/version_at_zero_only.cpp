@@ -16,6 +16,6 @@ extern "C" MV_EXPORT mv::ModuleRecord* MV_CDECL makeModule(int32_t index, int32_
                                                            mv::HostCallback callback,
                                                            intptr_t hostHandle) {
     if (index != mv::kModuleIndex || kind != mv::KindModule) return nullptr;
-    mv::ModuleBase* module = mv::faulty::create<mv::faulty::PlainModule>(callback, hostHandle);
+    mv::ModuleBase* module = mv::createModule<mv::faulty::PlainModule>(callback, hostHandle);
     return module ? module->getRecord() : nullptr;
 }

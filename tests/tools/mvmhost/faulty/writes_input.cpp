@@ -20,5 +20,5 @@ struct WritesInput : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"writesInput", "Writes input", faulty::kAbout,
-                                     faulty::create<faulty::WritesInput>};
+                                     createModule<faulty::WritesInput>};
 }
