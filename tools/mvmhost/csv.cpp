@@ -2,12 +2,12 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/files.h"
 #include "tools/mvmhost/interrupts.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -49,11 +49,9 @@ std::string headerName(std::string_view field) {
 }
 
 // Why a field is not a sample, in a person's words.
-std::string notASample(std::string_view field) {
+std::string notASample(std::string_view field, SampleText why) {
     const std::string text(field);
-    char* end = nullptr;
-    const double wide = std::strtod(text.c_str(), &end);
-    if (!text.empty() && end == text.c_str() + text.size() && std::isfinite(wide))
+    if (why == SampleText::BeyondFloat)
         return "'" + text + "' is beyond the range of a float sample (about 3.4e38)";
     return "'" + text + "' is not a number";
 }
@@ -69,15 +67,22 @@ std::string formatSample(float value) {
     return std::string(text, formatSample(text, value));
 }
 
-bool parseSample(std::string_view text, float& value) {
+SampleText readSample(std::string_view text, float& value) {
     text = trimBlanks(text);
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
-        if (!text.empty() && (text.front() == '-' || text.front() == '+')) return false;
+        if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+            return SampleText::NotANumber;
     }
-    if (text.empty()) return false;
+    if (text.empty()) return SampleText::NotANumber;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
+    if (end != text.data() + text.size()) return SampleText::NotANumber;
+    if (error == std::errc()) return SampleText::Sample;
+    // A number, but too large or too small for a float: read wide, which says which.
+    const std::optional<double> wide = parseNumber(text);
+    if (!wide || !(std::fabs(*wide) < 1.0)) return SampleText::BeyondFloat;
+    value = static_cast<float>(*wide);
+    return SampleText::Sample;
 }
 
 CsvReader::CsvReader(std::string path) : path_(std::move(path)), buffer_(kReadChunk) {
@@ -166,14 +171,16 @@ void CsvReader::read(float* const* columns, int32_t count) {
         for (size_t start = 0;; ++c) {
             const size_t comma = line.find(',', start);
             const std::string_view field = line.substr(start, comma - start);
-            if (c < width && !parseSample(field, columns[c][row]))
-                throw Failure(where() + notASample(trimBlanks(field)));
+            if (c < width)
+                if (const SampleText got = readSample(field, columns[c][row]);
+                    got != SampleText::Sample)
+                    throw Failure(where() + notASample(trimBlanks(field), got));
             if (comma == std::string_view::npos) break;
             start = comma + 1;
         }
         if (c + 1 != width)
-            throw Failure(where() + "expected " + std::to_string(width) + " values, found " +
-                          std::to_string(c + 1));
+            throw Failure(where() + "expected " + std::to_string(width) +
+                          (width == 1 ? " value" : " values") + ", found " + std::to_string(c + 1));
     }
 }
 

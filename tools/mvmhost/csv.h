@@ -18,7 +18,12 @@ char* formatSample(char* out, float value);
 std::string formatSample(float value);
 
 // The whole text, blanks around it aside, must be one number ("nan" and "inf" included).
-bool parseSample(std::string_view text, float& value);
+// Beyond the range of a float it is refused; too small to tell from 0, it is 0.
+enum class SampleText { Sample, NotANumber, BeyondFloat };
+SampleText readSample(std::string_view text, float& value);
+inline bool parseSample(std::string_view text, float& value) {
+    return readSample(text, value) == SampleText::Sample;
+}
 
 // A CSV file of samples read row by row, so that memory stays flat whatever its size. Opening
 // reads the header and counts the rows; the numbers are read, and checked, as they are asked for.

@@ -15,6 +15,7 @@
 #include "tools/mvmhost/render.h"
 #include "tools/mvmhost/sample_writers.h"
 #include "tools/mvmhost/terminal_view.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -111,7 +112,11 @@ int demoCommand(const DemoOptions& options) {
     std::error_code ec;
     std::filesystem::create_directories(options.outDir, ec);
     if (ec) {
-        std::string reason = ec == std::errc::permission_denied ? "permission denied" : ec.message();
+        std::error_code exists;
+        const std::string reason = ec == std::errc::permission_denied ? "permission denied"
+                                   : std::filesystem::exists(options.outDir, exists)
+                                       ? "it is a file, not a directory"
+                                       : hostWords(ec.message());
         throw Failure("cannot make " + options.outDir + ": " + reason);
     }
     const std::string csvPath = (std::filesystem::path(options.outDir) / "demo.csv").string();

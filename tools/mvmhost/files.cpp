@@ -29,6 +29,11 @@ std::FILE* openForReading(const std::string& path) {
     return file;
 }
 
+void refuseDirectory(const std::string& what, const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) throw Failure(what + " " + path + ": it is a directory");
+}
+
 std::string binaryContent(std::string_view head) {
     if ((startsWith(head, "RIFF") || startsWith(head, "RIFX") || startsWith(head, "RF64")) &&
         head.substr(8, 4) == "WAVE")

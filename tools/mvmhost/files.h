@@ -12,6 +12,10 @@ namespace mvmhost {
 // "it is a directory", "permission denied").
 std::FILE* openForReading(const std::string& path);
 
+// Throws Failure "WHAT PATH: it is a directory" when the name is one: said before any word
+// about the name's extension.
+void refuseDirectory(const std::string& what, const std::string& path);
+
 // What the first bytes of a file say it is when it is not text: "a WAV file", "an AIFF file",
 // "a FLAC file", "an Ogg file", "binary data"; empty for text.
 std::string binaryContent(std::string_view head);

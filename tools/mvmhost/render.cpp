@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <utility>
 
@@ -275,19 +274,21 @@ void Render::setLists(const RenderOptions& options) {
     }
 }
 
-// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers.
+// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers. The clock
+// is what stands before the last three fields, so that a time such as 1:30 may be one.
 void Render::scheduleEvents(const RenderOptions& options) {
     for (const std::string& text : options.events) {
         const std::string form =
             "--event " + text + ": expected CLOCK:TYPE:P1:P2 (e.g. 100:DataEvent:7:3)";
         std::vector<std::string> fields;
-        for (size_t from = 0;;) {
-            const size_t colon = text.find(':', from);
-            fields.push_back(text.substr(from, colon - from));
-            if (colon == std::string::npos) break;
-            from = colon + 1;
+        size_t end = text.size();
+        for (int field = 0; field < 3; ++field) {
+            const size_t colon = end == 0 ? std::string::npos : text.rfind(':', end - 1);
+            if (colon == std::string::npos) throw Failure(form);
+            fields.insert(fields.begin(), text.substr(colon + 1, end - colon - 1));
+            end = colon;
         }
-        if (fields.size() != 4) throw Failure(form);
+        fields.insert(fields.begin(), text.substr(0, end));
         auto number = [&](const std::string& field, const char* what) {
             const bool negative = !field.empty() && field[0] == '-';
             const std::optional<uint64_t> magnitude =
@@ -354,8 +355,14 @@ void WriterSink::take(const HostedModule& host, int32_t, int32_t count) {
     for (auto& writer : writers_) writer->write(pointers_.data(), count);
 }
 
-void WriterSink::finish() {
-    for (auto& writer : writers_) writer->finish();
+void WriterSink::finish(const std::vector<PendingFile*>& others) {
+    std::vector<PendingFile*> files;
+    for (auto& writer : writers_) {
+        writer->complete();
+        files.push_back(&writer->file());
+    }
+    files.insert(files.end(), others.begin(), others.end());
+    commitAll(files);
 }
 
 std::vector<std::string> Render::inputFiles() const {
@@ -367,17 +374,22 @@ std::vector<std::string> Render::inputFiles() const {
 
 namespace {
 
-// Every file written must be a file of its own: not an input, not another output, however named.
-void refuseAliases(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
+// Every file written must be a file of its own: not an input, not another output, however
+// named. Each output comes with the option that named it.
+void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outputs,
+                   const std::vector<std::string>& inputs) {
     for (size_t i = 0; i < outputs.size(); ++i) {
+        const std::string shown = outputs[i].first + " " + outputs[i].second;
         for (const std::string& input : inputs)
-            if (sameFile(outputs[i], input))
-                throw Failure("--out " + outputs[i] + " is an input of the render (" + input +
+            if (sameFile(outputs[i].second, input))
+                throw Failure(shown + " is an input of the render (" + input +
                               "); write the outputs to another file");
         for (size_t j = 0; j < i; ++j)
-            if (sameFile(outputs[i], outputs[j]))
-                throw Failure("--out " + outputs[i] + (outputs[i] == outputs[j] ? " is given twice"
-                                                       : " and --out " + outputs[j] + " are the same file"));
+            if (sameFile(outputs[i].second, outputs[j].second))
+                throw Failure(outputs[i] == outputs[j]
+                                  ? shown + " is given twice"
+                                  : shown + " and " + outputs[j].first + " " + outputs[j].second +
+                                        " are the same file");
     }
 }
 
@@ -386,6 +398,7 @@ void refuseAliases(const std::vector<std::string>& outputs, const std::vector<st
 int renderCommand(const RenderOptions& options) {
     if (options.outputs.empty() && options.plot.empty())
         throw Failure("render: give at least one --out FILE or a --plot FILE");
+    if (!options.plot.empty()) refuseDirectory("cannot draw", options.plot);
     if (!options.plot.empty() && !isPicturePath(options.plot))
         throw Failure("cannot draw " + options.plot + ": name the picture .png or .svg");
     InterruptWatch watch;
@@ -394,14 +407,14 @@ int renderCommand(const RenderOptions& options) {
     Render render(library.entries(), options);
     std::vector<std::string> inputs = render.inputFiles();
     inputs.push_back(options.library);
-    std::vector<std::string> written = options.outputs;
-    if (!options.plot.empty()) written.push_back(options.plot);
+    std::vector<std::pair<std::string, std::string>> written;
+    for (const std::string& path : options.outputs) written.emplace_back("--out", path);
+    if (!options.plot.empty()) written.emplace_back("--plot", options.plot);
     refuseAliases(written, inputs);
     // A WAV header holds a whole number of samples per second.
     for (const std::string& path : options.outputs) {
-        std::string ext = std::filesystem::path(path).extension().string();
-        for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".wav" && render.host().sampleRate() != std::floor(render.host().sampleRate()))
+        if (lowerExtension(path) == ".wav" &&
+            render.host().sampleRate() != std::floor(render.host().sampleRate()))
             throw Failure("--out " + path + ": a WAV file holds a whole number of samples per second, not " +
                           formatSample(render.host().sampleRate()));
     }
@@ -430,8 +443,7 @@ int renderCommand(const RenderOptions& options) {
             throw Failure("cannot draw " + options.plot + ": " + reason);
     }
     stopIfInterrupted();
-    sink.finish();
-    if (picture) picture->commit();
+    sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});
 
     const HostedModule& host = render.host();
     if (options.logRequests) {

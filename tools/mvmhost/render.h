@@ -75,7 +75,9 @@ public:
     WriterSink(std::vector<int32_t> columns, std::vector<std::unique_ptr<class SampleWriter>> writers);
     ~WriterSink() override;
     void take(const HostedModule& host, int32_t first, int32_t count) override;
-    void finish();
+    // Completes every file, then puts them in place together with `others`, already complete:
+    // all of them or, when one fails, none.
+    void finish(const std::vector<class PendingFile*>& others = {});
 
 private:
     std::vector<int32_t> columns_;

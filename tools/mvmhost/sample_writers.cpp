@@ -52,13 +52,14 @@ public:
             std::fwrite(row_.data(), 1, static_cast<size_t>(p - row_.data()), out_);
         }
     }
-    void finish() override {
+    void complete() override {
         const bool failed = std::ferror(out_) != 0;
         const bool closed = std::fclose(out_) == 0;
         out_ = nullptr;
-        if (failed || !closed) throw Failure("cannot write " + file_.path() + ": the disk refused it");
-        file_.commit();
+        if (failed || !closed)
+            throw Failure("cannot write " + file_.path() + ": the disk refused it");
     }
+    PendingFile& file() override { return file_; }
 
 private:
     PendingFile file_;
@@ -87,12 +88,13 @@ public:
                 frames_[static_cast<size_t>(i) * channels_ + c] = columns[c][i];
         if (sf_writef_float(out_, frames_.data(), count) != count) failed_ = true;
     }
-    void finish() override {
+    void complete() override {
         const bool closed = sf_close(out_) == 0;
         out_ = nullptr;
-        if (failed_ || !closed) throw Failure("cannot write " + file_.path() + ": the disk refused it");
-        file_.commit();
+        if (failed_ || !closed)
+            throw Failure("cannot write " + file_.path() + ": the disk refused it");
     }
+    PendingFile& file() override { return file_; }
 
 private:
     PendingFile file_;
@@ -107,8 +109,7 @@ private:
 
 PendingFile::PendingFile(std::string path)
     : path_(std::move(path)), temp_(path_ + ".part" + std::to_string(MVMHOST_GETPID())) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path_, ec)) throw Failure("cannot write " + path_ + ": it is a directory");
+    refuseDirectory("cannot write", path_);
     std::FILE* probe = std::fopen(temp_.c_str(), "wb");
     if (!probe) throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
     std::fclose(probe);
@@ -126,9 +127,31 @@ void PendingFile::commit() {
     committed_ = true;
 }
 
+void PendingFile::withdraw() {
+    std::error_code ec;
+    if (committed_) std::filesystem::remove(path_, ec);
+}
+
+void SampleWriter::finish() {
+    complete();
+    file().commit();
+}
+
+void commitAll(const std::vector<PendingFile*>& files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        try {
+            files[i]->commit();
+        } catch (const Failure&) {
+            for (size_t j = 0; j < i; ++j) files[j]->withdraw();
+            throw;
+        }
+    }
+}
+
 std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
                                                const std::vector<std::string>& names,
                                                int32_t sampleRate, int32_t maxBlock) {
+    refuseDirectory("cannot write", path);
     const std::string ext = lowerExtension(path);
     if (ext == ".csv") return std::make_unique<CsvWriter>(path, names);
     if (ext == ".wav") {

@@ -22,6 +22,8 @@ public:
     const std::string& path() const { return path_; }
     const std::string& tempPath() const { return temp_; }
     void commit();
+    // Removes the file commit() put in place, for a run whose other files failed.
+    void withdraw();
 
 private:
     std::string path_;
@@ -34,9 +36,16 @@ public:
     virtual ~SampleWriter() = default;
     // count samples of every column, in signal units.
     virtual void write(const float* const* columns, int32_t count) = 0;
-    // Completes the file and puts it in place; throws Failure when it could not be written.
-    virtual void finish() = 0;
+    // Completes the file under its temporary name; throws Failure when it could not be written.
+    virtual void complete() = 0;
+    virtual PendingFile& file() = 0;
+    // Completes the file and puts it in place.
+    void finish();
 };
+
+// Puts files completed under their temporary names in place, all of them or none: when one
+// cannot be, those already in place are removed again and Failure says which could not.
+void commitAll(const std::vector<PendingFile*>& files);
 
 // By the name's extension: .csv (a header row of the column names) or .wav (32-bit float,
 // one channel per column). Throws Failure for another extension or a place it cannot write.

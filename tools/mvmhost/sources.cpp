@@ -1,7 +1,6 @@
 #include "tools/mvmhost/sources.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
 #include <cmath>
 #include <limits>
@@ -247,9 +246,13 @@ bool parseVolts(const std::string& text, double& volts) {
         number.erase(0, 1);
         if (!number.empty() && (number.front() == '-' || number.front() == '+')) return false;
     }
-    const char* end = number.data() + number.size();
-    const auto [stop, error] = std::from_chars(number.data(), end, volts);
-    return !number.empty() && error == std::errc() && stop == end && std::isfinite(volts);
+    // Beyond a double's range a level is infinite, for the caller to refuse in range words;
+    // "inf" itself is no level.
+    const std::optional<double> value = parseNumber(number);
+    if (!value || (std::isinf(*value) && number.find_first_of("0123456789") == std::string::npos))
+        return false;
+    volts = *value;
+    return true;
 }
 
 float voltsToUnits(double volts) { return static_cast<float>(volts / 10.0); }

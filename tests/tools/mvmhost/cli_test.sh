@@ -236,6 +236,8 @@ expect 2 "sound.csv holds a WAV file, not CSV text" render "$lib" --in upCOUNT=s
 expect 2 "cannot read folder.csv: it is a directory, not a file" render "$lib" --in upCOUNT=folder.csv --out o.csv
 expect 2 "cannot read folder.csv: it is a directory, not a file" render "$lib" --inputs folder.csv --out o.csv
 expect 2 "cannot write folder.csv: it is a directory" render "$lib" --samples 10 --out folder.csv
+expect 2 "cannot draw folder.csv: it is a directory" render "$lib" --samples 10 --plot folder.csv
+expect 2 "cannot make no_extension: it is a file, not a directory" demo "$lib" --out-dir no_extension
 expect 2 "header_only.csv holds no samples" render "$lib" --inputs header_only.csv --out o.csv
 expect 2 "empty.wav holds" render "$lib" --in upCOUNT=empty.wav --out o.csv
 expect 2 "clock: give period=N" render "$lib" --in upCOUNT=clock: --out o.csv
@@ -246,6 +248,7 @@ expect 2 "--samples 0.01ms (0 samples at 44100 Hz): a render needs at least 1 sa
 expect 2 "--samples 2:75: give a sample count or a time" render "$lib" --samples 2:75 --out o.csv
 expect 2 "a render holds at most 2147483647 samples" render "$lib" --samples 3000000000 --out o.csv
 expect 2 "1e40 V is beyond the range of a float sample (about 3.4e39 V)" render "$lib" --in upCOUNT=1e40 --out o.csv
+expect 2 "1e400 V is beyond the range of a float sample" render "$lib" --in upCOUNT=1e400 --out o.csv
 expect 2 "clock: low=-1e40 is beyond the range of a float sample" render "$lib" --in upCOUNT=clock:period=4,low=-1e40 --out o.csv
 expect 2 "--rate 1e40: at most 10000000 samples per second" render "$lib" --rate 1e40 --out o.csv
 expect 2 "--rate fast: give a positive number of samples per second" render "$lib" --rate fast --out o.csv
@@ -254,6 +257,7 @@ expect 2 "--block 0: give a whole number of samples from 1 to 1048576" render "$
 expect 2 "--event 5:DataEvent:1: expected CLOCK:TYPE:P1:P2" render "$lib" --event 5:DataEvent:1 --out o.csv
 expect 2 "--event 5:DataEvent:1:2147483648: P2 '2147483648' is not a 32-bit whole number" render "$lib" --event 5:DataEvent:1:2147483648 --out o.csv
 expect 2 "--event 2s:2:1:1: the render ends at sample 44099" render "$lib" --event 2s:2:1:1 --out o.csv
+expect 2 "--event 1:40:2:1:1: the render ends at sample 99" render "$lib" --rate 100 --samples 100 --event 1:40:2:1:1 --out o.csv
 expect 2 "--plugs many: give a whole number of plugs from 0 to 4096" render "$lib" --plugs many --out o.csv
 expect 2 "--plugs 4097: give a whole number of plugs from 0 to 4096" compare "$lib" "$lib" --plugs 4097
 expect 2 "--split-seed -1: a seed is a whole number from 0 to 18446744073709551615" render "$lib" --split-seed -1 --out o.csv
@@ -283,6 +287,12 @@ done
 expect 2 "--json needs a file name" check "$lib" --json ""
 # A render that fails half-way drops every file it was writing.
 expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 --out a.csv --out b.csv
+# And one whose last file cannot be completed keeps none: here the WAV file outgrows a file
+# size limit that the CSV file, the same samples in fewer bytes, stays under.
+unlimited=("${run[@]}")
+run=(bash -c 'ulimit -f 100 && trap "" XFSZ && exec "$@"' limited "${unlimited[@]}")
+expect 2 "cannot write b.wav" render "$lib" --samples 20000 --out a.csv --out b.wav
+run=("${unlimited[@]}")
 
 # A directory nobody may write to; root may write anywhere, so it is not tried as root.
 if [ "$(id -u)" -ne 0 ]; then

@@ -70,16 +70,20 @@ TEST_F(SampleText, EveryFloatReadsBackBitForBit) {
     }
 }
 
+// Too small to tell from 0 a number is 0; too large for a float it is refused.
 TEST_F(SampleText, ReadsNumbersAndNothingElse) {
     const struct {
         const char* text;
         bool ok;
         float value;
     } rows[] = {
-        {"0.5", true, 0.5f},   {" 0.5 ", true, 0.5f},  {"+1", true, 1.0f},     {"-0", true, -0.0f},
-        {"1e-3", true, 1e-3f}, {"inf", true, INFINITY}, {"-inf", true, -INFINITY},
-        {"", false, 0},        {" ", false, 0},        {"abc", false, 0},      {"1,5", false, 0},
-        {"0.5x", false, 0},    {"--1", false, 0},      {"+-1", false, 0},      {"0x10", false, 0},
+        {"0.5", true, 0.5f},       {" 0.5 ", true, 0.5f},   {"+1", true, 1.0f},
+        {"-0", true, -0.0f},       {"1e-3", true, 1e-3f},   {"inf", true, INFINITY},
+        {"-inf", true, -INFINITY}, {"", false, 0},          {" ", false, 0},
+        {"abc", false, 0},         {"1,5", false, 0},       {"0.5x", false, 0},
+        {"--1", false, 0},         {"+-1", false, 0},       {"0x10", false, 0},
+        {"1e-50", true, 0.0f},     {"-1e-50", true, -0.0f}, {"1e-400", true, 0.0f},
+        {"3.5e38", false, 0},      {"1e400", false, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
@@ -183,13 +187,15 @@ TEST_F(CsvFiles, NameTheLineThatIsWrong) {
         {"a WAV file", "RIFF\x24\x01\x02\x03WAVEfmt ", "holds a WAV file, not CSV text"},
         {"binary", "a\n1\n\x01\x02", "holds binary data, not CSV text"},
         {"beyond a float", "a\n1\n1e40\n", ":3: '1e40' is beyond the range of a float"},
+        {"beyond a double", "a\n1e400\n", ":2: '1e400' is beyond the range of a float"},
+        {"hexadecimal", "a\n0x1p-2\n", ":2: '0x1p-2' is not a number"},
         {"bad line far down", "a\n1\n2\n3\n\n4\n5\nfive\n", ":8: 'five' is not a number"},
         {"only blank lines", "\n \n", "has no header row"},
         {"missing value", "a,b\n1,2\n3\n", ":3: expected 2 values, found 1"},
-        {"extra value", "a\n1,2\n", ":2: expected 1 values, found 2"},
+        {"extra value", "a\n1,2\n", ":2: expected 1 value, found 2"},
         {"not a number", "a,b\n1,x\n", ":2: 'x' is not a number"},
         {"empty value", "a,b\n1,\n", ":2: '' is not a number"},
-        {"decimal comma", "a\n0,5\n", ":2: expected 1 values, found 2"},
+        {"decimal comma", "a\n0,5\n", ":2: expected 1 value, found 2"},
         {"twice the same name", "a,a\n1,2\n", ":1: column 'a' appears twice"},
         {"nameless column", "a,,b\n", ":1: a column has no name"},
     };
