@@ -88,42 +88,11 @@ void CountResetModule::open() {
     setProcessRoutine({kPerSampleBuild ? countSamples : fastestRoutine(), 0, 0, 0});
 }
 
-// Aligned alike in every build: the kernels send busy streams here, and placed as the linker
-// pleased the loop ran 16-sample calls up to half as fast again in one library as in another.
+// Aligned alike in every build: placed as the linker pleased, the loop ran 16-sample calls up
+// to half as fast again in one library as in another.
 [[gnu::aligned(64)]] void MV_CDECL CountResetModule::countSamples(void* instance, int32_t start,
                                                                   int32_t count) {
-    auto& m = *static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance));
-    if (count <= 0 || !m.buffersBound()) return;
-    const float* upCount = m.upCountBuffer + start;
-    const float* upZero = m.upZeroBuffer + start;
-    const float* byStep = m.byStepBuffer + start;
-    float* outClimb = m.outClimbBuffer + start;
-    float* resetPulse = m.resetPulseBuffer + start;
-    const float threshold = m.threshold;
-    const double resetLevel = double(m.resetValue) + 1.0;
-    float previousUpCount = m.previousUpCount, previousUpZero = m.previousUpZero;
-    float accumulator = m.accumulator;
-    int32_t pulse = m.pulseCountdown;
-
-    for (int32_t i = 0; i < count; ++i) {
-        // All inputs of an index are read before it is written: outputs may share a buffer.
-        const float up = upCount[i], zero = upZero[i], step = byStep[i];
-        if (up >= threshold && !(previousUpCount >= threshold)) accumulator += step;
-        if (zero >= threshold && !(previousUpZero >= threshold)) accumulator = 0.0f;
-        // Exact in double; a NaN accumulator fails the test and so resets.
-        if (!(resetLevel > double(accumulator) * kVoltsPerUnit)) {
-            accumulator = 0.0f;
-            pulse = kPulseLength;
-        }
-        resetPulse[i] = pulse > 0 ? (--pulse, kPulseLevel) : 0.0f;
-        outClimb[i] = accumulator;
-        previousUpCount = up;
-        previousUpZero = zero;
-    }
-    m.previousUpCount = previousUpCount;
-    m.previousUpZero = previousUpZero;
-    m.accumulator = accumulator;
-    m.pulseCountdown = static_cast<int16_t>(pulse);
+    static_cast<CountResetModule*>(static_cast<ModuleBase*>(instance))->countEach(start, count);
 }
 
 void CountResetModule::onPlugStateChange(Plug*) {

@@ -50,6 +50,40 @@ public:
     static void MV_CDECL countSamplesAvx2(void* module, int32_t start, int32_t count);
     static ProcessRoutine fastestRoutine();
 
+    // The per-sample routine's work on this instance, inlined into the kernels' busy path too.
+    [[gnu::always_inline]] void countEach(int32_t start, int32_t count) {
+        if (count <= 0 || !buffersBound()) return;
+        const float* upCount = upCountBuffer + start;
+        const float* upZero = upZeroBuffer + start;
+        const float* byStep = byStepBuffer + start;
+        float* outClimb = outClimbBuffer + start;
+        float* resetPulse = resetPulseBuffer + start;
+        const float t = threshold;
+        const double resetLevel = double(resetValue) + 1.0;
+        float previousUp = previousUpCount, previousZero = previousUpZero;
+        float acc = accumulator;
+        int32_t pulse = pulseCountdown;
+        for (int32_t i = 0; i < count; ++i) {
+            // All inputs of an index are read before it is written: outputs may share a buffer.
+            const float up = upCount[i], zero = upZero[i], step = byStep[i];
+            if (up >= t && !(previousUp >= t)) acc += step;
+            if (zero >= t && !(previousZero >= t)) acc = 0.0f;
+            // Exact in double; a NaN accumulator fails the test and so resets.
+            if (!(resetLevel > double(acc) * kVoltsPerUnit)) {
+                acc = 0.0f;
+                pulse = kPulseLength;
+            }
+            resetPulse[i] = pulse > 0 ? (--pulse, kPulseLevel) : 0.0f;
+            outClimb[i] = acc;
+            previousUp = up;
+            previousZero = zero;
+        }
+        previousUpCount = previousUp;
+        previousUpZero = previousZero;
+        accumulator = acc;
+        pulseCountdown = static_cast<int16_t>(pulse);
+    }
+
     // Without all five buffers a call does nothing. Inlined into each kernel, whose file may
     // be built for another instruction set: no out-of-line copy may be shared.
     [[gnu::always_inline]] bool buffersBound() const {
