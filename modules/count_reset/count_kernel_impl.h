@@ -27,6 +27,11 @@ constexpr float kPulseRamp[32] = {
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh,
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh};
 
+// Whether a window's mask has a rising edge, given the sample before it (0 or 1): without
+// one the mask is a run of high samples continuing from before, then low ones, and adding
+// that sample's bit carries through the run.
+inline uint32_t hasEdge(uint32_t high, uint32_t before) { return high & (high + before); }
+
 inline uint32_t lowestBit(uint32_t mask) { return static_cast<uint32_t>(__builtin_ctz(mask)); }
 // Set bits, without the popcnt instruction the baseline lacks.
 inline uint32_t ones(uint32_t m) {
@@ -120,10 +125,10 @@ public:
                         // below, and so the last window when it is not a whole one.
                         bool taken = true;
                         for (;;) {
-                            const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
-                            const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
-                            const uint32_t stops = edgeUp | edgeZero;
-                            if (stops) {
+                            if (hasEdge(highUp, pu) | hasEdge(highZero, pz)) {
+                                const uint32_t edgeUp = highUp & ~((highUp << 1) | pu);
+                                const uint32_t edgeZero = highZero & ~((highZero << 1) | pz);
+                                const uint32_t stops = edgeUp | edgeZero;
                                 taken = !(stops & (stops - 1)) && !resetsAlways;
                                 if (!taken) break;
                                 const int32_t k = int32_t(lowestBit(stops));
