@@ -288,12 +288,12 @@ int compareCommand(const CompareOptions& options) {
     try {
         counts = runBlocks({&a, &b}, std::move(job), sink);
     } catch (const Difference& d) {
-        std::printf("different: %s\n", d.what.c_str());
+        std::printf("different: %s\n", printable(d.what).c_str());
         std::printf(
             "seed %llu; again: mvmhost compare %s %s --seed %llu --samples %lld --block %d%s\n",
-            static_cast<unsigned long long>(seed), nameA.c_str(), nameB.c_str(),
-            static_cast<unsigned long long>(seed), static_cast<long long>(options.samples),
-            options.blockSize,
+            static_cast<unsigned long long>(seed), printable(nameA).c_str(),
+            printable(nameB).c_str(), static_cast<unsigned long long>(seed),
+            static_cast<long long>(options.samples), options.blockSize,
             options.plugCount >= 0 ? (" --plugs " + std::to_string(options.plugCount)).c_str()
                                    : "");
         return kDifferent;

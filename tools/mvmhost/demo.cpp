@@ -184,7 +184,8 @@ int demoCommand(const DemoOptions& options) {
                                std::to_string(end - s + 1) + " samples");
     }
 
-    std::printf("%s \"%s\"\nloaded from %s\n", identity.identifier.c_str(), identity.name.c_str(), path.c_str());
+    std::printf("%s \"%s\"\nloaded from %s\n", printable(identity.identifier).c_str(),
+                printable(identity.name).c_str(), printable(path).c_str());
     std::printf("%d samples in blocks of %d (%lld process calls, %lld changes delivered)\n", kSamples,
                 kBlock, static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
     std::printf("upCOUNT: a 5 V clock every 16 samples; bySTEP: 1 V a step;\n"
@@ -221,7 +222,7 @@ int demoCommand(const DemoOptions& options) {
         printWrapped(std::string(lead) + "  ", what);
     }
 
-    std::printf("\nwrote %s (signal units, 1.0 = 10 V)\n", csvPath.c_str());
+    std::printf("\nwrote %s (signal units, 1.0 = 10 V)\n", printable(csvPath).c_str());
     const PlotColumns columns(kSamples);
     auto line = [&](const std::string& name) {
         PlotLine l(name, columns);
@@ -240,7 +241,7 @@ int demoCommand(const DemoOptions& options) {
     PendingFile file(picture);
     if (drawPicture(file.tempPath(), options.svg, identity.identifier + ": mvmhost demo", columns, panels, reason)) {
         file.commit();
-        std::printf("wrote %s\n", picture.c_str());
+        std::printf("wrote %s\n", printable(picture).c_str());
     } else {
         std::printf("no picture: %s\n", reason.c_str());
     }

@@ -8,6 +8,7 @@
 #include "tools/mvmhost/list_text.h"
 #include "tools/mvmhost/module_library.h"
 #include "tools/mvmhost/render.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -32,23 +33,31 @@ struct Row {
     std::string plug, name, direction, datatype, initial, items, first, last, flags;
 };
 
+// Every text in the table is the module's own, shown escaped where it is not printable.
 Row describe(const PlugDescription& d) {
-    Row row{d.plugIndex < 0 ? "-" : std::to_string(d.plugIndex), d.name, directionName(d.direction),
-            datatypeName(d.datatype), "-", "", "", "", ""};
+    Row row{d.plugIndex < 0 ? "-" : std::to_string(d.plugIndex),
+            printable(d.name),
+            directionName(d.direction),
+            datatypeName(d.datatype),
+            "-",
+            "",
+            "",
+            "",
+            ""};
     if (d.datatype == mv::Enumerated && d.listText) {
         const ListText list(*d.listText);
         row.items = std::to_string(list.count());
-        row.first = list.firstLabel().value_or("");
-        row.last = list.lastLabel().value_or("");
+        row.first = printable(list.firstLabel().value_or(""));
+        row.last = printable(list.lastLabel().value_or(""));
         if (d.defaultValue) {
             const int32_t value = readListNumber(*d.defaultValue);
-            row.initial = list.labelOf(value).value_or("value " + std::to_string(value));
+            row.initial = printable(list.labelOf(value).value_or("value " + std::to_string(value)));
         }
     } else if (d.defaultValue) {
         float units;
         row.initial = d.datatype == mv::Signal && parseSample(*d.defaultValue, units)
                           ? volts(units)
-                          : "\"" + *d.defaultValue + "\"";
+                          : "\"" + printable(*d.defaultValue) + "\"";
     }
     if (d.flags != 0) {
         char hex[16];
@@ -65,10 +74,10 @@ int infoCommand(const std::string& path) {
     const ModuleIdentity identity = readIdentity(library.entries());
     HostedModule host(library.entries(), HostSettings{});
 
-    std::printf("%s \"%s\", framework version %d\n", identity.identifier.c_str(),
-                identity.name.c_str(), identity.frameworkVersion);
-    std::printf("library: %s\n\n", path.c_str());
-    std::printf("%s\n\n", identity.aboutText.c_str());
+    std::printf("%s \"%s\", framework version %d\n", printable(identity.identifier).c_str(),
+                printable(identity.name).c_str(), identity.frameworkVersion);
+    std::printf("library: %s\n\n", printable(path).c_str());
+    std::printf("%s\n\n", printable(identity.aboutText, true).c_str());
 
     std::vector<Row> rows = {{"plug", "name", "direction", "datatype", "default", "list items",
                               "first", "last", "flags"}};

@@ -456,10 +456,11 @@ int renderCommand(const RenderOptions& options) {
                          static_cast<unsigned long long>(host.droppedLogEntries()));
     }
     if (options.quiet) return 0;
-    std::printf("%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
-                identity.identifier.c_str(), render.samples(), formatSample(host.sampleRate()).c_str(),
-                host.blockSize(), static_cast<long long>(counts.processCalls),
-                static_cast<long long>(counts.changes));
+    std::printf(
+        "%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
+        printable(identity.identifier).c_str(), render.samples(),
+        formatSample(host.sampleRate()).c_str(), host.blockSize(),
+        static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
     std::string requests;
     for (int32_t r = 0; r <= HostedModule::kRequestSlots; ++r)
         if (const uint64_t n = host.requestCount(r))
@@ -468,9 +469,11 @@ int renderCommand(const RenderOptions& options) {
                         std::to_string(n);
     std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
     std::string names;
-    for (const std::string& name : render.columnNames()) names += (names.empty() ? "" : ", ") + name;
-    for (const std::string& path : options.outputs) std::printf("wrote %s (%s)\n", path.c_str(), names.c_str());
-    if (!options.plot.empty()) std::printf("drew %s\n", options.plot.c_str());
+    for (const std::string& name : render.columnNames())
+        names += (names.empty() ? "" : ", ") + printable(name);
+    for (const std::string& path : options.outputs)
+        std::printf("wrote %s (%s)\n", printable(path).c_str(), names.c_str());
+    if (!options.plot.empty()) std::printf("drew %s\n", printable(options.plot).c_str());
     return 0;
 }
 

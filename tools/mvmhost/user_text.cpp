@@ -167,10 +167,19 @@ std::string hostWords(std::string_view text) {
     return words;
 }
 
-std::string printable(std::string_view text) {
+std::string printable(std::string_view text, bool keepLines) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string shown;
     while (!text.empty()) {
+        const size_t lineEnd = !keepLines                    ? 0
+                               : text[0] == '\n'             ? 1
+                               : text.substr(0, 2) == "\r\n" ? 2
+                                                             : 0;
+        if (lineEnd > 0) {
+            shown += '\n';
+            text.remove_prefix(lineEnd);
+            continue;
+        }
         if (const size_t n = printableCharacter(text)) {
             shown.append(text.substr(0, n));
             text.remove_prefix(n);

@@ -50,8 +50,9 @@ std::string hostWords(std::string_view libraryText);
 constexpr const char* kSampleTimeForms = "a sample count or a time (10s, 250ms, 2:30)";
 
 // The text with every byte that is not printable UTF-8 shown as an escape (\n, \t, \x1b), so a
-// message never carries control codes or broken characters to a terminal.
-std::string printable(std::string_view text);
+// message never carries control codes or broken characters to a terminal. With keepLines, line
+// ends stay line ends (a module's about text has several lines), "\r\n" read as one.
+std::string printable(std::string_view text, bool keepLines = false);
 
 // A stream state as the system names it: "Static", "SingleChange", "Streaming"; "state N" for
 // any other number a module sent.

@@ -274,6 +274,12 @@ expect 2 "OUTclimb is an output; --set chooses the item of a list input" render 
 expect 2 "there is no command 'Render'; did you mean 'render'?" Render "$lib"
 expect 2 "there is no command 'frobnicate'; the commands: info, render" frobnicate
 expect 2 "'a\x01b\x1b[31m\xff' is neither" render "$lib" --in "upCOUNT=$(printf 'a\001b\033[31m\377')" --out o.csv
+# What a render prints on success shows such bytes escaped too.
+cases=$((cases + 1))
+dir=$(fresh)
+(cd "$dir" && "${run[@]}" render "$lib" --samples 10 --out "$(printf 'a\033[31m.csv')" >"$work/out" 2>&1)
+{ grep -qF 'wrote a\x1b[31m.csv' "$work/out" && ! grep -q "$(printf '\033')" "$work/out"; } ||
+    fail "render: a name's control bytes reach the terminal raw: $(cat -v "$work/out")"
 expect 2 "cannot read .: it is a directory, not a file" batch .
 expect 2 "--seed -1: a seed is a whole number from 0 to 18446744073709551615" check "$lib" --seed -1
 expect 2 "--seed 99999999999999999999: a seed is a whole number" check "$lib" --seed 99999999999999999999
