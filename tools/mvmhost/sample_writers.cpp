@@ -118,18 +118,43 @@ PendingFile::PendingFile(std::string path)
 PendingFile::~PendingFile() {
     std::error_code ec;
     if (!committed_) std::filesystem::remove(temp_, ec);
+    if (!previous_.empty()) std::filesystem::remove(previous_, ec);
 }
 
 void PendingFile::commit() {
+    namespace fs = std::filesystem;
     std::error_code ec;
-    std::filesystem::rename(temp_, path_, ec);
-    if (ec) throw Failure("cannot write " + path_ + ": " + ec.message());
+    const fs::file_status standing = fs::symlink_status(path_, ec);
+    if (fs::exists(standing) && !fs::is_directory(standing)) {
+        // A second name for the old file keeps its name filled throughout; where the file
+        // system has no hard links, the old file moves aside for the moment of the rename.
+        previous_ = path_ + ".old" + std::to_string(MVMHOST_GETPID());
+        fs::create_hard_link(path_, previous_, ec);
+        if (ec) fs::rename(path_, previous_, ec);
+        if (ec) {
+            previous_.clear();
+            throw Failure("cannot write " + path_ + ": " + ec.message());
+        }
+    }
+    fs::rename(temp_, path_, ec);
+    if (ec) {
+        restorePrevious();
+        throw Failure("cannot write " + path_ + ": " + ec.message());
+    }
     committed_ = true;
 }
 
 void PendingFile::withdraw() {
+    if (!committed_) return;
     std::error_code ec;
-    if (committed_) std::filesystem::remove(path_, ec);
+    if (previous_.empty()) std::filesystem::remove(path_, ec);
+    restorePrevious();
+}
+
+void PendingFile::restorePrevious() {
+    std::error_code ec;
+    if (!previous_.empty()) std::filesystem::rename(previous_, path_, ec);
+    previous_.clear();
 }
 
 void SampleWriter::finish() {

@@ -10,7 +10,8 @@
 namespace mvmhost {
 
 // Written under a temporary name beside the file and renamed into place by commit();
-// the temporary is removed if commit() never comes.
+// the temporary is removed if commit() never comes. A file that stood under the name is kept
+// aside until this one is dropped, so that withdraw() can bring it back.
 class PendingFile {
 public:
     // Throws Failure when the file cannot be created there.
@@ -22,12 +23,15 @@ public:
     const std::string& path() const { return path_; }
     const std::string& tempPath() const { return temp_; }
     void commit();
-    // Removes the file commit() put in place, for a run whose other files failed.
+    // Puts back what stood under the name before commit(), for a run whose other files failed.
     void withdraw();
 
 private:
+    void restorePrevious();
+
     std::string path_;
     std::string temp_;
+    std::string previous_;  // what stood under the name, while commit() may yet be withdrawn
     bool committed_ = false;
 };
 
@@ -44,7 +48,7 @@ public:
 };
 
 // Puts files completed under their temporary names in place, all of them or none: when one
-// cannot be, those already in place are removed again and Failure says which could not.
+// cannot be, those already placed are withdrawn and Failure says which could not.
 void commitAll(const std::vector<PendingFile*>& files);
 
 // By the name's extension: .csv (a header row of the column names) or .wav (32-bit float,

@@ -62,6 +62,38 @@ TEST_F(OutputFiles, AnUnfinishedFileLeavesNothingAndKeepsAnOldOne) {
     EXPECT_EQ(contents(dir / "old.csv"), "previous\n");
 }
 
+// All or none: when a later file of a run cannot be placed, the earlier ones are withdrawn
+// and what stood under their names before is there again, byte for byte.
+TEST_F(OutputFiles, ARunWhoseLastFileCannotBePlacedKeepsWhatStoodBefore) {
+    std::ofstream(dir / "old.csv") << "previous\n";
+    const float one = 1.0f;
+    const float* column[] = {&one};
+    auto replacing = openSampleWriter((dir / "old.csv").string(), {"x"}, 44100, 1);
+    auto fresh = openSampleWriter((dir / "new.csv").string(), {"x"}, 44100, 1);
+    auto blocked = openSampleWriter((dir / "blocked.csv").string(), {"x"}, 44100, 1);
+    std::vector<PendingFile*> files;
+    for (auto* writer : {replacing.get(), fresh.get(), blocked.get()}) {
+        writer->write(column, 1);
+        writer->complete();
+        files.push_back(&writer->file());
+    }
+    fs::create_directories(dir / "blocked.csv" / "in the way");  // appeared during the run
+    EXPECT_THROW(commitAll(files), Failure);
+    replacing.reset();
+    fresh.reset();
+    blocked.reset();
+    EXPECT_EQ(filesThere(), (std::vector<std::string>{"blocked.csv", "old.csv"}));
+    EXPECT_EQ(contents(dir / "old.csv"), "previous\n");
+
+    // And once every file is in place, nothing of the old one is left beside it.
+    auto again = openSampleWriter((dir / "old.csv").string(), {"x"}, 44100, 1);
+    again->write(column, 1);
+    again->finish();
+    again.reset();
+    EXPECT_EQ(contents(dir / "old.csv"), "x\n1\n");
+    EXPECT_EQ(filesThere(), (std::vector<std::string>{"blocked.csv", "old.csv"}));
+}
+
 TEST_F(OutputFiles, PlacesThatCannotTakeAFileAreRefusedUpFront) {
     const struct {
         std::string path;
