@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -159,10 +162,82 @@ std::string unknownCommand(const std::string& typed, const std::vector<CLI::App*
     return "there is no command '" + typed + "'; the commands: " + names;
 }
 
+constexpr size_t kHelpColumns = 80;  // a terminal's width
+
+// Each line of text made to fit `width` columns, broken at blanks; a line's leading blanks
+// also lead its continuations.
+std::string wrapLines(const std::string& text, size_t width) {
+    std::string out;
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(from, end - from);
+        const std::string indent = line.substr(0, line.find_first_not_of(' ') == std::string::npos
+                                                      ? 0
+                                                      : line.find_first_not_of(' '));
+        while (line.size() > width) {
+            const size_t blank = line.rfind(' ', width);
+            if (blank == std::string::npos || blank <= indent.size()) break;
+            out += line.substr(0, blank) + '\n';
+            line = indent + line.substr(blank + 1);
+        }
+        out += line;
+        if (end == text.size()) break;
+        out += '\n';
+        from = end + 1;
+    }
+    return out;
+}
+
+// What an option's value is, shown in the help in place of its type.
+const char* valueName(const std::string& option) {
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"--in", "PLUG=SOURCE"}, {"--inputs", "FILE"},       {"--set", "PLUG=LABEL[@T]"},
+        {"--event", "CLOCK:TYPE:P1:P2"}, {"--out", "FILE"},  {"--plot", "FILE"},
+        {"--rate", "HZ"},        {"--samples", "T"},         {"--out-dir", "DIR"},
+        {"--only", "NAME"},      {"--include", "REGEX"},     {"--exclude", "REGEX"},
+        {"--json", "FILE"},      {"--time-limit", "T"},      {"--duration", "SECONDS"},
+    };
+    for (const auto& [name, value] : kNames)
+        if (option == name) return value;
+    return "N";
+}
+
+// Help that fits a terminal: values named for what they are, descriptions and footers wrapped.
+class Help : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        if (opt->get_expected_max() == 0) return "";  // a flag
+        std::string text = opt->get_positional() ? "" : std::string(" ") + valueName(opt->get_name());
+        if (opt->get_expected_max() == CLI::detail::expected_max_vector_size) text += " ...";
+        if (opt->get_required()) text += " (required)";
+        return text;
+    }
+    std::string make_option(const CLI::Option* opt, bool positional) const override {
+        std::ostringstream out;
+        CLI::detail::format_help(out, make_option_name(opt, positional) + make_option_opts(opt),
+                                 wrapLines(make_option_desc(opt), kHelpColumns - get_column_width()),
+                                 get_column_width());
+        return out.str();
+    }
+    std::string make_subcommand(const CLI::App* sub) const override {
+        std::ostringstream out;
+        CLI::detail::format_help(out, sub->get_display_name(true),
+                                 wrapLines(sub->get_description(), kHelpColumns - get_column_width()),
+                                 get_column_width());
+        return out.str();
+    }
+    std::string make_footer(const CLI::App* app) const override {
+        return app->get_footer().empty() ? "" : wrapLines(app->get_footer(), kHelpColumns) + "\n";
+    }
+};
+
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& args) {
     CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
+    app.formatter(std::make_shared<Help>());
     app.require_subcommand(1);
     app.set_version_flag("--version", "mvmhost " MVMHOST_VERSION, "print the version and exit");
     app.allow_windows_style_options(false);  // so /absolute/paths stay paths on Windows builds

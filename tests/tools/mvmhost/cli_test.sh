@@ -203,6 +203,14 @@ expect 2 "are the same file" render "$lib" --samples 10 --out p.svg.csv --plot p
 
 cases=$((cases + 1))
 "${run[@]}" --version | grep -Eqx 'mvmhost [0-9]+\.[0-9]+\.[0-9]+' || fail "--version: $("${run[@]}" --version 2>&1)"
+# Every help fits a terminal of 80 columns and names what each value is.
+for command in "" info render demo check fuzz compare batch; do
+    cases=$((cases + 1))
+    help=$("${run[@]}" $command --help 2>&1)
+    wide=$(awk 'length($0) > 80' <<<"$help")
+    [ -z "$wide" ] || fail "mvmhost $command --help: lines over 80 columns: $wide"
+    ! grep -qw "TEXT\|UINT\|FLOAT" <<<"$help" || fail "mvmhost $command --help: a value shown as a type"
+done
 
 expect 2 "A subcommand is required"
 expect 2 "The following argument was not expected: --bogus" render "$lib" --bogus --out o.csv
