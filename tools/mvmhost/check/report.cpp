@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/user_text.h"
 
 namespace mvmhost {
 
@@ -87,7 +88,7 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
 std::string resultLine(const CheckResult& r) {
     char time[32];
     std::snprintf(time, sizeof time, "%.3f s", r.seconds);
-    return std::string(statusWord(r.status)) + "  " + padded(r.name) + "  " + r.reason + "  (" + time + ")";
+    return std::string(statusWord(r.status)) + "  " + padded(r.name) + "  " + printable(r.reason) + "  (" + time + ")";
 }
 
 std::string closingLine(const std::vector<CheckResult>& results) {
@@ -102,7 +103,7 @@ std::string closingLine(const std::vector<CheckResult>& results) {
 }
 
 void Report::header(const CheckRun& run, size_t checks) {
-    out_ << "mvmhost check " << run.library << "  seed " << run.seed << (options_.strict ? "  strict" : "") << "  ("
+    out_ << "mvmhost check " << printable(run.library) << "  seed " << run.seed << (options_.strict ? "  strict" : "") << "  ("
          << checks << (checks == 1 ? " check)" : " checks)") << std::endl;
 }
 

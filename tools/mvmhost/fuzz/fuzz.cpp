@@ -16,6 +16,7 @@
 #include "tools/mvmhost/failure.h"
 #include "tools/mvmhost/fuzz/fuzz_chunk.h"
 #include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/user_text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -46,7 +47,7 @@ std::string reproduceLine(const FuzzOptions& options, uint64_t chunk) {
 
 void printFinding(const FuzzOptions& options, uint64_t chunk, const std::string& what, const ChunkJournal& journal,
                   const std::string& report) {
-    std::printf("FOUND in chunk %llu: %s\n", static_cast<unsigned long long>(chunk), what.c_str());
+    std::printf("FOUND in chunk %llu: %s\n", static_cast<unsigned long long>(chunk), printable(what).c_str());
     std::printf("  the last actions:\n");
     journal.printTail(stdout, "    ");
     if (!report.empty()) std::printf("  the sanitizer's report: %s\n", report.c_str());
@@ -98,13 +99,13 @@ struct Warnings {
     void print() const {
         if (count == 0) return;
         std::printf("%llu warnings where the module was given more than a host promises; the first, in chunk %llu: %s\n",
-                    static_cast<unsigned long long>(count), static_cast<unsigned long long>(chunk), first.c_str());
+                    static_cast<unsigned long long>(count), static_cast<unsigned long long>(chunk), printable(first).c_str());
     }
 };
 
 int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
     ChunkJournal journal;
-    std::printf("mvmhost fuzz %s: chunk %llu in this process%s\n", options.library.c_str(),
+    std::printf("mvmhost fuzz %s: chunk %llu in this process%s\n", printable(options.library).c_str(),
                 static_cast<unsigned long long>(*options.reproduce), options.strict ? ", strict" : "");
     std::fflush(stdout);
     const bool clean = runChunk(library.entries(), *options.reproduce, options.strict, journal,
@@ -318,7 +319,7 @@ int fuzzCommand(const FuzzOptions& options) {
     const ModuleLibrary library(options.library);
     if (options.reproduce) return reproduce(options, library);
     const Plan plan = planFor(options);
-    std::printf("mvmhost fuzz %s  seed %llu  %s%s\n", options.library.c_str(), static_cast<unsigned long long>(plan.first),
+    std::printf("mvmhost fuzz %s  seed %llu  %s%s\n", printable(options.library).c_str(), static_cast<unsigned long long>(plan.first),
                 plan.end == UINT64_MAX ? ("for " + std::to_string(static_cast<int>(plan.duration)) + " s").c_str()
                                        : (std::to_string(plan.end - plan.first) + " chunks").c_str(),
                 options.strict ? "  strict" : "");
