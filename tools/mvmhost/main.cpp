@@ -173,14 +173,12 @@ std::string wrapLines(const std::string& text, size_t width) {
         size_t end = text.find('\n', from);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(from, end - from);
-        const std::string indent = line.substr(0, line.find_first_not_of(' ') == std::string::npos
-                                                      ? 0
-                                                      : line.find_first_not_of(' '));
+        const size_t indent = std::min(line.find_first_not_of(' '), line.size());
         while (line.size() > width) {
             const size_t blank = line.rfind(' ', width);
-            if (blank == std::string::npos || blank <= indent.size()) break;
+            if (blank == std::string::npos || blank <= indent) break;
             out += line.substr(0, blank) + '\n';
-            line = indent + line.substr(blank + 1);
+            line = line.substr(0, indent) + line.substr(blank + 1);
         }
         out += line;
         if (end == text.size()) break;
