@@ -19,9 +19,9 @@ struct CountStreams {
 
 class CountResetModule;
 
-// The vector paths of the kernels' process routines: count > 0 samples from start, the buffers
+// The vector paths of the kernels' process routines: count samples from start, the buffers
 // bound. Each answers false, having done nothing, for buffers that only the per-sample routine
-// can take (see kernelCanRun).
+// can take (see kernelCanRun) and for calls shorter than its window of 32 samples.
 bool countVectorsSse2(CountResetModule& module, int32_t start, int32_t count);
 // Only on a processor that has AVX2 (`processorHasAvx2`).
 bool countVectorsAvx2(CountResetModule& module, int32_t start, int32_t count);

@@ -254,29 +254,13 @@ private:
 
     // The masks of the last window of a call, from i to count, shorter than a whole one:
     // upCOUNT's in the low half, upZERO's in the high. Returned in registers: references would
-    // keep the masks in memory in the loops that call it.
+    // keep the masks in memory in the loops that call it. They are those of the whole window
+    // ending at count, minus the lanes already processed (in place, they may hold outputs by
+    // now).
     __attribute__((noinline)) uint64_t lastMasks(int32_t i) const {
-        if (count >= kWindow) {
-            // A last full window ending at count, minus the lanes already processed (in
-            // place, they may hold outputs by now).
-            const int32_t drop = i - (count - kWindow);
-            return windowMask(up + count - kWindow) >> drop |
-                   uint64_t(windowMask(zero + count - kWindow) >> drop) << 32;
-        }
-        return shortMask(up) | uint64_t(shortMask(zero)) << 32;
-    }
-
-    // The only window of a call shorter than one: samples 0 .. count-1.
-    uint32_t shortMask(const float* x) const {
-        uint32_t mask = 0;
-        if (count < W) {
-            for (int32_t j = 0; j < count; ++j) mask |= uint32_t(x[j] >= t) << j;
-            return mask;
-        }
-        const Vec vt = V::splat(t);
-        mask = V::highMask(x + count - W, vt) << (count - W);
-        for (int32_t j = 0; j < count - W; j += W) mask |= V::highMask(x + j, vt) << j;
-        return mask;
+        const int32_t drop = i - (count - kWindow);
+        return windowMask(up + count - kWindow) >> drop |
+               uint64_t(windowMask(zero + count - kWindow) >> drop) << 32;
     }
 
     // dst[a .. b-1] = v, where dst[from .. a-1] holds v already: whole vectors that stay
@@ -502,13 +486,13 @@ inline bool buffersFit(const CountStreams& s, int32_t count) {
     return !clash;
 }
 
-// See countVectorsSse2. count > 0 and the buffers are bound.
+// See countVectorsSse2. The buffers are bound.
 template <class V>
 bool countVectors(CountResetModule& m, int32_t start, int32_t count) {
     const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
                                m.byStepBuffer + start, m.outClimbBuffer + start,
                                m.resetPulseBuffer + start};
-    if (!buffersFit(streams, count)) return false;
+    if (count < kWindow || !buffersFit(streams, count)) return false;
     if (rarely(m.resetLimitOf != m.resetValue)) {
         m.resetLimit = resetLimit(double(m.resetValue) + 1.0);
         m.resetLimitOf = m.resetValue;
