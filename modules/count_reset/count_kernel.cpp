@@ -92,7 +92,7 @@ bool processorHasAvx2() {
 }
 
 bool kernelCanRun(const CountStreams& streams, int32_t count) {
-    return count <= 0 || buffersFit(streams, count);
+    return count <= 0 || bufferLayout(streams, count) != Layout::Clashing;
 }
 
 }  // namespace mv

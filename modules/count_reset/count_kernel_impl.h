@@ -95,10 +95,10 @@ public:
     static constexpr int32_t W = V::kWidth;
     static_assert(kWindow % W == 0 && W > kPulseSamples && W <= 16, "vector width");
 
-    Kernel(const CountStreams& s, const CountResetModule& m, int32_t count)
+    Kernel(const CountStreams& s, bool inPlace, const CountResetModule& m, int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
           count(count), t(m.threshold), accLimit(m.resetLimit), resetsAtZero(!(0.0f < accLimit)),
-          acc(m.accumulator), pulse(m.pulseCountdown), prevUp(m.previousUpCount >= t),
+          inPlace(inPlace), acc(m.accumulator), pulse(m.pulseCountdown), prevUp(m.previousUpCount >= t),
           prevZero(m.previousUpZero >= t) {}
 
     void run() {
@@ -305,11 +305,6 @@ private:
     // reset, or an impulse running. Answers where that loop can go on.
     __attribute__((noinline)) int32_t busyWindows(int32_t i, int32_t end, uint32_t highUp,
                                                   uint32_t highZero, uint32_t force) {
-        if (!busySeen) {
-            busySeen = true;
-            inPlace = out == up || out == zero || out == step || pulseOut == up ||
-                      pulseOut == zero || pulseOut == step;
-        }
         for (;;) {
             window(i, end, highUp, highZero, force);
             force = 0;
@@ -452,9 +447,7 @@ private:
     const float t;
     const float accLimit;  // the reset comes where acc is not below it
     const bool resetsAtZero;
-    // Worked out for the first busy window: the edge-free loop does not need it.
-    bool busySeen = false;
-    bool inPlace = false;
+    const bool inPlace;  // an output is an input's buffer
     float acc;
     int32_t pulse;              // impulse samples still to come
     bool resetsAlways = false;  // every edge-free sample resets
@@ -462,28 +455,35 @@ private:
     int32_t stopsSeen = 0;      // edges, and the first sample, taken by the step
 };
 
-// See kernelCanRun. Without branches: it runs on every call. In pointer-sized arithmetic: on
-// 32-bit x86 the 64-bit version cost a short call more than its samples did.
-inline bool buffersFit(const CountStreams& s, int32_t count) {
-    // count > 0; a count whose span does not fit in the address space is left to the
+// How a call's buffers lie: each output sharing no sample with another buffer (Apart), or
+// sharing only an input's buffer at the very same index (InPlace), or else Clashing. In
+// pointer-sized arithmetic: on 32-bit x86 the 64-bit version cost a short call more than its
+// samples did.
+enum class Layout { Clashing, Apart, InPlace };
+
+inline Layout bufferLayout(const CountStreams& s, int32_t count) {
+    // count > 0; a count whose span, doubled, does not fit in the address space is left to the
     // per-sample routine.
-    if (rarely(uintptr_t(count) > UINTPTR_MAX / sizeof(float))) return false;
+    if (rarely(uintptr_t(count) > UINTPTR_MAX / (2 * sizeof(float)))) return Layout::Clashing;
     const uintptr_t span = uintptr_t(count) * sizeof(float);
-    auto distance = [](const float* a, const float* b) {
-        const uintptr_t x = uintptr_t(a), y = uintptr_t(b);
-        return x > y ? x - y : y - x;
-    };
-    // An output and an input share a sample other than at the same index when
-    // 0 < distance < span: one unsigned compare, since 0 - 1 wraps to the largest value.
-    auto clashes = [&](const float* output, const float* input) {
-        return uint32_t(distance(output, input) - 1 < span - 1);
+    // Two buffers share a sample when |a - b| < span: one add and one unsigned compare, since
+    // a - b wraps.
+    auto touch = [&](const float* a, const float* b) {
+        return uint32_t(uintptr_t(a) - uintptr_t(b) + (span - 1) < 2 * span - 1);
     };
     // Written out: at -O2 a loop over the inputs stays a loop, over an array on the stack.
-    const uint32_t clash = uint32_t(distance(s.outClimb, s.resetPulse) < span) |
-                           clashes(s.outClimb, s.upCount) | clashes(s.resetPulse, s.upCount) |
-                           clashes(s.outClimb, s.upZero) | clashes(s.resetPulse, s.upZero) |
-                           clashes(s.outClimb, s.byStep) | clashes(s.resetPulse, s.byStep);
-    return !clash;
+    const uint32_t outputsApart = touch(s.outClimb, s.resetPulse) ^ 1u;
+    const uint32_t touching = touch(s.outClimb, s.upCount) | touch(s.resetPulse, s.upCount) |
+                              touch(s.outClimb, s.upZero) | touch(s.resetPulse, s.upZero) |
+                              touch(s.outClimb, s.byStep) | touch(s.resetPulse, s.byStep);
+    if (!rarely(touching)) return outputsApart ? Layout::Apart : Layout::Clashing;
+    auto clash = [&](const float* output, const float* input) {
+        return touch(output, input) & uint32_t(output != input);
+    };
+    const uint32_t clashing = clash(s.outClimb, s.upCount) | clash(s.resetPulse, s.upCount) |
+                              clash(s.outClimb, s.upZero) | clash(s.resetPulse, s.upZero) |
+                              clash(s.outClimb, s.byStep) | clash(s.resetPulse, s.byStep);
+    return outputsApart && !clashing ? Layout::InPlace : Layout::Clashing;
 }
 
 // See countVectorsSse2. The buffers are bound.
@@ -492,12 +492,14 @@ bool countVectors(CountResetModule& m, int32_t start, int32_t count) {
     const CountStreams streams{m.upCountBuffer + start, m.upZeroBuffer + start,
                                m.byStepBuffer + start, m.outClimbBuffer + start,
                                m.resetPulseBuffer + start};
-    if (count < kWindow || !buffersFit(streams, count)) return false;
+    if (count < kWindow) return false;
+    const Layout layout = bufferLayout(streams, count);
+    if (layout == Layout::Clashing) return false;
     if (rarely(m.resetLimitOf != m.resetValue)) {
         m.resetLimit = resetLimit(double(m.resetValue) + 1.0);
         m.resetLimitOf = m.resetValue;
     }
-    Kernel<V> kernel(streams, m, count);
+    Kernel<V> kernel(streams, layout == Layout::InPlace, m, count);
     // Kept as read, signalling NaNs included, and before any output can overwrite them.
     std::memcpy(&m.previousUpCount, streams.upCount + count - 1, sizeof(float));
     std::memcpy(&m.previousUpZero, streams.upZero + count - 1, sizeof(float));
