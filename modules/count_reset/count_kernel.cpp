@@ -18,11 +18,11 @@ struct Sse2 {
         _mm_store_ps(lanes, v);
         for (int32_t j = 0; j < n; ++j) p[j] = lanes[j];
     }
-    static Vec fromLane(int32_t k, Vec a, Vec b) {
-        const __m128 below = _mm_castsi128_ps(
-            _mm_cmpgt_epi32(_mm_set1_epi32(k), _mm_setr_epi32(0, 1, 2, 3)));
-        return _mm_or_ps(_mm_and_ps(below, a), _mm_andnot_ps(below, b));
+    static Vec loadBits(const uint32_t* p) {
+        return _mm_loadu_ps(reinterpret_cast<const float*>(p));
     }
+    static Vec bitAnd(Vec a, Vec b) { return _mm_and_ps(a, b); }
+    static Vec bitXor(Vec a, Vec b) { return _mm_xor_ps(a, b); }
     static uint32_t highMask(const float* x, Vec threshold) {
         return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(x), threshold)));
     }

@@ -19,11 +19,11 @@ struct Avx2 {
         const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
         _mm256_maskstore_ps(p, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lanes), v);
     }
-    static Vec fromLane(int32_t k, Vec a, Vec b) {
-        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-        const __m256i below = _mm256_cmpgt_epi32(_mm256_set1_epi32(k), lanes);
-        return _mm256_blendv_ps(b, a, _mm256_castsi256_ps(below));
+    static Vec loadBits(const uint32_t* p) {
+        return _mm256_loadu_ps(reinterpret_cast<const float*>(p));
     }
+    static Vec bitAnd(Vec a, Vec b) { return _mm256_and_ps(a, b); }
+    static Vec bitXor(Vec a, Vec b) { return _mm256_xor_ps(a, b); }
     static uint32_t highMask(const float* x, Vec threshold) {
         const __m256 high = _mm256_cmp_ps(_mm256_loadu_ps(x), threshold, _CMP_GE_OQ);
         return static_cast<uint32_t>(_mm256_movemask_ps(high));

@@ -27,6 +27,18 @@ constexpr float kPulseRamp[32] = {
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh,
     kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh, kPulseHigh};
 
+// Loaded at offset kWindow - k: lanes below k all bits set, the rest clear (0 <= k < kWindow,
+// within a window). A load where a compare of splatted lane numbers cost a shuffle a vector.
+struct LaneMasks {
+    uint32_t bits[2 * kWindow];
+};
+constexpr LaneMasks makeLanesBelow() {
+    LaneMasks masks{};
+    for (int32_t j = 0; j < kWindow; ++j) masks.bits[j] = ~0u;
+    return masks;
+}
+alignas(64) constexpr LaneMasks kLanesBelow = makeLanesBelow();
+
 // Whether a window's mask has a rising edge, given the sample before it (0 or 1): without
 // one the mask is a run of high samples continuing from before, then low ones, and adding
 // that sample's bit carries through the run.
@@ -84,8 +96,8 @@ inline float resetLimit(double level) {
 
 // V, the vector interface: Vec, kWidth, leave() before returning to code that may not use the
 // same instruction set, splat(float), load(const float*), store(float*, Vec),
-// storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), fromLane(k, a, b) for
-// a's lanes below k and b's from k on (any k), highMask(const float*, Vec threshold): bit j
+// storeFirst(float*, Vec, n) for lanes 0 .. n-1 only (0 < n < kWidth), loadBits(const
+// uint32_t*), bitAnd(Vec, Vec), bitXor(Vec, Vec), highMask(const float*, Vec threshold): bit j
 // set when x[j] >= threshold (NaN: clear), and windowMask(const float*, Vec threshold): the
 // same for the kWindow samples from x.
 template <class V>
@@ -138,11 +150,7 @@ public:
                                 taken = next < accLimit;
                                 if (!taken) break;
                                 const Vec vNext = V::splat(next);
-#pragma GCC unroll 8
-                                for (int32_t j = 0; j < kWindow; j += W) {
-                                    V::store(out + i + j, V::fromLane(k - j, vOut, vNext));
-                                    V::store(pulseOut + i + j, vPulse);
-                                }
+                                storeStep(i, k, vOut, vNext, vPulse);
                                 acc = next;
                                 vOut = vNext;
                                 ++stopsSeen;
@@ -178,11 +186,7 @@ public:
                         if (!(next < accLimit)) break;
                         const Vec vNext = V::splat(next);
                         if (n == kWindow) {
-#pragma GCC unroll 8
-                            for (int32_t j = 0; j < kWindow; j += W) {
-                                V::store(out + i + j, V::fromLane(k - j, vOut, vNext));
-                                V::store(pulseOut + i + j, vPulse);
-                            }
+                            storeStep(i, k, vOut, vNext, vPulse);
                         } else {
                             if (k) fill(out, i, i, i + k, end, vOut);
                             fill(out, i + k, i + k, end, end, vNext);
@@ -273,6 +277,20 @@ private:
         int32_t j = a;
         for (; b - j > W; j += W) V::store(dst + j, v);
         V::store(dst + (j < limit - W ? j : limit - W), v);
+    }
+
+    // A whole window from i with one step, at lane k: OUTclimb before below k and after from
+    // k on, RESETpulse constant.
+    __attribute__((always_inline)) void storeStep(int32_t i, int32_t k, Vec before, Vec after,
+                                                  Vec pulse) const {
+        const Vec change = V::bitXor(before, after);
+        const uint32_t* const below = kLanesBelow.bits + kWindow - k;
+#pragma GCC unroll 8
+        for (int32_t j = 0; j < kWindow; j += W) {
+            const Vec kept = V::bitAnd(V::loadBits(below + j), change);
+            V::store(out + i + j, V::bitXor(after, kept));
+            V::store(pulseOut + i + j, pulse);
+        }
     }
 
     // Where a window's stores may reach: ahead of the window only when no input can be
