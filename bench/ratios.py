@@ -14,10 +14,11 @@ import sys
 from collections import defaultdict
 
 ROUTINES = ["per_sample", "shipped", "sse2", "memcpy8"]
+PAIRED_FLOOR = 0.97
 
-# (case, block, what, at least): the targets the routines are held to.
+# (case, block, what, at least): the targets the routines are held to; and every case, paired,
+# at least PAIRED_FLOOR (calls shorter than a window run the per-sample loop itself).
 TARGETS = [
-    ("clock64", 16, "shipped/per_sample", 1.2),
     ("clock64", 64, "shipped/per_sample", 3.5),
     ("clock64", 1024, "shipped/per_sample", 6.0),
     ("clock64", 65536, "shipped/per_sample", 6.0),
@@ -28,7 +29,6 @@ TARGETS = [
     ("noise", 64, "shipped/per_sample", 3.0),
     ("noise", 1024, "shipped/per_sample", 3.0),
     ("noise", 65536, "shipped/per_sample", 3.0),
-    ("edge2", 16, "shipped/per_sample", 0.7),
     ("edge2", 64, "shipped/per_sample", 0.9),
     ("edge2", 1024, "shipped/per_sample", 0.9),
     ("edge2", 65536, "shipped/per_sample", 0.9),
@@ -106,6 +106,12 @@ def main(path, markdown=False):
         mark = "-" if got is None else "met" if got >= least else "MISSED"
         extra = f"  (paired {paired:.2f})" if paired is not None else ""
         print(f"  {case:8} {block:6d} {what:19} >= {least:4.1f}: {fmt(got, 6)}  {mark}{extra}")
+    paired = [(ratio(c, "paired", b), c, b) for c in cases for b in blocks
+              if ratio(c, "paired", b) is not None]
+    if paired:
+        got, case, block = min(paired)
+        mark = "met" if got >= PAIRED_FLOOR else "MISSED"
+        print(f"  slowest paired: {case} {block} at {got:.2f} (at least {PAIRED_FLOOR}: {mark})")
 
 
 if __name__ == "__main__":

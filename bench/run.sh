@@ -11,7 +11,7 @@
 # the same sources (MV_COUNT_PER_SAMPLE, built in build/<preset>-per-sample). Where 32-bit
 # programs run only under emulation it says so instead of giving figures. Output in
 # build/bench32/.
-#   bash bench/run.sh           the full runs, about nine minutes; take figures on a quiet machine
+#   bash bench/run.sh           the full runs, 4 to 9 minutes; take figures on a quiet machine
 #   bash bench/run.sh --brief   one short pass of each, to show they still build and run
 set -euo pipefail
 cd "$(dirname "$0")/.."
