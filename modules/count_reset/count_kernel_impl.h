@@ -110,8 +110,8 @@ public:
     Kernel(const CountStreams& s, bool inPlace, const CountResetModule& m, int32_t count)
         : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
           count(count), t(m.threshold), accLimit(m.resetLimit), resetsAtZero(!(0.0f < accLimit)),
-          inPlace(inPlace), acc(m.accumulator), pulse(m.pulseCountdown), prevUp(m.previousUpCount >= t),
-          prevZero(m.previousUpZero >= t) {}
+          inPlace(inPlace), acc(m.accumulator), pulse(m.pulseCountdown),
+          prevUp(m.previousUpCount >= t), prevZero(m.previousUpZero >= t) {}
 
     void run() {
         const float* const step = this->step;
@@ -279,8 +279,8 @@ private:
         V::store(dst + (j < limit - W ? j : limit - W), v);
     }
 
-    // A whole window from i with one step, at lane k: OUTclimb before below k and after from
-    // k on, RESETpulse constant.
+    // A whole window from i with one step, at lane k: OUTclimb `before` in the lanes below k
+    // and `after` from k on, RESETpulse `pulse` throughout.
     __attribute__((always_inline)) void storeStep(int32_t i, int32_t k, Vec before, Vec after,
                                                   Vec pulse) const {
         const Vec change = V::bitXor(before, after);
