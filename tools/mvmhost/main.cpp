@@ -213,21 +213,23 @@ public:
         return text;
     }
     std::string make_option(const CLI::Option* opt, bool positional) const override {
-        std::ostringstream out;
-        CLI::detail::format_help(out, make_option_name(opt, positional) + make_option_opts(opt),
-                                 wrapLines(make_option_desc(opt), kHelpColumns - get_column_width()),
-                                 get_column_width());
-        return out.str();
+        return entry(make_option_name(opt, positional) + make_option_opts(opt),
+                     make_option_desc(opt));
     }
     std::string make_subcommand(const CLI::App* sub) const override {
-        std::ostringstream out;
-        CLI::detail::format_help(out, sub->get_display_name(true),
-                                 wrapLines(sub->get_description(), kHelpColumns - get_column_width()),
-                                 get_column_width());
-        return out.str();
+        return entry(sub->get_display_name(true), sub->get_description());
     }
     std::string make_footer(const CLI::App* app) const override {
         return app->get_footer().empty() ? "" : wrapLines(app->get_footer(), kHelpColumns) + "\n";
+    }
+
+private:
+    // One line of a list: the name in its column, the description wrapped beside it.
+    std::string entry(const std::string& name, const std::string& description) const {
+        std::ostringstream out;
+        CLI::detail::format_help(out, name, wrapLines(description, kHelpColumns - get_column_width()),
+                                 get_column_width());
+        return out.str();
     }
 };
 
