@@ -5,16 +5,11 @@
 #include <cstdint>
 
 #include "framework/heap.h"
+#include "host/stream_state.h"
 
 namespace mv {
 
 class ModuleBase;
-
-enum StreamState : int32_t {
-    Static = 0,        ///< the value does not change; every plug right after open
-    SingleChange = 1,  ///< changed once; back to Static as soon as the module has been told
-    Streaming = 2      ///< may change at every sample
-};
 
 class Plug : public HeapAllocated {
 public:

@@ -8,10 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/check/stimulus.h"
-#include "tools/mvmhost/hosted_module.h"
-#include "tools/mvmhost/module_library.h"
-#include "tools/mvmhost/render_loop.h"
+#include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/runtime/hosted_module.h"
+#include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/runtime/render_loop.h"
+#include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
 namespace {

@@ -15,11 +15,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/stimulus.h"
-#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/base/error.h"
 
 namespace mvmhost {
 namespace {
@@ -273,8 +273,8 @@ TEST_P(ValidatorRefuses, WithFailure) {
     std::ostringstream report;
     try {
         runChecks(o, report);
-        FAIL() << "no Failure; report: " << report.str();
-    } catch (const Failure& e) {
+        FAIL() << "no Error; report: " << report.str();
+    } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
     }
     EXPECT_EQ(report.str(), "");  // nothing ran

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/csv.h"
-#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/base/error.h"
 
 namespace mvmhost {
 namespace {
@@ -205,12 +205,12 @@ TEST_F(CsvFiles, NameTheLineThatIsWrong) {
         try {
             readCsv(path);
             ADD_FAILURE() << "read without complaint";
-        } catch (const Failure& failure) {
+        } catch (const Error& failure) {
             EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
         }
     }
     std::filesystem::remove(path);
-    EXPECT_THROW(readCsv(path), Failure);
+    EXPECT_THROW(readCsv(path), Error);
 }
 
 TEST_F(CsvFiles, HeaderQuotesOnlyWhatNeedsIt) {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/tools/mvmhost/probe_module.h"
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/hosted_module.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/hosted_module.h"
 
 namespace mvmhost {
 namespace {
@@ -162,7 +162,7 @@ TEST_F(Creation, UnusableInstancesFailAndAreClosed) {
         try {
             HostedModule host(test::probeEntries(), HostSettings{});
             ADD_FAILURE() << "no failure";
-        } catch (const Failure& failure) {
+        } catch (const Error& failure) {
             EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
         }
         EXPECT_EQ(test::probesDestroyed, row.destroyed);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "modules/count_reset/count_reset_module.h"
-#include "tools/mvmhost/list_text.h"
+#include "tools/mvmhost/runtime/list_text.h"
 
 namespace mvmhost {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/module_base.h"
-#include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/runtime/module_library.h"
 
 namespace mvmhost::test {
 

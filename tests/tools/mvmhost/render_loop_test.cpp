@@ -10,8 +10,9 @@
 
 #include "host/exports.h"
 #include "tests/tools/mvmhost/probe_module.h"
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/render_loop.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/render_loop.h"
+#include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
 namespace {
@@ -189,7 +190,7 @@ TEST_F(Guards, WritesOutsideABufferStopTheRender) {
         try {
             run(16, 40, {});
             ADD_FAILURE() << "no failure";
-        } catch (const Failure& failure) {
+        } catch (const Error& failure) {
             EXPECT_NE(std::string(failure.what()).find("outside the buffer of plug out in the block from sample 0"),
                       std::string::npos)
                 << failure.what();

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/sample_writers.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/signal_io/sample_writers.h"
 
 namespace mvmhost {
 namespace {
@@ -78,7 +78,7 @@ TEST_F(OutputFiles, ARunWhoseLastFileCannotBePlacedKeepsWhatStoodBefore) {
         files.push_back(&writer->file());
     }
     fs::create_directories(dir / "blocked.csv" / "in the way");  // appeared during the run
-    EXPECT_THROW(commitAll(files), Failure);
+    EXPECT_THROW(commitAll(files), Error);
     replacing.reset();
     fresh.reset();
     blocked.reset();
@@ -109,7 +109,7 @@ TEST_F(OutputFiles, PlacesThatCannotTakeAFileAreRefusedUpFront) {
         try {
             openSampleWriter(row.path, {"x"}, 44100, 1);
             ADD_FAILURE() << "accepted";
-        } catch (const Failure& failure) {
+        } catch (const Error& failure) {
             EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
         }
     }

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/sample_writers.h"
-#include "tools/mvmhost/sources.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/signal_io/sample_writers.h"
+#include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
 namespace {
@@ -141,7 +141,7 @@ TEST_F(Generators, BadTextsSayWhatIsWrong) {
         try {
             makeSource(row.text, "in");
             ADD_FAILURE() << "accepted";
-        } catch (const Failure& failure) {
+        } catch (const Error& failure) {
             EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
         }
     }
@@ -177,9 +177,9 @@ TEST_F(FileSources, CsvColumnsByPlugNameNameOrNumber) {
         EXPECT_EQ(firstSamples(*source, 0, static_cast<int32_t>(row.samples.size())), row.samples);
         EXPECT_EQ(source->initialState(), mv::Streaming);
     }
-    EXPECT_THROW(makeSource(two, "upZERO"), Failure);
-    EXPECT_THROW(makeSource(two + "#3", "upCOUNT"), Failure);
-    EXPECT_THROW(makeSource((dir / "none.csv").string(), "upCOUNT"), Failure);
+    EXPECT_THROW(makeSource(two, "upZERO"), Error);
+    EXPECT_THROW(makeSource(two + "#3", "upCOUNT"), Error);
+    EXPECT_THROW(makeSource((dir / "none.csv").string(), "upCOUNT"), Error);
 }
 
 TEST_F(FileSources, AudioFilesReadBackWhatWasWritten) {
@@ -194,7 +194,7 @@ TEST_F(FileSources, AudioFilesReadBackWhatWasWritten) {
     EXPECT_EQ(second->sampleRate(), 48000);
     EXPECT_EQ(firstSamples(*second, 0, 4), std::vector<float>(b, b + 4));
     EXPECT_EQ(firstSamples(*makeSource(path, "x"), 0, 4), std::vector<float>(a, a + 4));
-    EXPECT_THROW(makeSource(path + "#3", "x"), Failure);
+    EXPECT_THROW(makeSource(path + "#3", "x"), Error);
 }
 
 }  // namespace

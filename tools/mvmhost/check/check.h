@@ -44,7 +44,7 @@ struct CheckRun {
 };
 
 // One run over options.libraries[0] with options.seed: one line per check and the closing
-// line to `out`. Throws Failure when the library cannot be loaded or the options are wrong.
+// line to `out`. Throws Error when the library cannot be loaded or the options are wrong.
 CheckRun runChecks(const CheckOptions& options, std::ostream& out);
 
 // Every library, options.repeat times each, on standard output; answers the exit status:

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "tools/mvmhost/check/check.h"
-#include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/runtime/module_library.h"
 
 namespace mvmhost {
 
@@ -22,41 +23,8 @@ inline Outcome pass(std::string reason) { return {CheckStatus::Pass, std::move(r
 inline Outcome skip(std::string reason) { return {CheckStatus::Skip, std::move(reason)}; }
 inline Outcome warn(std::string reason) { return {CheckStatus::Warn, std::move(reason)}; }
 
-// A module fault, raised in validator code where it is seen (never inside a module's entry:
-// what the host callback sees is recorded there and raised once the entry has returned),
-// with context added on the way up, and reported once by the runner.
-class CheckFailure : public std::exception {
-public:
-    explicit CheckFailure(std::string reason) : reason_(std::move(reason)) {}
-    const char* what() const noexcept override { return reason_.c_str(); }
-    void addContext(const std::string& context) { reason_ += " " + context; }
-
-private:
-    std::string reason_;
-};
-
 // Declared to answer an Outcome so that `return fail(...)` reads as the verdict it is.
-[[noreturn]] inline Outcome fail(std::string reason) { throw CheckFailure(std::move(reason)); }
-
-// Runs `work`; a failure raised inside it leaves with `context` ("in block 3") appended.
-template <class Work>
-decltype(auto) within(const std::string& context, Work&& work) {
-    try {
-        return work();
-    } catch (CheckFailure& failure) {
-        failure.addContext(context);
-        throw;
-    }
-}
-
-struct CheckContext {
-    EntryPoints entries;
-    uint64_t seed = 0;
-    bool strict = false;
-    int32_t blockSize = 1024;
-    // Blocks a processing check runs; more under --strict.
-    int32_t blocks() const { return strict ? 48 : 6; }
-};
+[[noreturn]] inline Outcome fail(std::string reason) { fault(std::move(reason)); }
 
 struct CheckDefinition {
     const char* name;         // stable, kebab-case

@@ -8,7 +8,7 @@
 #include "host/exports.h"
 #include "host/plug_info.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/contract/host_calls.h"
 
 #if __has_include("framework/enum_list/enum_list.h")
 #include "framework/enum_list/enum_list.h"
@@ -49,7 +49,7 @@ void checkList(const std::string& name, const char* listText, const char* defaul
             fail(plug + "'s default \"" + defaultText + "\" is not a list value");
         if (value < INT32_MIN || value > INT32_MAX || !list.findValue(static_cast<int32_t>(value)))
             fail(plug + "'s default " + defaultText + " is not one of its " + std::to_string(count) + " values");
-    } catch (const CheckFailure&) {
+    } catch (const Error&) {
         throw;
     } catch (const std::exception& e) {  // the list reader's own refusal
         fail(plug + "'s list text cannot be read: " + e.what());

@@ -10,12 +10,12 @@
 #include "host/exports.h"
 #include "host/module_info.h"
 #include "host/plug_info.h"
-#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/check_rig.h"
-#include "tools/mvmhost/check/check_support.h"
-#include "tools/mvmhost/check/stimulus.h"
-#include "tools/mvmhost/hosted_module.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/runtime/hosted_module.h"
 
 namespace mvmhost {
 namespace {
@@ -398,20 +398,6 @@ Outcome plugDescriptions(CheckContext& c) {
     if (!remark.empty()) return warn(remark);
     return pass(std::to_string(count) + " descriptions (" + (list.empty() ? "none" : list) +
                 "), answers 0 past them with the record untouched");
-}
-
-std::string showWord(intptr_t value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-    return text;
-}
-
-std::string showSample(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    char text[48];
-    std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value), static_cast<unsigned>(bits));
-    return text;
 }
 
 }  // namespace mvmhost

@@ -9,10 +9,10 @@
 
 #include "host/exports.h"
 #include "host/module_event.h"
-#include "tools/mvmhost/check/alloc_hooks.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/check_rig.h"
-#include "tools/mvmhost/check/check_support.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/host_calls.h"
 
 namespace mvmhost {
 namespace {

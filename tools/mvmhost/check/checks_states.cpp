@@ -9,10 +9,10 @@
 
 #include "host/module_event.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/check_rig.h"
-#include "tools/mvmhost/check/check_support.h"
-#include "tools/mvmhost/sample_bits.h"
-#include "tools/mvmhost/user_text.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/base/sample_bits.h"
+#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 namespace {

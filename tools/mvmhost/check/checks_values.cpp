@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/check/check_rig.h"
-#include "tools/mvmhost/check/check_support.h"
-#include "tools/mvmhost/check/sample_values.h"
-#include "tools/mvmhost/list_text.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/sample_values.h"
+#include "tools/mvmhost/runtime/list_text.h"
 
 namespace mvmhost {
 namespace {

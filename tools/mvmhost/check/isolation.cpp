@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/check/report.h"
-#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/runtime/sandbox.h"
+#include "tools/mvmhost/base/error.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,10 +32,8 @@ namespace mvmhost {
 Outcome runGuarded(const CheckDefinition& check, CheckContext& context) {
     try {
         return check.run(context);
-    } catch (const CheckFailure& failure) {
-        return {CheckStatus::Fail, failure.what()};
-    } catch (const Failure& failure) {  // the host refused the module, e.g. a description it cannot use
-        return {CheckStatus::Fail, failure.what()};
+    } catch (const Error& error) {  // a module's fault, or the host refusing what it described
+        return {CheckStatus::Fail, error.what()};
     } catch (const std::exception& e) {
         return {CheckStatus::Fail, std::string("the validator stopped: ") + e.what()};
     } catch (...) {
@@ -47,7 +47,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-constexpr int kInterruptedStatus = 130;
 
 std::string timedOut(double limit) {
     char text[64];
@@ -83,7 +82,7 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     endWith(CheckStatus::Fail, what, 1);
 }
 
-BOOL WINAPI onConsoleControl(DWORD) { endWith(CheckStatus::NotRun, "interrupted", kInterruptedStatus); }
+BOOL WINAPI onConsoleControl(DWORD) { endWith(CheckStatus::NotRun, "interrupted", exit_status::kInterrupted); }
 
 DWORD WINAPI watchdog(void*) {
     for (;;) {
@@ -109,7 +108,7 @@ void disarmLastWord() {
 #else
 void onFatalSignal(int signal) {
     if (signal == SIGALRM) endWith(CheckStatus::Fail, timedOut(session.timeLimit), 1);
-    if (signal == SIGINT || signal == SIGTERM) endWith(CheckStatus::NotRun, "interrupted", kInterruptedStatus);
+    if (signal == SIGINT || signal == SIGTERM) endWith(CheckStatus::NotRun, "interrupted", exit_status::kInterrupted);
     endWith(CheckStatus::Fail, std::string("crashed (signal ") + std::to_string(signal) + ", " + strsignal(signal) + ")", 1);
 }
 
@@ -197,13 +196,13 @@ CheckStatus statusOf(char letter) {
 CheckResult runInChild(const CheckDefinition& check, CheckContext& context, double limit) {
     CheckResult result{check.name, CheckStatus::Fail, {}, 0.0};
     int fds[2];
-    if (pipe(fds) != 0) throw Failure("cannot make a pipe for a check");
+    if (pipe(fds) != 0) throw Error("cannot make a pipe for a check");
     int logFd = -1;
     const std::string log = makeLog(check.name, &logFd);
     std::fflush(nullptr);
     const Clock::time_point start = Clock::now();
     const pid_t child = fork();
-    if (child < 0) throw Failure("cannot start a process for a check");
+    if (child < 0) throw Error("cannot start a process for a check");
     if (child == 0) {
         close(fds[0]);
         runAsChild(check, context, fds[1], logFd);
@@ -315,20 +314,6 @@ CheckResult Isolation::run(const CheckDefinition& check, CheckContext& context) 
 #endif
     session.current = nullptr;
     return {check.name, outcome.status, outcome.reason, secondsSince(session.started)};
-}
-
-std::string sanitizerSummary(const std::string& log) {
-    std::ifstream in(log);
-    std::string summary, runtimeError, error;
-    for (std::string line; std::getline(in, line);) {
-        if (size_t at = line.find("SUMMARY: "); at != std::string::npos) summary = line.substr(at + 9);
-        if (size_t at = line.find("runtime error: "); at != std::string::npos && runtimeError.empty())
-            runtimeError = "UndefinedBehaviorSanitizer: " + line.substr(at + 15);
-        if (size_t at = line.find("ERROR: "); at != std::string::npos && error.empty()) error = line.substr(at + 7);
-    }
-    if (summary.empty()) summary = runtimeError.empty() ? error : runtimeError;
-    while (!summary.empty() && (summary.back() == ' ' || summary.back() == '\r')) summary.pop_back();
-    return summary;
 }
 
 }  // namespace mvmhost

@@ -30,10 +30,6 @@ private:
     double timeLimit_;
 };
 
-// The sanitizer's one-line summary in a report ("AddressSanitizer: SEGV on unknown address
-// ..."), else the first runtime error or error it names; empty when there is none.
-std::string sanitizerSummary(const std::string& log);
-
 // Runs the check and turns what it raises into its verdict.
 Outcome runGuarded(const CheckDefinition& check, CheckContext& context);
 

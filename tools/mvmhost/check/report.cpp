@@ -4,8 +4,8 @@
 #include <fstream>
 #include <ostream>
 
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/user_text.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 
@@ -156,7 +156,7 @@ bool writeJson(const std::string& path, bool strict, const std::vector<CheckRun>
 
 void probeJson(const std::string& path) {
     std::ofstream probe(path + ".part", std::ios::binary | std::ios::trunc);
-    if (!probe) throw Failure("cannot write " + path);
+    if (!probe) throw Error("cannot write " + path);
     probe.close();
     std::remove((path + ".part").c_str());
 }

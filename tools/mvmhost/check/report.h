@@ -33,7 +33,7 @@ private:
 // Every run so far in one file, written beside the target and renamed over it, so that a
 // reader never sees half a file. One run is one object; several are {"runs": [...]}.
 bool writeJson(const std::string& path, bool strict, const std::vector<CheckRun>& runs);
-// Throws Failure when `path` cannot be written, before anything has run.
+// Throws Error when `path` cannot be written, before anything has run.
 void probeJson(const std::string& path);
 
 }  // namespace mvmhost

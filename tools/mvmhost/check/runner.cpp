@@ -11,20 +11,19 @@
 #include <unistd.h>
 #endif
 
+#include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/check/isolation.h"
 #include "tools/mvmhost/check/report.h"
 #include "tools/mvmhost/check/selection.h"
-#include "tools/mvmhost/check/stimulus.h"
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/module_library.h"
 
 namespace mvmhost {
 namespace {
 
-constexpr int kInterruptedStatus = 130;
-constexpr int kUnusable = 2;
 
 uint64_t freshSeed() {
     return (static_cast<uint64_t>(std::random_device{}()) << 32) ^
@@ -49,7 +48,7 @@ void writeReport(const CheckOptions& options, const std::vector<CheckRun>& earli
     if (options.json.empty()) return;
     std::vector<CheckRun> runs = earlier;
     runs.push_back(run);
-    if (!writeJson(options.json, options.strict, runs)) throw Failure("cannot write " + options.json);
+    if (!writeJson(options.json, options.strict, runs)) throw Error("cannot write " + options.json);
 }
 
 void lastWord(const CheckResult& last, void* data) {
@@ -69,7 +68,7 @@ void lastWord(const CheckResult& last, void* data) {
 CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t seed, std::ostream& out,
                 std::vector<CheckRun>& earlier) {
     const std::vector<const CheckDefinition*> chosen = selectChecks(options);
-    if (options.timeLimit <= 0) throw Failure("the time limit must be a positive number of seconds");
+    if (options.timeLimit <= 0) throw Error("the time limit must be a positive number of seconds");
     if (!options.json.empty()) probeJson(options.json);
     ModuleLibrary library(path);
 
@@ -99,7 +98,7 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
     report.closing(run);
     bool failed = false;
     for (const CheckResult& r : run.results) failed |= r.status == CheckStatus::Fail;
-    run.exitStatus = run.interrupted ? kInterruptedStatus : failed ? 1 : 0;
+    run.exitStatus = run.interrupted ? exit_status::kInterrupted : failed ? exit_status::kFailed : exit_status::kPassed;
     writeReport(options, earlier, run);
     return run;
 }
@@ -107,14 +106,14 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
 }  // namespace
 
 CheckRun runChecks(const CheckOptions& options, std::ostream& out) {
-    if (options.libraries.empty()) throw Failure("no module library to check");
+    if (options.libraries.empty()) throw Error("no module library to check");
     std::vector<CheckRun> earlier;
     return runOne(options, options.libraries.front(), options.seed ? *options.seed : freshSeed(), out, earlier);
 }
 
 int checkCommand(CheckOptions options) {
-    if (options.libraries.empty()) throw Failure("no module library to check");
-    if (options.repeat < 1) throw Failure("--repeat takes a number of runs from 1 up");
+    if (options.libraries.empty()) throw Error("no module library to check");
+    if (options.repeat < 1) throw Error("--repeat takes a number of runs from 1 up");
     selectChecks(options);  // a wrong choice stops the command before anything runs
 #if !defined(_WIN32)
     options.startLines = isatty(STDOUT_FILENO) != 0;
@@ -136,17 +135,17 @@ int checkCommand(CheckOptions options) {
             try {
                 CheckRun run = runOne(options, library, seed, std::cout, runs);
                 ++summary.runs;
-                summary.failedRuns += run.exitStatus == 1 ? 1 : 0;
+                summary.failedRuns += run.exitStatus == exit_status::kFailed ? 1 : 0;
                 for (const CheckResult& result : run.results) summary.failedChecks += result.status == CheckStatus::Fail;
                 worst = std::max(worst, run.exitStatus);
                 const bool interrupted = run.interrupted;
                 runs.push_back(std::move(run));
-                if (interrupted) return kInterruptedStatus;
-            } catch (const Failure& failure) {
+                if (interrupted) return exit_status::kInterrupted;
+            } catch (const Error& failure) {
                 if (options.libraries.size() == 1) throw;
                 std::cerr << "mvmhost: " << failure.what() << std::endl;
                 summary.unusable = true;
-                worst = std::max(worst, kUnusable);
+                worst = std::max(worst, exit_status::kCannotRun);
                 break;
             }
         }

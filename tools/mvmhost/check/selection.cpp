@@ -13,7 +13,7 @@
 #pragma GCC diagnostic pop
 #endif
 
-#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/base/error.h"
 
 namespace mvmhost {
 namespace {
@@ -28,7 +28,7 @@ std::regex pattern(const std::string& text, const char* option) {
     try {
         return std::regex(text, std::regex::ECMAScript);
     } catch (const std::regex_error&) {
-        throw Failure(std::string(option) + " '" + text + "' is not a regular expression");
+        throw Error(std::string(option) + " '" + text + "' is not a regular expression");
     }
 }
 
@@ -38,7 +38,7 @@ std::vector<const CheckDefinition*> selectChecks(const CheckOptions& options) {
     for (const std::string& name : options.only) {
         const auto& table = checkTable();
         if (std::none_of(table.begin(), table.end(), [&](const CheckDefinition& c) { return name == c.name; }))
-            throw Failure("there is no check named '" + name + "'; the checks: " + allNames());
+            throw Error("there is no check named '" + name + "'; the checks: " + allNames());
     }
     const bool included = !options.include.empty(), excluded = !options.exclude.empty();
     const std::regex include = pattern(included ? options.include : ".", "--include");
@@ -51,7 +51,7 @@ std::vector<const CheckDefinition*> selectChecks(const CheckOptions& options) {
         if (excluded && std::regex_search(check.name, exclude)) continue;
         chosen.push_back(&check);
     }
-    if (chosen.empty()) throw Failure("no check is left to run; the checks: " + allNames());
+    if (chosen.empty()) throw Error("no check is left to run; the checks: " + allNames());
     return chosen;
 }
 

@@ -7,7 +7,7 @@
 
 namespace mvmhost {
 
-// Throws Failure for a name no check has, a pattern that is no regular expression, or a
+// Throws Error for a name no check has, a pattern that is no regular expression, or a
 // choice that leaves nothing to run.
 std::vector<const CheckDefinition*> selectChecks(const CheckOptions& options);
 

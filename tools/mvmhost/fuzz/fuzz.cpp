@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/check/isolation.h"
-#include "tools/mvmhost/failure.h"
+#include "tools/mvmhost/base/exit_status.h"
+#include "tools/mvmhost/runtime/sandbox.h"
+#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/fuzz/fuzz_chunk.h"
-#include "tools/mvmhost/module_library.h"
-#include "tools/mvmhost/user_text.h"
+#include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/base/user_text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -34,8 +35,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-constexpr int kFoundStatus = 1;
-constexpr int kInterruptedStatus = 130;
 // A chunk takes well under a second; one still running after this hangs.
 constexpr double kChunkTimeLimit = 20.0;
 
@@ -62,9 +61,9 @@ struct Plan {
 };
 
 Plan planFor(const FuzzOptions& options) {
-    if (options.jobs < 1) throw Failure("--jobs must be at least 1");
-    if (options.chunks && *options.chunks == 0) throw Failure("--chunks must be at least 1");
-    if (options.duration && !(*options.duration > 0)) throw Failure("--duration must be more than 0 seconds");
+    if (options.jobs < 1) throw Error("--jobs must be at least 1");
+    if (options.chunks && *options.chunks == 0) throw Error("--chunks must be at least 1");
+    if (options.duration && !(*options.duration > 0)) throw Error("--duration must be more than 0 seconds");
     Plan plan;
     plan.first = options.seed ? *options.seed
                               : (static_cast<uint64_t>(std::random_device{}()) << 20) ^ std::random_device{}();
@@ -119,7 +118,7 @@ int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
         return 0;
     }
     printFinding(options, *options.reproduce, journal.fired, journal, "");
-    return kFoundStatus;
+    return exit_status::kFailed;
 }
 
 
@@ -138,7 +137,7 @@ LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
     std::snprintf(what, sizeof what, "crashed (exception 0x%08lX)",
                   static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
     printFinding(*current.options, current.chunk, what, current.journal, "");
-    TerminateProcess(GetCurrentProcess(), kFoundStatus);
+    TerminateProcess(GetCurrentProcess(), exit_status::kFailed);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -159,7 +158,7 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
             printFinding(options, chunk, current.journal.fired, current.journal, "");
             warnings.print();
             printClosing(ran, plan.first, chunk, secondsSince(start), "a finding");
-            return kFoundStatus;
+            return exit_status::kFailed;
         }
     }
     warnings.print();
@@ -208,18 +207,18 @@ std::string verdict(const Child& child, int status, bool& sanitizer) {
     if (devNull >= 0) dup2(devNull, STDOUT_FILENO);  // what a module prints is not the fuzzer's
     const bool clean = runChunk(library.entries(), child.chunk, options.strict, *child.journal,
                                 nullptr, options.plugCount);
-    _exit(clean ? 0 : kFoundStatus);
+    _exit(clean ? 0 : exit_status::kFailed);
 }
 
 int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan) {
     const size_t jobs = static_cast<size_t>(options.jobs);
     // One journal per job, shared with the children, so that a dead child's last actions stay.
     void* shared = mmap(nullptr, jobs * sizeof(ChunkJournal), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) throw Failure("cannot map memory for the chunks' journals");
+    if (shared == MAP_FAILED) throw Error("cannot map memory for the chunks' journals");
     auto* journals = static_cast<ChunkJournal*>(shared);
     const char* tmp = std::getenv("TMPDIR");
     std::string logDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/mvmhost-fuzz-XXXXXX";
-    if (!mkdtemp(&logDir[0])) throw Failure("cannot make a directory for the chunks' reports in " + logDir.substr(0, logDir.rfind('/')));
+    if (!mkdtemp(&logDir[0])) throw Error("cannot make a directory for the chunks' reports in " + logDir.substr(0, logDir.rfind('/')));
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -254,7 +253,7 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
             child.started = Clock::now();
             std::fflush(nullptr);
             child.pid = fork();
-            if (child.pid < 0) throw Failure(std::string("cannot start a process for a chunk: ") + std::strerror(errno));
+            if (child.pid < 0) throw Error(std::string("cannot start a process for a chunk: ") + std::strerror(errno));
             if (child.pid == 0) runChild(options, library, child);
             busy[j] = true;
         }
@@ -308,7 +307,7 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
     rmdir(logDir.c_str());  // left where a sanitizer's report is kept in it
     printClosing(ran, plan.first, last, secondsSince(start),
                  found ? "a finding" : interrupted ? "interrupted, nothing found" : "nothing found");
-    return found ? kFoundStatus : interrupted ? kInterruptedStatus : 0;
+    return found ? exit_status::kFailed : interrupted ? exit_status::kInterrupted : exit_status::kPassed;
 }
 
 #endif

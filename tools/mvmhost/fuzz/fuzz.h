@@ -24,7 +24,7 @@ struct FuzzOptions {
 
 constexpr uint64_t kDefaultChunks = 500;
 
-// Answers the exit status: 0 nothing found, 1 a finding, 2 cannot run (Failure thrown),
+// Answers the exit status: 0 nothing found, 1 a finding, 2 cannot run (Error thrown),
 // 130 interrupted without a finding.
 int fuzzCommand(const FuzzOptions& options);
 

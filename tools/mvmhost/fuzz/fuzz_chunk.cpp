@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/check/alloc_hooks.h"
-#include "tools/mvmhost/check/check_rig.h"
-#include "tools/mvmhost/check/check_support.h"
-#include "tools/mvmhost/check/sample_values.h"
-#include "tools/mvmhost/check/stimulus.h"
-#include "tools/mvmhost/failure.h"
-#include "tools/mvmhost/guarded_memory.h"
-#include "tools/mvmhost/hosted_module.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/sample_values.h"
+#include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/guarded_memory.h"
+#include "tools/mvmhost/runtime/hosted_module.h"
 
 namespace mvmhost {
 
@@ -65,11 +65,6 @@ constexpr int32_t kSettlingSamples = 4;
 constexpr int32_t kUnknownEventTypes[] = {1, 3, 7, 22, 100, -1};
 // Opcodes without an operation.
 constexpr int32_t kUnknownOpcodes[] = {4, 5, 7, 9, 10, 11, 14, 15, 100, -1, -100};
-
-// Raised inside the host only, after the module's entry has returned.
-struct Finding {
-    std::string what;
-};
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...) {
@@ -145,7 +140,7 @@ public:
 
 private:
     void act(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
-    [[noreturn]] void found(const std::string& what) { throw Finding{what}; }
+    [[noreturn]] void found(const std::string& what) { fault(what); }
 
     void oneAction();
     void make();
@@ -212,12 +207,7 @@ void Chunk::make() {
     const int id = nextId_++;
     act("instance %d: make, block size %d%s", id, settings.blockSize,
         settings.plugCount >= 0 ? format(", %d plugs", settings.plugCount).c_str() : "");
-    std::unique_ptr<Instance> in;
-    try {
-        in = std::make_unique<Instance>(entries_, id, settings);
-    } catch (const Failure& failure) {
-        found(failure.what());
-    }
+    auto in = std::make_unique<Instance>(entries_, id, settings);
     // Under --strict some stretches run past the block size opcode 3 announced.
     in->capacity = strict_ ? 2 * in->block : in->block;
     in->beyondPromises = otherCount;
@@ -582,10 +572,10 @@ void Chunk::run() {
         current_ = nullptr;
         try {
             oneAction();
-        } catch (const Finding& finding) {
+        } catch (const Error& finding) {
             if (!current_ || !current_->beyondPromises) throw;
-            journal_.noteWarning(finding.what.c_str());
-            act("instance %d: warning: %s", current_->id, finding.what.c_str());
+            journal_.noteWarning(finding.what());
+            act("instance %d: warning: %s", current_->id, finding.what());
         }
     }
     current_ = nullptr;
@@ -639,7 +629,7 @@ bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJourn
     journal.noteAction("warm-up: an instance made, opened, processed for 1 sample and closed");
     try {
         warmUp(entries, plugCount);
-    } catch (const Failure& failure) {
+    } catch (const Error& failure) {
         journal.noteFinding(failure.what());
         return false;
     }
@@ -649,8 +639,8 @@ bool runChunk(const EntryPoints& entries, uint64_t seed, bool strict, ChunkJourn
         Chunk chunk(entries, seed, strict, journal, trace, plugCount);
         try {
             chunk.run();
-        } catch (const Finding& finding) {
-            journal.noteFinding(finding.what.c_str());
+        } catch (const Error& finding) {
+            journal.noteFinding(finding.what());
             chunk.abandon();
             return false;
         }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tools/mvmhost/module_library.h"
+#include "tools/mvmhost/runtime/module_library.h"
 
 namespace mvmhost {
 

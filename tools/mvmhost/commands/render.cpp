@@ -1,0 +1,480 @@
+#include "tools/mvmhost/commands/render.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <utility>
+
+#include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/signal_io/file_sources.h"
+#include "tools/mvmhost/base/files.h"
+#include "tools/mvmhost/runtime/interrupts.h"
+#include "tools/mvmhost/runtime/list_text.h"
+#include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/signal_io/plot.h"
+#include "tools/mvmhost/signal_io/sample_writers.h"
+#include "tools/mvmhost/base/user_text.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define MVMHOST_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define MVMHOST_ISATTY(f) isatty(fileno(f))
+#endif
+
+namespace mvmhost {
+namespace {
+
+std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option,
+                                                    const char* form) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0)
+        throw Error(std::string(option) + " " + text + ": expected " + form);
+    return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+// Drawn on standard error for renders that take a while, and only for a person watching:
+// the share done, then the time taken and, in brackets, the time still to go.
+class ProgressBar {
+public:
+    ProgressBar(int64_t total, bool shown)
+        : total_(total), shown_(shown && MVMHOST_ISATTY(stderr) != 0), start_(Clock::now()), last_(start_) {}
+    ~ProgressBar() {
+        if (drawn_) std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
+    }
+    void update(int64_t done) {
+        if (!shown_ || total_ <= 0 || done <= 0) return;
+        const Clock::time_point now = Clock::now();
+        if (now - start_ < kQuietStart || now - last_ < kRedrawEvery) return;
+        last_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double remaining = elapsed * double(total_ - done) / double(done);
+        const int filled = static_cast<int>(kBarWidth * done / total_);
+        std::fprintf(stderr, "\r[%s%*s] %3d%%  %s [%s]", std::string(static_cast<size_t>(filled), '#').c_str(),
+                     kBarWidth - filled, "", static_cast<int>(100 * done / total_), clockTime(elapsed).c_str(),
+                     clockTime(remaining).c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kBarWidth = 40;
+    static constexpr int kLineWidth = 79;
+    static constexpr auto kQuietStart = std::chrono::milliseconds(500);
+    static constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+    static std::string clockTime(double seconds) {
+        const auto s = static_cast<long long>(seconds);
+        char text[32];
+        std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+        return text;
+    }
+
+    int64_t total_;
+    bool shown_;
+    bool drawn_ = false;
+    Clock::time_point start_, last_;
+};
+
+const char* requestName(int32_t request) {
+    switch (request) {
+    case mv::hostSetOutputState: return "output state";
+    case mv::hostPlugQuery: return "plug query";
+    case mv::hostPlugNotice: return "plug notice";
+    case mv::hostPostEvent: return "posted event";
+    default: return "unknown request";
+    }
+}
+
+}  // namespace
+
+std::string volts(double units) {
+    if (std::isnan(units)) return "nan V";
+    if (std::isinf(units)) return units > 0 ? "inf V" : "-inf V";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", units * 10.0);
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    if (s == "-0") s = "0";
+    return s + " V";
+}
+
+std::string listLabel(const HostPlug& plug, int32_t value) {
+    if (plug.description && plug.description->listText)
+        if (auto label = ListText(*plug.description->listText).labelOf(value)) return *label;
+    return std::to_string(value);
+}
+
+Render::Render(const EntryPoints& entries, const RenderOptions& options) {
+    if (options.blockSize < 1 || options.blockSize > kMaxBlockSize)
+        throw Error("--block must be from 1 to " + std::to_string(kMaxBlockSize) + " samples");
+    // Files first: their rate becomes the render's, and generators count their times in it.
+    std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named;
+    std::vector<std::pair<size_t, std::string>> generators;  // where in `named`, and the text
+    for (const std::string& input : options.inputs) {
+        auto [plug, text] = splitAssignment(input, "--in", "PLUG=SOURCE");
+        if (namesGenerator(text)) generators.emplace_back(named.size(), text);
+        named.emplace_back(plug, namesGenerator(text) ? nullptr : makeSource(text, plug));
+    }
+    for (const std::string& file : options.inputFiles)
+        for (auto& column : csvColumnSources(file)) named.push_back(std::move(column));
+
+    double rate = options.sampleRate;
+    if (rate < 0 || rate > kMaxSampleRate || std::isnan(rate))
+        throw Error("--rate must be a positive number of samples per second");
+    for (const auto& [plug, source] : named) {
+        const int32_t own = source ? source->sampleRate() : 0;
+        if (own == 0 || own == rate) continue;
+        if (rate != 0)
+            throw Error("the file fed to " + plug + " is at " + std::to_string(own) +
+                          " Hz, the render at " + formatSample(static_cast<float>(rate)) + " Hz");
+        rate = own;
+    }
+    HostSettings settings;
+    settings.sampleRate = static_cast<float>(rate != 0 ? rate : kDefaultSampleRate);
+    settings.blockSize = options.blockSize;
+    settings.plugCount = options.plugCount;
+    host_ = std::make_unique<HostedModule>(entries, settings);
+    for (const auto& [at, text] : generators)
+        named[at].second = makeSource(text, named[at].first, host_->sampleRate());
+
+    feedInputs(options, std::move(named));
+    chooseLength(options);
+    setLists(options);
+    scheduleEvents(options);
+    scheduleStates();
+    for (const HostPlug& plug : host_->plugs())
+        if (plug.isSignal() && (plug.isOutput() || (options.withInputs && plug.isInput())))
+            columns_.push_back(plug.index);
+}
+
+void Render::feedInputs(const RenderOptions&,
+                        std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> named) {
+    std::vector<char> fed(host_->plugs().size(), 0);
+    for (auto& [name, source] : named) {
+        const HostPlug& plug = host_->plugNamed(name);
+        if (!plug.isInput()) throw Error(name + " is an output; only inputs are fed");
+        if (plug.isList())
+            throw Error(name + " is a list plug; choose its item with --set " + name + "=LABEL");
+        if (!plug.isSignal())
+            throw Error(name + " carries datatype " + std::to_string(plug.datatype) +
+                          ", not signal samples");
+        if (fed[static_cast<size_t>(plug.index)]++) throw Error(name + " is fed twice");
+        job_.feeds.push_back({plug.index, source.get()});
+        sources_.push_back(std::move(source));
+    }
+    // An input nobody feeds holds the value its description starts it with.
+    for (const HostPlug& plug : host_->plugs()) {
+        if (!plug.isSignal() || !plug.isInput() || fed[static_cast<size_t>(plug.index)]) continue;
+        float units = 0.0f;
+        if (plug.description && plug.description->defaultValue &&
+            !parseSample(*plug.description->defaultValue, units))
+            units = 0.0f;
+        sources_.push_back(constantSource(units));
+        job_.feeds.push_back({plug.index, sources_.back().get()});
+    }
+}
+
+void Render::chooseLength(const RenderOptions& options) {
+    int64_t shortest = -1, longest = -1;
+    std::string shortName;
+    for (const Feed& feed : job_.feeds) {
+        const int64_t length = feed.source->length();
+        if (length < 0) continue;
+        if (shortest < 0 || length < shortest) {
+            shortest = length;
+            shortName = host_->plugs()[static_cast<size_t>(feed.plug)].name;
+        }
+        longest = std::max(longest, length);
+    }
+    int64_t samples = -1;
+    if (!options.samples.empty()) {
+        const std::optional<SampleTime> length = SampleTime::parse(options.samples);
+        if (!length)
+            throw Error("--samples " + options.samples + ": give " + kSampleTimeForms +
+                          (options.samples[0] == '-' ? "; a length is never negative" : ""));
+        samples = length->at(host_->sampleRate());
+        if (samples < 1)
+            throw Error("--samples " + options.samples +
+                          (length->isTime() ? " (" + length->describe(host_->sampleRate()) + ")" : "") +
+                          ": a render needs at least 1 sample");
+    }
+    if (samples >= 0) {
+        if (shortest >= 0 && shortest < samples)
+            throw Error("the file fed to " + shortName + " holds " + std::to_string(shortest) +
+                          " samples; the render needs " + std::to_string(samples));
+    } else if (shortest >= 0) {
+        if (shortest != longest)
+            throw Error("the input files differ in length (" + std::to_string(shortest) + " and " +
+                          std::to_string(longest) + " samples); choose a length with --samples");
+        samples = shortest;
+    } else {
+        samples = std::llround(host_->sampleRate());  // one second
+    }
+    if (samples > INT32_MAX) throw Error("a render holds at most 2147483647 samples");
+    job_.samples = static_cast<int32_t>(samples);
+    job_.splitSeed = options.splitSeed;
+}
+
+void Render::setLists(const RenderOptions& options) {
+    for (const HostPlug& plug : host_->plugs()) {
+        if (!plug.isList() || !plug.isInput()) continue;
+        int32_t value = 0;
+        if (plug.description && plug.description->defaultValue)
+            value = readListNumber(*plug.description->defaultValue);
+        initialLists_.emplace_back(plug.index, static_cast<int16_t>(value));
+    }
+    std::map<std::pair<int32_t, int64_t>, std::string> given;  // plug and clock (-1: the start)
+    for (const std::string& text : options.lists) {
+        auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
+        const HostPlug& plug = host_->plugNamed(name);
+        if (plug.isOutput()) throw Error(name + " is an output; --set chooses the item of a list input");
+        if (!plug.isList() || !plug.isInput())
+            throw Error(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
+        // LABEL@POSITION, unless what follows the last @ is no position: then it is all label.
+        std::string label = rest;
+        int64_t clock = -1;
+        const size_t at = rest.rfind('@');
+        if (at != std::string::npos)
+            if (const std::optional<SampleTime> position = SampleTime::parse(rest.substr(at + 1))) {
+                label = rest.substr(0, at);
+                clock = position->at(host_->sampleRate());
+            }
+        const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
+        if (!fresh)
+            throw Error("--set " + text + ": --set " + before->second + " already " +
+                          (clock < 0 ? "sets " + name + " for the start"
+                                     : "changes " + name + " at sample " + std::to_string(clock)));
+        if (!plug.description || !plug.description->listText)
+            throw Error(name + " offers no list of items to choose from");
+        const ListText list(*plug.description->listText);
+        const std::optional<int32_t> value = list.valueOf(label);
+        if (!value)
+            throw Error(name + " has no item labelled '" + label + "' (its " +
+                          std::to_string(list.count()) + " items run from " +
+                          list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") + ")");
+        if (*value < INT16_MIN || *value > INT16_MAX)
+            throw Error(name + "=" + label + ": its value " + std::to_string(*value) +
+                          " does not fit a list plug's 16 bits");
+        if (clock < 0) {
+            for (auto& initial : initialLists_)
+                if (initial.first == plug.index) initial.second = static_cast<int16_t>(*value);
+        } else if (clock >= job_.samples) {
+            throw Error("--set " + text + ": the render ends at sample " +
+                          std::to_string(int64_t{job_.samples} - 1));
+        } else {
+            job_.changes.push_back({static_cast<int32_t>(clock), plug.index,
+                                    ScheduledChange::ListValue, *value});
+        }
+    }
+}
+
+// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers. The clock
+// is what stands before the last three fields, so that a time such as 1:30 may be one.
+void Render::scheduleEvents(const RenderOptions& options) {
+    for (const std::string& text : options.events) {
+        const std::string form =
+            "--event " + text + ": expected CLOCK:TYPE:P1:P2 (e.g. 100:DataEvent:7:3)";
+        std::vector<std::string> fields;
+        size_t end = text.size();
+        for (int field = 0; field < 3; ++field) {
+            const size_t colon = end == 0 ? std::string::npos : text.rfind(':', end - 1);
+            if (colon == std::string::npos) throw Error(form);
+            fields.insert(fields.begin(), text.substr(colon + 1, end - colon - 1));
+            end = colon;
+        }
+        fields.insert(fields.begin(), text.substr(0, end));
+        auto number = [&](const std::string& field, const char* what) {
+            const bool negative = !field.empty() && field[0] == '-';
+            const std::optional<uint64_t> magnitude =
+                parseUnsigned(negative ? field.substr(1) : field);
+            const uint64_t limit = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
+            if (!magnitude || *magnitude > limit)
+                throw Error("--event " + text + ": " + what + " '" + field +
+                              "' is not a 32-bit whole number");
+            return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude)
+                                                 : static_cast<int64_t>(*magnitude));
+        };
+        const std::optional<SampleTime> at = SampleTime::parse(fields[0]);
+        if (!at)
+            throw Error("--event " + text + ": the clock '" + fields[0] + "' is not " +
+                          kSampleTimeForms);
+        const int64_t clock = at->at(host_->sampleRate());
+        if (clock >= job_.samples)
+            throw Error("--event " + text + ": the render ends at sample " +
+                          std::to_string(int64_t{job_.samples} - 1));
+        const int32_t type =
+            fields[1] == "DataEvent" ? int32_t{mv::DataEvent} : number(fields[1], "the type");
+        mv::ModuleEvent event{static_cast<int32_t>(clock), type, number(fields[2], "P1"),
+                              number(fields[3], "P2"),     0,    0};
+        job_.changes.push_back({event.clock, 0, ScheduledChange::Event, 0, event});
+    }
+}
+
+// Inputs that stream are announced as such from the start; a level set by hand changes once.
+void Render::scheduleStates() {
+    for (const Feed& feed : job_.feeds) {
+        const mv::StreamState state = feed.source->initialState();
+        if (state != mv::Static && job_.samples > 0)
+            job_.changes.push_back({0, feed.plug, ScheduledChange::StreamState, state});
+        for (int32_t clock : feed.source->changeClocks()) {
+            if (clock >= job_.samples)
+                throw Error("the steps fed to " + host_->plugs()[static_cast<size_t>(feed.plug)].name +
+                              " change at sample " + std::to_string(clock) + "; the render ends at sample " +
+                              std::to_string(int64_t{job_.samples} - 1));
+            job_.changes.push_back({clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
+        }
+    }
+}
+
+std::vector<std::string> Render::columnNames() const {
+    std::vector<std::string> names;
+    for (int32_t plug : columns_) names.push_back(host_->plugs()[static_cast<size_t>(plug)].name);
+    return names;
+}
+
+RenderCounts Render::run(BlockSink& sink, const std::function<void(int64_t done)>& progress) {
+    host_->open();
+    // After open: a module sets its own start values there, and the host's choice wins.
+    for (const auto& [plug, value] : initialLists_) host_->setListValue(plug, value);
+    return runBlocks(*host_, job_, sink, progress);
+}
+
+WriterSink::WriterSink(std::vector<int32_t> columns, std::vector<std::unique_ptr<SampleWriter>> writers)
+    : columns_(std::move(columns)), pointers_(columns_.size()), writers_(std::move(writers)) {}
+
+WriterSink::~WriterSink() = default;
+
+void WriterSink::take(const HostedModule& host, int32_t, int32_t count) {
+    for (size_t c = 0; c < columns_.size(); ++c) pointers_[c] = host.buffer(columns_[c]);
+    for (auto& writer : writers_) writer->write(pointers_.data(), count);
+}
+
+void WriterSink::finish(const std::vector<PendingFile*>& others) {
+    std::vector<PendingFile*> files;
+    for (auto& writer : writers_) {
+        writer->complete();
+        files.push_back(&writer->file());
+    }
+    files.insert(files.end(), others.begin(), others.end());
+    commitAll(files);
+}
+
+std::vector<std::string> Render::inputFiles() const {
+    std::vector<std::string> files;
+    for (const auto& source : sources_)
+        if (std::string file = source->file(); !file.empty()) files.push_back(std::move(file));
+    return files;
+}
+
+namespace {
+
+// Every file written must be a file of its own: not an input, not another output, however
+// named. Each output comes with the option that named it.
+void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outputs,
+                   const std::vector<std::string>& inputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const std::string shown = outputs[i].first + " " + outputs[i].second;
+        for (const std::string& input : inputs)
+            if (sameFile(outputs[i].second, input))
+                throw Error(shown + " is an input of the render (" + input +
+                              "); write the outputs to another file");
+        for (size_t j = 0; j < i; ++j)
+            if (sameFile(outputs[i].second, outputs[j].second))
+                throw Error(outputs[i] == outputs[j]
+                                  ? shown + " is given twice"
+                                  : shown + " and " + outputs[j].first + " " + outputs[j].second +
+                                        " are the same file");
+    }
+}
+
+}  // namespace
+
+int renderCommand(const RenderOptions& options) {
+    if (options.outputs.empty() && options.plot.empty())
+        throw Error("render: give at least one --out FILE or a --plot FILE");
+    if (!options.plot.empty()) refuseDirectory("cannot draw", options.plot);
+    if (!options.plot.empty() && !isPicturePath(options.plot))
+        throw Error("cannot draw " + options.plot + ": name the picture .png or .svg");
+    InterruptWatch watch;
+    const ModuleLibrary library(options.library);
+    const ModuleIdentity identity = readIdentity(library.entries());
+    Render render(library.entries(), options);
+    std::vector<std::string> inputs = render.inputFiles();
+    inputs.push_back(options.library);
+    std::vector<std::pair<std::string, std::string>> written;
+    for (const std::string& path : options.outputs) written.emplace_back("--out", path);
+    if (!options.plot.empty()) written.emplace_back("--plot", options.plot);
+    refuseAliases(written, inputs);
+    // A WAV header holds a whole number of samples per second.
+    for (const std::string& path : options.outputs) {
+        if (lowerExtension(path) == ".wav" &&
+            render.host().sampleRate() != std::floor(render.host().sampleRate()))
+            throw Error("--out " + path + ": a WAV file holds a whole number of samples per second, not " +
+                          formatSample(render.host().sampleRate()));
+    }
+    if (render.columns().empty())
+        throw Error("the module has no Signal outputs to write; --with-inputs writes its inputs too");
+
+    std::vector<std::unique_ptr<SampleWriter>> writers;
+    for (const std::string& path : options.outputs)
+        writers.push_back(openSampleWriter(path, render.columnNames(),
+                                           static_cast<int32_t>(std::lround(render.host().sampleRate())),
+                                           render.host().blockSize()));
+    WriterSink sink(render.columns(), std::move(writers));
+    std::unique_ptr<PendingFile> picture;
+    if (!options.plot.empty()) picture = std::make_unique<PendingFile>(options.plot);
+    PlotSink plotted(render.host(), render.samples(), sink);
+    BlockSink& first = picture ? static_cast<BlockSink&>(plotted) : sink;
+    RenderCounts counts;
+    {
+        ProgressBar bar(render.samples(), !options.quiet);
+        counts = render.run(first, [&](int64_t done) { bar.update(done); });
+    }
+    if (picture) {
+        std::string reason;
+        if (!drawPicture(picture->tempPath(), lowerExtension(options.plot) == ".svg",
+                         identity.identifier + ": mvmhost render", plotted.columns(), plotted.panels(), reason))
+            throw Error("cannot draw " + options.plot + ": " + reason);
+    }
+    stopIfInterrupted();
+    sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});
+
+    const HostedModule& host = render.host();
+    if (options.logRequests) {
+        for (const LoggedRequest& r : host.log())
+            std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n", r.clock,
+                         r.request, requestName(r.request), r.index, r.value,
+                         static_cast<long long>(r.ptr));
+        if (host.droppedLogEntries() > 0)
+            std::fprintf(stderr, "%llu more requests not kept\n",
+                         static_cast<unsigned long long>(host.droppedLogEntries()));
+    }
+    if (options.quiet) return 0;
+    std::printf(
+        "%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
+        printable(identity.identifier).c_str(), render.samples(),
+        formatSample(host.sampleRate()).c_str(), host.blockSize(),
+        static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
+    std::string requests;
+    for (int32_t r = 0; r <= HostedModule::kRequestSlots; ++r)
+        if (const uint64_t n = host.requestCount(r))
+            requests += (requests.empty() ? "" : ", ") +
+                        (r < HostedModule::kRequestSlots ? std::to_string(r) : "other") + " x" +
+                        std::to_string(n);
+    std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
+    std::string names;
+    for (const std::string& name : render.columnNames())
+        names += (names.empty() ? "" : ", ") + printable(name);
+    for (const std::string& path : options.outputs)
+        std::printf("wrote %s (%s)\n", printable(path).c_str(), names.c_str());
+    if (!options.plot.empty()) std::printf("drew %s\n", printable(options.plot).c_str());
+    return 0;
+}
+
+}  // namespace mvmhost

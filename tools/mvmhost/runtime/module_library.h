@@ -1,0 +1,62 @@
+// Loading a module library file and reaching its two exports: everything a host needs before
+// it can make an instance.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/module_info.h"
+#include "host/module_record.h"
+
+namespace mvmhost {
+
+using GetModuleProperties = int32_t(MV_CDECL*)(int32_t index, mv::ModuleInfo* info);
+using MakeModule = mv::ModuleRecord*(MV_CDECL*)(int32_t index, int32_t kind,
+                                                 mv::HostCallback callback, intptr_t hostHandle);
+
+// A library's two exports. Tests hand in entry points of modules linked into the test.
+struct EntryPoints {
+    GetModuleProperties getModuleProperties = nullptr;
+    MakeModule makeModule = nullptr;
+};
+
+// Windows: what a loaded library is to call instead of one function it imports from `dll`, given
+// the address the loader bound; `bound` itself leaves the import as it is. Every library
+// loaded here passes each of its imports by name through the one redirector set, right after
+// the loader bound them and before anything of the library but its load notification runs.
+using ImportRedirector = void* (*)(const char* dll, const char* function, void* bound);
+void setImportRedirector(ImportRedirector redirector);
+
+// A library file loaded with the platform's loader, unloaded on destruction.
+class ModuleLibrary {
+public:
+    // Throws Error naming the path and the reason: no such file, not loadable, no exports.
+    explicit ModuleLibrary(const std::string& path);
+    ~ModuleLibrary();
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+    const EntryPoints& entries() const { return entries_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    void* handle_ = nullptr;
+    EntryPoints entries_;
+};
+
+// What getModuleProperties tells about module index 0.
+struct ModuleIdentity {
+    std::string identifier;
+    std::string name;
+    std::string aboutText;
+    int32_t frameworkVersion = 0;
+};
+
+// Throws Error when the library answers that it holds no module at index 0.
+ModuleIdentity readIdentity(const EntryPoints& entries);
+
+// The library file named COUNTreset1.mvm beside this program, the demo's default.
+std::string libraryBesideProgram(const char* fileName);
+
+}  // namespace mvmhost
