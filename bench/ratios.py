@@ -2,7 +2,7 @@
 """Prints the benchmark's table of rates and ratios from its JSON output.
 
     python3 bench/ratios.py build/bench/results.json
-    python3 bench/ratios.py --markdown build/bench/results.json   # rows for the README
+    python3 bench/ratios.py --markdown build/bench/results.json   # rows for docs/performance.md
 
 Rates are samples per nanosecond, medians over the repetitions; ratios are taken between
 routines of the same run. `paired` is the median ratio of the per-sample routine's time to
