@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh build host fuzz wine bench
 
 echo "=== fuzz (list reader, bounded)"
-bash tests/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
+bash tests/framework/enum_list/fuzz/run.sh "${MV_FUZZ_SECONDS:-60}" 2>&1 | tail -n 3
 
 # release: the optimised host, on which the command-line tests run once more.
 presets=(native release linux-i686 windows-i686 windows-x86_64)

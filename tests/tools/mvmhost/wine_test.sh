@@ -64,7 +64,7 @@ fi
 
 for side in native windows; do
     mkdir -p "$work/$side"
-    cp "$tests"/data/*.csv "$tests/wine_checks.batch" "$work/$side/"
+    cp "$tests"/cli/data/*.csv "$tests/wine_checks.batch" "$work/$side/"
 done
 cp "$native/COUNTreset1.mvm" "$work/native/"
 cp "$dll" "$work/windows/COUNTreset1.mvm"
@@ -105,7 +105,7 @@ diff <(verdicts "$work/native/batch.out") <(verdicts "$work/windows/batch.out") 
     die "check verdicts differ (native <, windows >): $(tr '\n' ' ' <"$work/verdicts.diff")"
 
 # What the checks wrote: every CSV there that is not one of the data files.
-written() { (cd "$1" && find . -name '*.csv' | sed 's|^\./||' | sort | comm -23 - <(cd "$tests/data" && ls *.csv | sort)); }
+written() { (cd "$1" && find . -name '*.csv' | sed 's|^\./||' | sort | comm -23 - <(cd "$tests/cli/data" && ls *.csv | sort)); }
 compared=0
 for file in $(written "$work/native"); do
     [ -f "$work/windows/$file" ] || die "the Windows host did not write $file"

@@ -1,6 +1,0 @@
-// The plain module itself, which must pass every check.
-#include "tests/tools/mvmhost/faulty/plain_module.h"
-
-namespace mv {
-const LibraryModule libraryModule = {"plain", "Plain", faulty::kAbout, createModule<faulty::PlainModule>};
-}
