@@ -14,6 +14,7 @@
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 
@@ -164,28 +165,10 @@ Outcome makeModuleRecords(CheckContext& c) {
 
 namespace {
 
-// --- dispatcher ----------------------------------------------------------------------------
-
-bool hasOperation(int32_t opcode) {
-    switch (opcode) {
-    case mv::OpOpen:
-    case mv::OpClose:
-    case mv::OpSetSampleRate:
-    case mv::OpSetBlockSize:
-    case mv::OpGetPlugProperties:
-    case mv::OpNotify:
-    case mv::OpCommand:
-    case mv::OpGetProcessBindingInfo:
-        return true;
-    default: return false;
-    }
-}
-
 }  // namespace
 
 Outcome unknownOpcodes(CheckContext& c) {
-    std::vector<int32_t> opcodes = {4, 5, 7, 9, 10, 11, 14, 15, 16, 17, 20, 31, 32, 64, 100, 255, 256,
-                                    1000, 65535, 65536, 0x7FFFFFFF, -1, -2, -13, -100, INT32_MIN};
+    std::vector<int32_t> opcodes(std::begin(kUnknownOpcodes), std::end(kUnknownOpcodes));
     Random random(c.seed);
     while (opcodes.size() < (c.strict ? 2000u : 60u)) {
         const auto opcode = static_cast<int32_t>(random.next());
@@ -218,24 +201,6 @@ Outcome unknownOpcodes(CheckContext& c) {
 
 namespace {
 
-// Reads opcode 13's answer for one record, which must be well formed.
-void checkBindingInfo(mv::ModuleRecord* record, const std::string& which, const mv::ProcessBinding** binding) {
-    const intptr_t answer = dispatch(record, mv::OpGetProcessBindingInfo);
-    if (!answer) fail("opcode 13 answered null for " + which);
-    mv::ProcessBindingInfo info;
-    std::memcpy(&info, reinterpret_cast<const void*>(answer), sizeof info);
-    if (info.one != 1) fail("ProcessBindingInfo's first word is " + std::to_string(info.one) + ", not 1");
-    if (info.bindingSize != static_cast<int32_t>(sizeof(mv::ProcessBinding)))
-        fail("ProcessBindingInfo gives a binding size of " + std::to_string(info.bindingSize) + ", not " +
-               std::to_string(sizeof(mv::ProcessBinding)));
-    if (info.zero != 0) fail("ProcessBindingInfo's last word is " + std::to_string(info.zero) + ", not 0");
-    if (!info.binding) fail("ProcessBindingInfo names no binding for " + which);
-    if (info.binding->routine != record->processEntry)
-        fail("the binding's routine for " + which + " is not the record's processEntry");
-    *binding = info.binding;
-}
-
-
 }  // namespace
 
 Outcome processBindingInfo(CheckContext& c) {
@@ -248,8 +213,8 @@ Outcome processBindingInfo(CheckContext& c) {
             b.open();
         }
         const uint64_t requests = totalRequests(a) + totalRequests(b);
-        checkBindingInfo(a.record(), "the first instance" + when, &ba);
-        checkBindingInfo(b.record(), "the second instance" + when, &bb);
+        ba = readProcessBinding(a.record(), "the first instance" + when);
+        bb = readProcessBinding(b.record(), "the second instance" + when);
         if (ba == bb) return fail("two instances" + when + " are given the same ProcessBinding");
         if (totalRequests(a) + totalRequests(b) != requests) return fail("opcode 13 made a host request");
     }

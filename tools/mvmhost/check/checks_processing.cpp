@@ -13,6 +13,7 @@
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/host_rules.h"
 
 namespace mvmhost {
 namespace {
@@ -340,7 +341,7 @@ namespace {
 }  // namespace
 
 Outcome unknownEvents(CheckContext& c) {
-    const int32_t types[] = {1, 3, 4, 5, 7, 20, 22, 23, 100, 255, -1, -21, INT32_MAX, INT32_MIN};
+    const auto& types = kUnknownEventTypes;
     // The same stretches twice: first without events, then with one after every stretch.
     std::vector<std::vector<float>> reference;
     {

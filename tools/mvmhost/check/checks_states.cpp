@@ -11,6 +11,7 @@
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/base/sample_bits.h"
 #include "tools/mvmhost/base/user_text.h"
 
@@ -19,8 +20,6 @@ namespace {
 
 constexpr uint64_t kStimulusSalt = 0x57A7E5ull;
 constexpr uint64_t kCutSalt = 0xC075ull;
-// Samples an output may take to settle after the last change of an input or announcement.
-constexpr int32_t kSettlingSamples = 4;
 // List values a run moves between, besides the default.
 constexpr int kListChoices = 6;
 

@@ -1,11 +1,12 @@
-// Running one check so that its crash or hang cannot take the run down with it: in a child
-// process with a time limit where the platform can fork, else here, with a last word printed
-// from the signal or exception handler before the process ends.
+// Each check in the sandbox: in a child process of its own where the platform can fork, else
+// here, in order, on a library loaded afresh for it.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/runtime/sandbox.h"
 
 namespace mvmhost {
 
@@ -16,18 +17,22 @@ public:
     using LastWord = void (*)(const CheckResult& last, void* data);
 
     Isolation(const CheckOptions& options, LastWord lastWord, void* data);
-    ~Isolation();
-    Isolation(const Isolation&) = delete;
-    Isolation& operator=(const Isolation&) = delete;
 
     // A check cut short by Ctrl-C comes back NotRun, and interrupted() is true from then on.
     CheckResult run(const CheckDefinition& check, CheckContext& context);
-    bool interrupted() const;
+    bool interrupted() const { return sandbox_.interrupted(); }
+    int interruptionStatus() const { return sandbox_.interruptionStatus(); }
     bool inProcess() const { return inProcess_; }
 
 private:
+    Sandbox sandbox_;
     bool inProcess_;
     double timeLimit_;
+    LastWord lastWord_;
+    void* data_;
+    std::string library_;
+    CheckResult runInChild(const CheckDefinition& check, CheckContext& context);
+    CheckResult runHere(const CheckDefinition& check, CheckContext& context);
 };
 
 // Runs the check and turns what it raises into its verdict.

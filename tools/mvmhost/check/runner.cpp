@@ -83,6 +83,7 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
     Report report(out, options);
     report.header(run, chosen.size());
     Closing closing{&report, &options, &chosen, &run, &earlier};
+    int stopStatus = 0;
     {
         Isolation isolation(options, lastWord, &closing);
         for (const CheckDefinition* check : chosen) {
@@ -93,12 +94,13 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
             if (isolation.interrupted()) break;
         }
         run.interrupted = isolation.interrupted();
+        stopStatus = isolation.interruptionStatus();
     }
     markNotRun(run, chosen);
     report.closing(run);
     bool failed = false;
     for (const CheckResult& r : run.results) failed |= r.status == CheckStatus::Fail;
-    run.exitStatus = run.interrupted ? exit_status::kInterrupted : failed ? exit_status::kFailed : exit_status::kPassed;
+    run.exitStatus = run.interrupted ? stopStatus : failed ? exit_status::kFailed : exit_status::kPassed;
     writeReport(options, earlier, run);
     return run;
 }
@@ -138,11 +140,11 @@ int checkCommand(CheckOptions options) {
                 summary.failedRuns += run.exitStatus == exit_status::kFailed ? 1 : 0;
                 for (const CheckResult& result : run.results) summary.failedChecks += result.status == CheckStatus::Fail;
                 worst = std::max(worst, run.exitStatus);
-                const bool interrupted = run.interrupted;
+                const int stopped = run.interrupted ? run.exitStatus : 0;
                 runs.push_back(std::move(run));
-                if (interrupted) return exit_status::kInterrupted;
+                if (stopped) return stopped;
             } catch (const Error& failure) {
-                if (options.libraries.size() == 1) throw;
+                if (options.libraries.size() == 1 || failure.interruption()) throw;
                 std::cerr << "mvmhost: " << failure.what() << std::endl;
                 summary.unusable = true;
                 worst = std::max(worst, exit_status::kCannotRun);

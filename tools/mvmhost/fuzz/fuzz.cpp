@@ -19,14 +19,6 @@
 #include "tools/mvmhost/runtime/module_library.h"
 #include "tools/mvmhost/base/user_text.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 namespace mvmhost {
 namespace {
@@ -37,6 +29,8 @@ double secondsSince(Clock::time_point start) { return std::chrono::duration<doub
 
 // A chunk takes well under a second; one still running after this hangs.
 constexpr double kChunkTimeLimit = 20.0;
+// How long the parent waits for a child before it looks whether it may start another.
+constexpr double kPollSeconds = 0.002;
 
 std::string reproduceLine(const FuzzOptions& options, uint64_t chunk) {
     return "mvmhost fuzz " + options.library + " --reproduce " + std::to_string(chunk) +
@@ -122,113 +116,74 @@ int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
 }
 
 
-#if defined(_WIN32)
-
-// No fork here: the chunks run one after the other in this process, and a crash ends the run
-// with its finding printed from the exception filter.
-struct Current {
-    const FuzzOptions* options = nullptr;
-    uint64_t chunk = 0;
-    ChunkJournal journal;
-} current;
-
-LONG WINAPI onCrash(EXCEPTION_POINTERS* info) {
-    char what[64];
-    std::snprintf(what, sizeof what, "crashed (exception 0x%08lX)",
-                  static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode));
-    printFinding(*current.options, current.chunk, what, current.journal, "");
-    TerminateProcess(GetCurrentProcess(), exit_status::kFailed);
-    return EXCEPTION_EXECUTE_HANDLER;
+// What ended a chunk that did not end cleanly; empty when it did.
+std::string findingOf(const Verdict& verdict, const ChunkJournal& journal) {
+    if (verdict.kind == Verdict::Exited && verdict.exitStatus == 0) return {};
+    if (verdict.kind == Verdict::TimedOut) {
+        char text[64];
+        std::snprintf(text, sizeof text, "hung (still running after %.0f s)", kChunkTimeLimit);
+        return text;
+    }
+    if (journal.fired[0]) return journal.fired;
+    if (verdict.kind == Verdict::Crashed) return "crashed (" + verdict.crash + ")";
+    return "the chunk's process exited with status " + std::to_string(verdict.exitStatus);
 }
 
-int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan) {
+std::string unitName(uint64_t chunk) { return "chunk-" + std::to_string(chunk); }
+
+// Where no process can be started for a chunk: the chunks run one after the other in this
+// process, and a crash, a hang or Ctrl-C ends the run with its last word.
+int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan, Sandbox& sandbox) {
     const Clock::time_point start = Clock::now();
-    current.options = &options;
-    SetUnhandledExceptionFilter(onCrash);
+    ChunkJournal journal;
     uint64_t ran = 0;
     Warnings warnings;
-    for (uint64_t chunk = plan.first; chunk < plan.end; ++chunk) {
+    for (uint64_t chunk = plan.first; chunk < plan.end && !sandbox.interrupted(); ++chunk) {
         if (plan.duration > 0 && secondsSince(start) >= plan.duration) break;
-        current.chunk = chunk;
         ++ran;
-        const bool clean = runChunk(library.entries(), chunk, options.strict, current.journal,
-                                    nullptr, options.plugCount);
-        warnings.add(chunk, current.journal);
+        bool clean = true;
+        sandbox.runHere(
+            unitName(chunk),
+            [&] { clean = runChunk(library.entries(), chunk, options.strict, journal, nullptr, options.plugCount); },
+            [&](const std::string&, const Verdict& verdict) {
+                if (verdict.kind == Verdict::Interrupted) {
+                    warnings.print();
+                    printClosing(ran - 1, plan.first, chunk - 1, secondsSince(start), "interrupted, nothing found");
+                    return exit_status::kInterrupted;
+                }
+                printFinding(options, chunk, findingOf(verdict, journal), journal, "");
+                printClosing(ran, plan.first, chunk, secondsSince(start), "a finding");
+                return exit_status::kFailed;
+            });
+        warnings.add(chunk, journal);
         if (!clean) {
-            printFinding(options, chunk, current.journal.fired, current.journal, "");
+            printFinding(options, chunk, journal.fired, journal, "");
             warnings.print();
             printClosing(ran, plan.first, chunk, secondsSince(start), "a finding");
             return exit_status::kFailed;
         }
     }
     warnings.print();
-    printClosing(ran, plan.first, plan.first + ran - 1, secondsSince(start), "nothing found");
-    return 0;
+    const bool interrupted = sandbox.interrupted();
+    printClosing(ran, plan.first, plan.first + ran - 1, secondsSince(start),
+                 interrupted ? "interrupted, nothing found" : "nothing found");
+    return interrupted ? sandbox.interruptionStatus() : exit_status::kPassed;
 }
 
-#else
-
-volatile std::sig_atomic_t interrupted = 0;
-void onInterrupt(int) { interrupted = 1; }
-
-struct Child {
-    pid_t pid = 0;
-    uint64_t chunk = 0;
-    Clock::time_point started;
-    ChunkJournal* journal = nullptr;
-    std::string log;  // where its standard error goes: a sanitizer's report
-};
-
-// What ended the child, when it was not a clean end.
-std::string verdict(const Child& child, int status, bool& sanitizer) {
-    sanitizer = false;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
-    if (child.journal->fired[0]) return child.journal->fired;
-    const std::string summary = sanitizerSummary(child.log);
-    if (!summary.empty()) {
-        sanitizer = true;
-        return "crashed (" + summary + ")";
-    }
-    if (WIFSIGNALED(status)) {
-        const int signal = WTERMSIG(status);
-        return "crashed (signal " + std::to_string(signal) + ", " + strsignal(signal) + ")";
-    }
-    return "the chunk's process exited with status " + std::to_string(WEXITSTATUS(status));
-}
-
-[[noreturn]] void runChild(const FuzzOptions& options, const ModuleLibrary& library, const Child& child) {
-    std::signal(SIGINT, SIG_DFL);
-    const int log = open(child.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (log >= 0) {
-        dup2(log, STDERR_FILENO);
-        ::close(log);
-    }
-    const int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) dup2(devNull, STDOUT_FILENO);  // what a module prints is not the fuzzer's
-    const bool clean = runChunk(library.entries(), child.chunk, options.strict, *child.journal,
-                                nullptr, options.plugCount);
-    _exit(clean ? 0 : exit_status::kFailed);
-}
-
-int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan) {
+// Each chunk in a process of its own, `--jobs` at a time.
+int runChunksInChildren(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan,
+                        Sandbox& sandbox) {
     const size_t jobs = static_cast<size_t>(options.jobs);
     // One journal per job, shared with the children, so that a dead child's last actions stay.
-    void* shared = mmap(nullptr, jobs * sizeof(ChunkJournal), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (shared == MAP_FAILED) throw Error("cannot map memory for the chunks' journals");
-    auto* journals = static_cast<ChunkJournal*>(shared);
-    const char* tmp = std::getenv("TMPDIR");
-    std::string logDir = std::string(tmp && *tmp ? tmp : "/tmp") + "/mvmhost-fuzz-XXXXXX";
-    if (!mkdtemp(&logDir[0])) throw Error("cannot make a directory for the chunks' reports in " + logDir.substr(0, logDir.rfind('/')));
-
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
+    SharedMemory shared(jobs * sizeof(ChunkJournal));
+    auto* journals = static_cast<ChunkJournal*>(shared.data());
+    struct Slot {
+        int id = 0;  // 0: free
+        uint64_t chunk = 0;
+    };
+    std::vector<Slot> slots(jobs);
 
     const Clock::time_point start = Clock::now();
-    std::vector<Child> running(jobs);
-    std::vector<bool> busy(jobs, false);
     uint64_t next = plan.first, ran = 0, last = plan.first;
     // The lowest chunk that found something: the chunks below it still running may run to
     // their end, those above it are cut short, so the same run always reports the same one.
@@ -238,79 +193,63 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
         ChunkJournal journal;
     };
     std::unique_ptr<Found> first;
-    bool found = false;
     Warnings warnings;
     while (true) {
-        const bool starting = !found && !interrupted && next < plan.end &&
+        const bool starting = !first && !sandbox.interrupted() && next < plan.end &&
                               !(plan.duration > 0 && secondsSince(start) >= plan.duration);
         for (size_t j = 0; j < jobs && starting && next < plan.end; ++j) {
-            if (busy[j]) continue;
-            Child& child = running[j];
-            child.chunk = next++;
-            child.journal = &journals[j];
-            new (child.journal) ChunkJournal();
-            child.log = logDir + "/chunk-" + std::to_string(child.chunk) + ".log";
-            child.started = Clock::now();
-            std::fflush(nullptr);
-            child.pid = fork();
-            if (child.pid < 0) throw Error(std::string("cannot start a process for a chunk: ") + std::strerror(errno));
-            if (child.pid == 0) runChild(options, library, child);
-            busy[j] = true;
+            if (slots[j].id) continue;
+            const uint64_t chunk = next++;
+            ChunkJournal* journal = new (&journals[j]) ChunkJournal();
+            slots[j].chunk = chunk;
+            slots[j].id = sandbox.start(unitName(chunk), [&, chunk, journal] {
+                const bool clean =
+                    runChunk(library.entries(), chunk, options.strict, *journal, nullptr, options.plugCount);
+                return clean ? exit_status::kPassed : exit_status::kFailed;
+            }, true);
         }
-        bool any = false;
-        for (size_t j = 0; j < jobs; ++j) {
-            if (!busy[j]) continue;
-            any = true;
-            Child& child = running[j];
-            int status = 0;
-            const pid_t done = waitpid(child.pid, &status, WNOHANG);
-            std::string what;
-            bool sanitizer = false;
-            if (done == 0) {
-                const bool late = secondsSince(child.started) > kChunkTimeLimit;
-                if (!late && !(found && child.chunk > first->chunk) && !interrupted) continue;
-                kill(child.pid, SIGKILL);
-                waitpid(child.pid, &status, 0);
-                busy[j] = false;
-                if (!late) {  // cut short: it does not count as run
-                    unlink(child.log.c_str());
-                    continue;
-                }
-                char text[64];
-                std::snprintf(text, sizeof text, "hung (still running after %.0f s)", kChunkTimeLimit);
-                what = text;
-            } else {
-                busy[j] = false;
-                if (interrupted && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) {  // the terminal's Ctrl-C
-                    unlink(child.log.c_str());
-                    continue;
-                }
-                what = verdict(child, status, sanitizer);
+        if (sandbox.running() == 0 && !starting) break;
+        const std::optional<Sandbox::Ended> ended = sandbox.next(kPollSeconds);
+        if (!ended) continue;
+        size_t j = 0;
+        while (slots[j].id != ended->id) ++j;
+        const uint64_t chunk = slots[j].chunk;
+        slots[j].id = 0;
+        const Verdict& verdict = ended->verdict;
+        if (verdict.kind == Verdict::Interrupted) continue;  // cut short: it does not count as run
+        ++ran;
+        last = std::max(last, chunk);
+        warnings.add(chunk, journals[j]);
+        const std::string what = findingOf(verdict, journals[j]);
+        const std::string report = verdict.sanitizer ? verdict.log : std::string();
+        if (!verdict.log.empty() && report.empty()) std::remove(verdict.log.c_str());
+        if (what.empty() || (first && chunk > first->chunk)) {
+            if (!report.empty()) std::remove(report.c_str());
+            continue;
+        }
+        if (first && !first->report.empty()) std::remove(first->report.c_str());
+        first = std::make_unique<Found>();
+        *first = {chunk, what, report, journals[j]};
+        for (Slot& other : slots)
+            if (other.id && other.chunk > chunk) {
+                sandbox.cut(other.id);
+                other.id = 0;
             }
-            ++ran;
-            last = std::max(last, child.chunk);
-            warnings.add(child.chunk, *child.journal);
-            if (!sanitizer) unlink(child.log.c_str());
-            if (what.empty() || (found && child.chunk > first->chunk)) continue;
-            if (first && !first->report.empty()) unlink(first->report.c_str());
-            first = std::make_unique<Found>();
-            *first = {child.chunk, what, sanitizer ? child.log : "", *child.journal};
-            found = true;
-        }
-        if (!any && !starting) break;
-        if (any) usleep(2000);
     }
-    sigaction(SIGINT, &previous, nullptr);
     if (first) printFinding(options, first->chunk, first->what, first->journal, first->report);
     warnings.print();
-    munmap(shared, jobs * sizeof(ChunkJournal));
-    rmdir(logDir.c_str());  // left where a sanitizer's report is kept in it
+    const bool interrupted = sandbox.interrupted();
     printClosing(ran, plan.first, last, secondsSince(start),
-                 found ? "a finding" : interrupted ? "interrupted, nothing found" : "nothing found");
-    return found ? exit_status::kFailed : interrupted ? exit_status::kInterrupted : exit_status::kPassed;
+                 first ? "a finding" : interrupted ? "interrupted, nothing found" : "nothing found");
+    return first ? exit_status::kFailed : interrupted ? sandbox.interruptionStatus() : exit_status::kPassed;
 }
 
-#endif
+int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan) {
+    Sandbox sandbox("fuzz", kChunkTimeLimit);
+    return Sandbox::canFork() ? runChunksInChildren(options, library, plan, sandbox)
+                              : runChunksHere(options, library, plan, sandbox);
+}
+
 
 }  // namespace
 

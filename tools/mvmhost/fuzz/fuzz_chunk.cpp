@@ -12,6 +12,7 @@
 #include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/sample_values.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/base/error.h"
@@ -58,13 +59,6 @@ constexpr float kSampleRates[] = {8000.0f, 22050.0f, 44100.0f, 48000.0f, 96000.0
 // Samples beside an output stretch, on its side away from the guard page, that must stay
 // unwritten.
 constexpr int32_t kOpenSideSamples = 8;
-// Samples an output announced Static may take to settle after the last change of an input or
-// announcement.
-constexpr int32_t kSettlingSamples = 4;
-// Event types no module acts on.
-constexpr int32_t kUnknownEventTypes[] = {1, 3, 7, 22, 100, -1};
-// Opcodes without an operation.
-constexpr int32_t kUnknownOpcodes[] = {4, 5, 7, 9, 10, 11, 14, 15, 100, -1, -100};
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...) {
@@ -140,13 +134,22 @@ public:
 
 private:
     void act(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
-    [[noreturn]] void found(const std::string& what) { fault(what); }
+    template <size_t N>
+    int32_t pick(const int32_t (&from)[N]) {
+        return from[random_.below(static_cast<uint32_t>(N))];
+    }
 
     void oneAction();
     void make();
     void close(size_t which);
     void open(Instance& in);
     void stretch(Instance& in, bool withEvent);
+    int32_t stretchLength(Instance& in);
+    mv::ModuleEvent stretchEvent(Instance& in, int32_t clock);
+    void lookAtInputs(Instance& in, int32_t count, bool endFlush, const std::vector<float>& inputCopy,
+                      const std::string& call);
+    void lookAtOutputs(Instance& in, int32_t count, bool endFlush, const std::vector<float*>& outputsAt,
+                       int32_t clock, const std::string& call);
     void setListValue(Instance& in);
     void opcode(Instance& in);
     mv::ModuleEvent randomEvent(Instance& in, int32_t clock);
@@ -255,7 +258,7 @@ void Chunk::withoutAllocation(const char* entry, const std::string& what, Call c
         count = watch.count();
     }
     if (allocationHooksAvailable() && count.allocations + count.releases > 0)
-        found(format("the %s allocated or freed heap memory %llu times %s", entry,
+        fault(format("the %s allocated or freed heap memory %llu times %s", entry,
                      static_cast<unsigned long long>(count.allocations + count.releases), what.c_str()));
 }
 
@@ -267,13 +270,13 @@ void Chunk::lookAtLog(Instance& in) {
         if (r.request != mv::hostSetOutputState) continue;
         const auto& plugs = in.host.plugs();
         if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() || !plugs[static_cast<size_t>(r.index)].isOutput())
-            found(format("announced a stream state for plug %d, which is not an output", r.index));
+            fault(format("announced a stream state for plug %d, which is not an output", r.index));
         if (r.value < mv::Static || r.value > mv::Streaming)
-            found(format("announced stream state %d for %s; states are 0, 1 and 2", r.value,
+            fault(format("announced stream state %d for %s; states are 0, 1 and 2", r.value,
                          plugs[static_cast<size_t>(r.index)].name.c_str()));
         const int32_t clock = static_cast<int32_t>(r.ptr);
         if (clock < r.clock)
-            found(format("announced %s's state at clock %d, before the host's clock %d",
+            fault(format("announced %s's state at clock %d, before the host's clock %d",
                          plugs[static_cast<size_t>(r.index)].name.c_str(), clock, r.clock));
         in.lastChange = std::max(in.lastChange, clock);
         in.lastChange = std::max(in.lastChange, r.clock);
@@ -289,7 +292,7 @@ void Chunk::noteSamples(Instance& in, int32_t plug, const float* at, int32_t cou
         const bool changed = last.known && !sameSample(last.value, at[i]);
         if (input && (changed || !last.known)) in.lastChange = std::max(in.lastChange, clock + i);
         if (!input && changed && state <= mv::Static && clock + i - in.lastChange >= kSettlingSamples)
-            found(format("%s, %s, changed at clock %d from %s to %s, %d samples after the last change of an input, "
+            fault(format("%s, %s, changed at clock %d from %s to %s, %d samples after the last change of an input, "
                          "event, opcode or announcement",
                          in.host.plugs()[static_cast<size_t>(plug)].name.c_str(),
                          state < 0 ? "never announced (so Static)" : "announced Static", clock + i,
@@ -374,7 +377,7 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
         event.param1 = static_cast<int32_t>(random_.next());
         event.param2 = static_cast<int32_t>(random_.next());
     } else {
-        event.type = kUnknownEventTypes[random_.below(sizeof kUnknownEventTypes / sizeof *kUnknownEventTypes)];
+        event.type = pick(kUnknownEventTypes);
         event.param1 = static_cast<int32_t>(random_.below(3));
         event.param3 = inputs.empty() ? 0 : inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
     }
@@ -383,13 +386,9 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
 
 // One call of the process entry for the next stretch of the current block, with an event
 // delivered at its first sample before it when `withEvent`.
-void Chunk::stretch(Instance& in, bool withEvent) {
-    if (!in.started || in.position >= in.block) {
-        if (in.started) in.blockStart += in.block;
-        in.started = true;
-        in.position = 0;
-        in.host.beginBlock(in.blockStart);
-    }
+// The next stretch's length: empty and one-sample calls, short ones, the rest of the block;
+// under --strict now and then more than the block holds.
+int32_t Chunk::stretchLength(Instance& in) {
     const int32_t left = in.block - in.position;
     int32_t count;
     const uint32_t roll = random_.below(100);
@@ -402,6 +401,31 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         count = left + 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.block)));
         in.beyondPromises = true;
     }
+    return count;
+}
+
+// An event for the stretch at `clock`; a state change it makes is what the inputs carry next.
+mv::ModuleEvent Chunk::stretchEvent(Instance& in, int32_t clock) {
+    const mv::ModuleEvent event = randomEvent(in, clock);
+    const bool known = event.type == mv::PlugStateChange && event.param3 >= 0 &&
+                       static_cast<size_t>(event.param3) < in.inputs.size() &&
+                       event.param1 >= mv::Static && event.param1 <= mv::Streaming;
+    if (known) {
+        InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
+        model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
+        if (event.param1 != mv::Streaming) model.held = heldValue(in);  // the step, or the value now held
+    }
+    return event;
+}
+
+void Chunk::stretch(Instance& in, bool withEvent) {
+    if (!in.started || in.position >= in.block) {
+        if (in.started) in.blockStart += in.block;
+        in.started = true;
+        in.position = 0;
+        in.host.beginBlock(in.blockStart);
+    }
+    const int32_t count = stretchLength(in);
     const bool endFlush = in.calls++ % 2 == 0;
     const int32_t clock = in.blockStart + in.position;
 
@@ -410,19 +434,7 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     lookAtLog(in);
     std::vector<float> inputCopy;
     std::vector<float*> outputsAt;
-    mv::ModuleEvent event{};
-    if (withEvent) {
-        event = randomEvent(in, clock);
-        const bool known = event.type == mv::PlugStateChange && event.param3 >= 0 &&
-                           static_cast<size_t>(event.param3) < in.inputs.size() && event.param1 >= mv::Static &&
-                           event.param1 <= mv::Streaming;
-        if (known) {
-            InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
-            model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
-            if (event.param1 != mv::Streaming)
-                model.held = heldValue(in);  // the step, or the value now held
-        }
-    }
+    const mv::ModuleEvent event = withEvent ? stretchEvent(in, clock) : mv::ModuleEvent{};
     layOut(in, count, endFlush, inputCopy, outputsAt);
     if (withEvent) {
         act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type, event.param1, event.param2,
@@ -439,9 +451,19 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     const uint64_t requestsBefore = totalRequests(in.host);
     withoutAllocation("process entry", call, [&] { in.host.process(in.position, count); });
     if (totalRequests(in.host) != requestsBefore)
-        found("the process entry asked the host something " + call);
+        fault("the process entry asked the host something " + call);
 
     // What the call wrote and left: looked at in the order the stretches were laid out.
+    lookAtInputs(in, count, endFlush, inputCopy, call);
+    lookAtOutputs(in, count, endFlush, outputsAt, clock, call);
+    lookAtLog(in);
+    in.position = std::min(in.position + count, in.block);
+}
+
+// Every input the module was handed still holds what the host wrote, unless an output shares
+// its buffer.
+void Chunk::lookAtInputs(Instance& in, int32_t count, bool endFlush, const std::vector<float>& inputCopy,
+                         const std::string& call) {
     const int32_t laid = std::max(count, 1);
     size_t copied = 0;
     for (const HostPlug& plug : in.host.plugs()) {
@@ -459,9 +481,15 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         }
         for (int32_t i = 0; i < count && !inPlace; ++i)
             if (std::memcmp(&at[i], &inputCopy[copied + static_cast<size_t>(i)], sizeof(float)) != 0)
-                found(format("changed sample %d of the input %s ", in.position + i, plug.name.c_str()) + call);
+                fault(format("changed sample %d of the input %s ", in.position + i, plug.name.c_str()) + call);
         copied += static_cast<size_t>(laid);
     }
+}
+
+// Every output sample of the stretch written, with a value a host can use, and nothing beside it.
+void Chunk::lookAtOutputs(Instance& in, int32_t count, bool endFlush, const std::vector<float*>& outputsAt,
+                          int32_t clock, const std::string& call) {
+    const int32_t laid = std::max(count, 1);
     size_t o = 0;
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isOutput()) continue;
@@ -472,16 +500,14 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         }
         for (int32_t i = 0; i < count; ++i)
             if (isUnwritten(at[i]))
-                found(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
+                fault(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
         lookAtValues(in, plug, at, count, call);
         if (!in.beyondPromises) noteSamples(in, plug.index, at, count, clock, false);
         const float* open = endFlush ? at - kOpenSideSamples : at + laid;
         for (int32_t i = 0; i < kOpenSideSamples; ++i)
             if (!isUnwritten(open[i]))
-                found(format("wrote %s outside its stretch ", plug.name.c_str()) + call);
+                fault(format("wrote %s outside its stretch ", plug.name.c_str()) + call);
     }
-    lookAtLog(in);
-    in.position = std::min(in.position + count, in.block);
 }
 
 // From ordinary inputs since open, no output NaN; under --strict no denormal either.
@@ -491,7 +517,7 @@ void Chunk::lookAtValues(Instance& in, const HostPlug& plug, const float* at, in
     int32_t where = 0;
     const ValueHazard hazard = worstSample(at, count, &where);
     if (hazard == ValueHazard::NaN || (hazard == ValueHazard::Denormal && strict_))
-        found(format("answered %s (%s) on %s sample %d from ordinary inputs since open ",
+        fault(format("answered %s (%s) on %s sample %d from ordinary inputs since open ",
                      hazardName(hazard), showSample(at[where]).c_str(), plug.name.c_str(),
                      in.position + where) +
               call);
@@ -523,9 +549,9 @@ void Chunk::opcode(Instance& in) {
         fillSentinel(&info, sizeof info);
         act("instance %d: opcode 6 (describe %d)", in.id, index);
         const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, index, 0, &info);
-        if (answer != 0 && answer != 1) found(format("opcode 6 for description %d answered %s, not 0 or 1", index, showWord(answer).c_str()));
+        if (answer != 0 && answer != 1) fault(format("opcode 6 for description %d answered %s, not 0 or 1", index, showWord(answer).c_str()));
         if (answer == 0 && !isSentinel(&info, sizeof info))
-            found(format("opcode 6 answered 0 for description %d but wrote into the host's record", index));
+            fault(format("opcode 6 answered 0 for description %d but wrote into the host's record", index));
     } else if (roll < 45) {
         float rate = kSampleRates[random_.below(sizeof kSampleRates / sizeof *kSampleRates)];
         if (strict_ && random_.chance(30)) {
@@ -546,18 +572,12 @@ void Chunk::opcode(Instance& in) {
         dispatch(record, mv::OpCommand, index, value);
     } else if (roll < 80) {
         act("instance %d: opcode 13", in.id);
-        const auto* info = reinterpret_cast<const mv::ProcessBindingInfo*>(dispatch(record, mv::OpGetProcessBindingInfo));
-        if (!info) found("opcode 13 answered null");
-        if (info->one != 1 || info->bindingSize != static_cast<int32_t>(sizeof(mv::ProcessBinding)) || !info->binding || info->zero != 0)
-            found(format("opcode 13 answered a record of %d, %d, %p, %d", info->one, info->bindingSize,
-                         static_cast<void*>(info->binding), info->zero));
-        if (in.opened && info->binding->routine != record->processEntry)
-            found("opcode 13's binding names another routine than the record's process entry");
+        readProcessBinding(record, format("instance %d", in.id));
     } else if (roll < 95 || !strict_) {
-        const int32_t op = kUnknownOpcodes[random_.below(sizeof kUnknownOpcodes / sizeof *kUnknownOpcodes)];
+        const int32_t op = pick(kUnknownOpcodes);
         act("instance %d: opcode %d", in.id, op);
         const intptr_t answer = dispatch(record, op, 1, 1);
-        if (answer != 0) found(format("opcode %d, which has no operation, answered %s", op, showWord(answer).c_str()));
+        if (answer != 0) fault(format("opcode %d, which has no operation, answered %s", op, showWord(answer).c_str()));
     } else {
         const int32_t block = static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
         act("instance %d: opcode 3 (block size %d) between calls", in.id, block);

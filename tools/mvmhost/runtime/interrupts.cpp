@@ -39,14 +39,16 @@ int watchDepth = 0;  // watches nest (a batch's renders); the outermost installs
 
 }  // namespace
 
-InterruptWatch::InterruptWatch() {
+InterruptWatch::InterruptWatch(bool evenIgnored) {
     if (watchDepth++ > 0) return;
+    requested.store(0);  // a new run: what stopped an earlier one is past
 #if defined(_WIN32)
+    (void)evenIgnored;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     for (size_t i = 0; i < sizeof kWatched / sizeof kWatched[0]; ++i) {
         sigaction(kWatched[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler == SIG_IGN) continue;
+        if (previous[i].sa_handler == SIG_IGN && (!evenIgnored || kWatched[i] == SIGHUP)) continue;
         struct sigaction action{};
         action.sa_handler = onSignal;
         action.sa_flags = SA_RESTART;
@@ -65,8 +67,10 @@ InterruptWatch::~InterruptWatch() {
 #endif
 }
 
+int stopRequested() { return requested.load(std::memory_order_relaxed); }
+
 void stopIfInterrupted() {
-    if (const int status = requested.load(std::memory_order_relaxed)) throw Error("interrupted", status);
+    if (const int status = stopRequested()) throw Error("interrupted", status);
 }
 
 }  // namespace mvmhost

@@ -6,16 +6,21 @@
 namespace mvmhost {
 
 // While one lives, those requests are noted instead of ending the process at once. A signal
-// that was ignored when the program started (a shell's background job) stays ignored.
+// that was ignored when the program started (a shell's background job) stays ignored, unless
+// `evenIgnored`: a run of children is still ended by Ctrl-C and SIGTERM there, though a hang-up
+// under nohup is not heard.
 class InterruptWatch {
 public:
-    InterruptWatch();
+    explicit InterruptWatch(bool evenIgnored = false);
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
 };
 
-// Throws an Error of the interruption's exit status once a request to stop has come; cheap enough for every block.
+// The exit status a request to stop asks for (130 for Ctrl-C, 143 for SIGTERM); 0 while none
+// has come. Cheap enough for every block.
+int stopRequested();
+// Throws an Error of that exit status once a request to stop has come.
 void stopIfInterrupted();
 
 }  // namespace mvmhost

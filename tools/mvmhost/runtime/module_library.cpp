@@ -131,6 +131,32 @@ ModuleLibrary::ModuleLibrary(const std::string& path) : path_(path) {
 
 ModuleLibrary::~ModuleLibrary() { closeLibrary(handle_); }
 
+FreshLibrary::FreshLibrary(const std::string& path, const std::string& tag) {
+#if defined(_WIN32)
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    std::error_code ec;
+    const fs::path copy = fs::temp_directory_path(ec) / ("mvmhost-" + std::to_string(process) + "-" +
+                                                         tag + "-" + fs::path(path).filename().string());
+    copy_ = copy.string();
+    if (ec || !fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec))
+        throw Error("cannot copy " + path + " to " + copy_ + " to load it afresh");
+    try {
+        library_ = std::make_unique<ModuleLibrary>(copy_);
+    } catch (...) {
+        fs::remove(copy, ec);
+        throw;
+    }
+}
+
+FreshLibrary::~FreshLibrary() {
+    library_.reset();
+    std::error_code ec;
+    fs::remove(copy_, ec);
+}
+
 ModuleIdentity readIdentity(const EntryPoints& entries) {
     mv::ModuleInfo info{};
     const int32_t answer = entries.getModuleProperties(0, &info);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host/module_info.h"
@@ -43,6 +44,23 @@ private:
     std::string path_;
     void* handle_ = nullptr;
     EntryPoints entries_;
+};
+
+// A copy of a library file loaded under a name of its own: it starts with none of the state an
+// earlier load left (a table built on first use, a count of instances), as a library a host
+// has just loaded does. The copy is removed when it is unloaded.
+class FreshLibrary {
+public:
+    // `tag` tells this copy from others of the same file ("realtime-allocation").
+    FreshLibrary(const std::string& path, const std::string& tag);
+    ~FreshLibrary();
+    FreshLibrary(const FreshLibrary&) = delete;
+    FreshLibrary& operator=(const FreshLibrary&) = delete;
+    const EntryPoints& entries() const { return library_->entries(); }
+
+private:
+    std::string copy_;
+    std::unique_ptr<ModuleLibrary> library_;
 };
 
 // What getModuleProperties tells about module index 0.

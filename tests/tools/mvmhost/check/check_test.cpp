@@ -1,6 +1,7 @@
 // mvmhost check against real module libraries: the counter and a plain module must pass, and
 // each deliberately faulty module must fail the check that names its fault. The validator's
 // report is captured, never printed.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -90,6 +91,7 @@ const Fault kFaults[] = {
     {"faulty_describe_two.mvm", "plug-descriptions", "opcode 6 answered 2"},
     {"faulty_leaky.mvm", "lifecycle-memory", "still held"},
     {"faulty_allocating.mvm", "realtime-allocation", "allocated"},
+    {"faulty_allocates_once.mvm", "realtime-allocation", "allocated"},
     {"faulty_shared_state.mvm", "instance-isolation", "instances share state"},
     {"faulty_shared_state.mvm", "split-determinism", "state survives from one instance"},
     {"faulty_crashing.mvm", "unknown-events", "crashed"},
@@ -389,6 +391,22 @@ TEST(ValidatorIsolation, ChildCrashNamesItsCause) {
         EXPECT_NE(text.str().find("ERROR"), std::string::npos) << log;
         EXPECT_EQ(report.str().find("ERROR"), std::string::npos);
         std::remove(log.c_str());
+    }
+}
+
+// Run in this process, as on Windows, every check still meets a library as freshly loaded as a
+// child process does: what the library does once in its life is seen by the check it hurts,
+// wherever that check runs in the order.
+TEST(ValidatorIsolation, InProcessChecksEachLoadTheLibraryAfresh) {
+    for (const bool inProcess : {false, true}) {
+        CheckOptions o = options("faulty_allocates_once.mvm");
+        o.inProcess = inProcess;
+        std::ostringstream report;
+        const CheckRun run = runChecks(o, report);
+        const auto allocation = std::find_if(run.results.begin(), run.results.end(),
+                                             [](const CheckResult& r) { return r.name == "realtime-allocation"; });
+        ASSERT_NE(allocation, run.results.end()) << report.str();
+        EXPECT_EQ(allocation->status, CheckStatus::Fail) << (inProcess ? "in process: " : "in children: ") << report.str();
     }
 }
 
