@@ -37,13 +37,15 @@ const char* const kRoutineNames[] = {"per_sample", "shipped", "sse2", "memcpy8"}
 class Bench {
 public:
     Bench(Routine routine, int32_t block)
-        : routine(routine), record(makeModule(0, KindModule, nullptr, 0)), out(block),
+        : routine(routine),
+          record(makeModule(0, KindModule, nullptr, 0)),
+          out(block),
           pulse(block) {
         record->dispatcherEntry(record, OpOpen, 0, 0, nullptr, 0.0f);
         counter().resetValue = kResetValue;
         counter().outClimbBuffer = out.data();
         counter().resetPulseBuffer = pulse.data();
-        entry = routine == PerSample  ? CountResetModule::countSamples
+        entry = routine == PerSample    ? CountResetModule::countSamples
                 : routine == Sse2Kernel ? CountResetModule::countSamplesSse2
                                         : record->processEntry;
     }
@@ -85,8 +87,8 @@ void runBlocks(benchmark::State& state, const Inputs& in, Routine routine, int32
         bench.process(in, at, block);
         at = nextBlock(at, block);
     }
-    state.counters["samples_per_ns"] = benchmark::Counter(
-        double(state.iterations()) * block * 1e-9, benchmark::Counter::kIsRate);
+    state.counters["samples_per_ns"] =
+        benchmark::Counter(double(state.iterations()) * block * 1e-9, benchmark::Counter::kIsRate);
 }
 
 // The per-sample routine and the shipped one over the same stretch in alternating batches,
@@ -145,8 +147,8 @@ int main(int argc, char** argv) {
     for (const Inputs& in : cases) {
         for (int32_t block : kBlockSizes) {
             for (Routine r : {PerSample, Shipped, Sse2Kernel, Memcpy}) {
-                const std::string name = std::string(in.name) + "/" + kRoutineNames[r] + "/" +
-                                         std::to_string(block);
+                const std::string name =
+                    std::string(in.name) + "/" + kRoutineNames[r] + "/" + std::to_string(block);
                 benchmark::RegisterBenchmark(name.c_str(), runBlocks, std::cref(in), r, block);
             }
             const std::string name = std::string(in.name) + "/paired/" + std::to_string(block);

@@ -101,7 +101,9 @@ Library load(const std::string& path) {
 #if defined(_WIN32)
     HMODULE handle = LoadLibraryA(path.c_str());
     if (!handle) fail("cannot load " + path);
-    auto symbol = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(handle, name)); };
+    auto symbol = [&](const char* name) {
+        return reinterpret_cast<void*>(GetProcAddress(handle, name));
+    };
 #else
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) fail("cannot load " + path + ": " + dlerror());
@@ -212,17 +214,18 @@ void checkIdentical(const Library& shipped, const Library& perSample, const Inpu
         for (int b = Counter::kInputs; b < Counter::kBuffers; ++b)
             if (std::memcmp(stages[0].streams[b], stages[1].streams[b], block * sizeof(float)))
                 fail(std::string("the shipped library's outputs differ from the per-sample "
-                                 "build's: ") + in.name + " at block " + std::to_string(block));
+                                 "build's: ") +
+                     in.name + " at block " + std::to_string(block));
     }
 }
 
 struct Figures {
-    double rate[RoutineCount];  // samples per ns, from the median times
+    double rate[RoutineCount];         // samples per ns, from the median times
     double overPerSample, overMemcpy;  // shipped's speed over each, paired
 };
 
-Figures measure(const Library& shipped, const Library& perSample, const Inputs& in,
-                int32_t block, const Options& options) {
+Figures measure(const Library& shipped, const Library& perSample, const Inputs& in, int32_t block,
+                const Options& options) {
     Counter perSampleCounter(perSample), shippedCounter(shipped);
     Stage stages[RoutineCount] = {Stage(in, block), Stage(in, block), Stage(in, block)};
     const int32_t calls = std::max(options.turnSamples / block, 1);
@@ -289,14 +292,20 @@ int main(int argc, char** argv) {
             if (n < least) fail(arg + " needs a number of at least " + std::to_string(least));
             return n;
         };
-        if (arg == "--turns") options.turns = number(1);
-        else if (arg == "--runs") options.runs = number(1);
-        else if (arg == "--turn-samples") options.turnSamples = number(1024);
+        if (arg == "--turns")
+            options.turns = number(1);
+        else if (arg == "--runs")
+            options.runs = number(1);
+        else if (arg == "--turn-samples")
+            options.turnSamples = number(1024);
         else if (arg == "--case" && i + 1 < argc)
             options.only = argv[++i];
-        else if (arg == "--markdown") options.markdown = true;
-        else if (arg.size() > 1 && arg[0] == '-') fail("unknown option " + arg);
-        else paths.push_back(arg);
+        else if (arg == "--markdown")
+            options.markdown = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            fail("unknown option " + arg);
+        else
+            paths.push_back(arg);
     }
     if (paths.size() != 2)
         fail(
@@ -327,8 +336,8 @@ int main(int argc, char** argv) {
                             f.overMemcpy);
             else
                 std::printf("%-8s %6d %10.2f %8.2f %8.2f | %8.2f %8.2f\n", in.name, block,
-                            f.rate[PerSample], f.rate[Shipped], f.rate[Memcpy8],
-                            f.overPerSample, f.overMemcpy);
+                            f.rate[PerSample], f.rate[Shipped], f.rate[Memcpy8], f.overPerSample,
+                            f.overMemcpy);
             std::fflush(stdout);
             const std::string where = std::string(in.name) + " " + std::to_string(block);
             if (f.overPerSample < worst) worst = f.overPerSample, worstAt = where;

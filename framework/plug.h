@@ -42,17 +42,17 @@ private:
     friend class ModuleBase;
     intptr_t request(int32_t what, int32_t argument, void* ptr);
 
-    void* value = nullptr;          // the module's variable, &storage, or null
-    ModuleBase* module = nullptr;   // not owned
+    void* value = nullptr;         // the module's variable, &storage, or null
+    ModuleBase* module = nullptr;  // not owned
     int32_t index = -1;
     int32_t streamState = Static;
     int32_t datatype = -1;
-    union Storage {                 // the plug's own value location, by datatype
-        intptr_t word;              // cleared as a whole
-        int16_t listValue;          // Enumerated
-        uint8_t byteValue;          // Datatype4
-        float* buffer;              // Signal: the host's buffer address
-        int32_t wordValue;          // Datatype6 and Datatype8
+    union Storage {         // the plug's own value location, by datatype
+        intptr_t word;      // cleared as a whole
+        int16_t listValue;  // Enumerated
+        uint8_t byteValue;  // Datatype4
+        float* buffer;      // Signal: the host's buffer address
+        int32_t wordValue;  // Datatype6 and Datatype8
     } storage{};
 };
 

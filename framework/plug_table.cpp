@@ -63,7 +63,8 @@ void Plug::setup(ModuleBase* owner, int32_t plugIndex, int32_t type, void* varia
     if (variable) return;
     switch (type) {
     case Signal:  // the host's buffer, asked for once
-        storage.buffer = reinterpret_cast<float*>(owner->callHost(hostGetPlugValuePointer, plugIndex));
+        storage.buffer =
+            reinterpret_cast<float*>(owner->callHost(hostGetPlugValuePointer, plugIndex));
         value = &storage;
         break;
     case Enumerated:

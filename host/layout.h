@@ -13,7 +13,9 @@ namespace mv {
 constexpr bool kPointer32 = sizeof(void*) == 4;
 
 // Offset of a field: `narrow` on 32-bit targets, `wide` on 64-bit ones.
-constexpr std::size_t at(std::size_t narrow, std::size_t wide) { return kPointer32 ? narrow : wide; }
+constexpr std::size_t at(std::size_t narrow, std::size_t wide) {
+    return kPointer32 ? narrow : wide;
+}
 
 // Four characters as one word, the first in the most significant byte.
 constexpr uint32_t fourCC(const char (&s)[5]) {

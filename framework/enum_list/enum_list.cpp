@@ -14,13 +14,9 @@ constexpr char kRangeKeyword[] = "range";
 constexpr std::size_t kRangeKeywordLength = sizeof kRangeKeyword - 1;
 
 // Fixed set rather than iswspace, so the result does not depend on a locale.
-bool isAsciiSpace(WideChar c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+bool isAsciiSpace(WideChar c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-bool isDigit(WideChar c) {
-    return c >= '0' && c <= '9';
-}
+bool isDigit(WideChar c) { return c >= '0' && c <= '9'; }
 
 std::int32_t readNumber(const WideString& text, std::size_t pos) {
     const std::size_t n = text.size();

@@ -79,9 +79,9 @@ private:
     WideString text_;
     EnumListItem item_;
     bool isRange_ = false;
-    std::int32_t start_ = 0;  // range: low bound
-    std::int32_t end_ = 0;    // range: high bound
-    std::size_t nextPos_ = 0; // explicit list: where the next item begins
+    std::int32_t start_ = 0;   // range: low bound
+    std::int32_t end_ = 0;     // range: high bound
+    std::size_t nextPos_ = 0;  // explicit list: where the next item begins
 };
 
 bool isValidEnumValue(const WideString& list, std::int32_t value);

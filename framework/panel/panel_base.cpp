@@ -122,8 +122,7 @@ void PanelBase::onOpcode7(PanelPlugHandle*) {}
 // --- the plug handle ----------------------------------------------------------------------
 
 std::string PanelPlugHandle::getText() const {
-    const auto* text =
-        reinterpret_cast<const char*>(panel->callHost(panelGetPlugText, plugIndex));
+    const auto* text = reinterpret_cast<const char*>(panel->callHost(panelGetPlugText, plugIndex));
     return text ? std::string(text) : std::string();  // a copy: the host keeps its text
 }
 

@@ -17,9 +17,8 @@ namespace mv {
 class PanelBase;
 struct PanelRecord;
 
-using PanelDispatcherEntry = intptr_t(MV_CDECL*)(PanelRecord* record, int32_t opcode,
-                                                 int32_t index, int32_t value, void* ptr,
-                                                 float opt);
+using PanelDispatcherEntry = intptr_t(MV_CDECL*)(PanelRecord* record, int32_t opcode, int32_t index,
+                                                 int32_t value, void* ptr, float opt);
 
 constexpr uint32_t kPanelMagic = fourCC("MVPM");
 constexpr int32_t kPanelRecordVersion = 1;
@@ -82,33 +81,33 @@ MV_PIN_SIZE(PanelPlugHandle, 8, 16);
 
 // Panel opcodes; every other number (negative ones included) answers 0 and does nothing.
 enum PanelOpcode : int32_t {
-    PanelOp0 = 0,       ///< onOpcode0(index == 1)
-    PanelOpClose = 1,   ///< close, then destroy the panel; answers 1
-    PanelOp2 = 2,       ///< onOpcode2(index, ptr)
-    PanelOp3 = 3,       ///< onOpcode3(ptr, opt, {index, value})
-    PanelOp4 = 4,       ///< onOpcode4(ptr, opt, {index, value})
-    PanelOp5 = 5,       ///< onOpcode5(ptr, opt, {index, value})
-    PanelOp6 = 6,       ///< onOpcode6(value, index, ptr)
-    PanelOp7 = 7,       ///< onOpcode7(handle on plug `index`), the handle living for the call
-    PanelOp8 = 8,       ///< onOpcode8(ptr)
-    PanelOp9 = 9,       ///< onOpcode9(ptr)
-    PanelOp10 = 10,     ///< onOpcode10(); answers 1 when it answered true
-    PanelOp11 = 11,     ///< onOpcode11(index)
-    PanelOp12 = 12      ///< onOpcode12(index)
+    PanelOp0 = 0,      ///< onOpcode0(index == 1)
+    PanelOpClose = 1,  ///< close, then destroy the panel; answers 1
+    PanelOp2 = 2,      ///< onOpcode2(index, ptr)
+    PanelOp3 = 3,      ///< onOpcode3(ptr, opt, {index, value})
+    PanelOp4 = 4,      ///< onOpcode4(ptr, opt, {index, value})
+    PanelOp5 = 5,      ///< onOpcode5(ptr, opt, {index, value})
+    PanelOp6 = 6,      ///< onOpcode6(value, index, ptr)
+    PanelOp7 = 7,      ///< onOpcode7(handle on plug `index`), the handle living for the call
+    PanelOp8 = 8,      ///< onOpcode8(ptr)
+    PanelOp9 = 9,      ///< onOpcode9(ptr)
+    PanelOp10 = 10,    ///< onOpcode10(); answers 1 when it answered true
+    PanelOp11 = 11,    ///< onOpcode11(index)
+    PanelOp12 = 12     ///< onOpcode12(index)
 };
 
 // Requests a panel sends through the host callback, with its PanelRecord as the asking record.
 // Requests 8, 18, 19 and 20 share their names with the PanelBase operations that make them.
 enum PanelRequest : int32_t {
-    panelSetPlugText = 6,      ///< index plug, ptr a zero-terminated 8-bit text
-    panelGetPlugText = 7,      ///< index plug; answers a zero-terminated 8-bit text
-    panelHostRequest8 = 8,     ///< index, value, ptr the caller's
-    panelGetPlugValue = 14,    ///< index plug, ptr a 32-bit word the host fills
-    panelSetPlugValue = 15,    ///< index plug, value an integer or opt a float
-    panelGetPlugWideText = 17, ///< index plug; then value count, ptr a buffer of that many
-    panelHostRequest18 = 18,   ///< ptr the caller's
-    panelHostRequest19 = 19,   ///< ptr the caller's
-    panelHostQuery20 = 20      ///< ptr the caller's; non-zero is true
+    panelSetPlugText = 6,       ///< index plug, ptr a zero-terminated 8-bit text
+    panelGetPlugText = 7,       ///< index plug; answers a zero-terminated 8-bit text
+    panelHostRequest8 = 8,      ///< index, value, ptr the caller's
+    panelGetPlugValue = 14,     ///< index plug, ptr a 32-bit word the host fills
+    panelSetPlugValue = 15,     ///< index plug, value an integer or opt a float
+    panelGetPlugWideText = 17,  ///< index plug; then value count, ptr a buffer of that many
+    panelHostRequest18 = 18,    ///< ptr the caller's
+    panelHostRequest19 = 19,    ///< ptr the caller's
+    panelHostQuery20 = 20       ///< ptr the caller's; non-zero is true
 };
 
 }  // namespace mv

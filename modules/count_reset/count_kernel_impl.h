@@ -108,10 +108,20 @@ public:
     static_assert(kWindow % W == 0 && W > kPulseSamples && W <= 16, "vector width");
 
     Kernel(const CountStreams& s, bool inPlace, const CountResetModule& m, int32_t count)
-        : up(s.upCount), zero(s.upZero), step(s.byStep), out(s.outClimb), pulseOut(s.resetPulse),
-          count(count), t(m.threshold), accLimit(m.resetLimit), resetsAtZero(!(0.0f < accLimit)),
-          inPlace(inPlace), acc(m.accumulator), pulse(m.pulseCountdown),
-          prevUp(m.previousUpCount >= t), prevZero(m.previousUpZero >= t) {}
+        : up(s.upCount),
+          zero(s.upZero),
+          step(s.byStep),
+          out(s.outClimb),
+          pulseOut(s.resetPulse),
+          count(count),
+          t(m.threshold),
+          accLimit(m.resetLimit),
+          resetsAtZero(!(0.0f < accLimit)),
+          inPlace(inPlace),
+          acc(m.accumulator),
+          pulse(m.pulseCountdown),
+          prevUp(m.previousUpCount >= t),
+          prevZero(m.previousUpZero >= t) {}
 
     void run() {
         const float* const step = this->step;
@@ -329,8 +339,8 @@ private:
             i = end;
             if (i == count) return i;
             end = windowAt(i, highUp, highZero);
-            const uint32_t stops = (highUp & ~((highUp << 1) | prevUp)) |
-                                   (highZero & ~((highZero << 1) | prevZero));
+            const uint32_t stops =
+                (highUp & ~((highUp << 1) | prevUp)) | (highZero & ~((highZero << 1) | prevZero));
             if ((pulse == 0 || resetsAlways) && !(stops & (stops - 1))) return i;
         }
     }
@@ -403,8 +413,7 @@ private:
     // A reset to 0 at a level at or below 0 repeats on every sample after it, each carrying
     // the impulse and leaving the countdown at 2.
     __attribute__((noinline)) void pulsing(int32_t i, int32_t end, int32_t from, uint32_t edgeUp,
-                                           uint32_t edgeZero, uint32_t stops,
-                                           const float* stepOf) {
+                                           uint32_t edgeZero, uint32_t stops, const float* stepOf) {
         float* const out = this->out;
         float* const pulseOut = this->pulseOut;
         const int32_t limit = storeLimit(end);

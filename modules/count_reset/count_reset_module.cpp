@@ -28,12 +28,9 @@ struct PlugDescription {
 };
 
 const PlugDescription kPlugs[CountResetPlugCount] = {
-    {"upCOUNT", PlugInput, Signal, "0"},
-    {"reset@", PlugInput, Enumerated, "7"},
-    {"upZERO", PlugInput, Signal, "0"},
-    {"bySTEP", PlugInput, Signal, "0.1"},
-    {"OUTclimb", PlugOutput, Signal, nullptr},
-    {"RESETpulse", PlugOutput, Signal, nullptr},
+    {"upCOUNT", PlugInput, Signal, "0"},       {"reset@", PlugInput, Enumerated, "7"},
+    {"upZERO", PlugInput, Signal, "0"},        {"bySTEP", PlugInput, Signal, "0.1"},
+    {"OUTclimb", PlugOutput, Signal, nullptr}, {"RESETpulse", PlugOutput, Signal, nullptr},
 };
 
 }  // namespace
@@ -64,8 +61,9 @@ CountResetModule::~CountResetModule() = default;
 bool CountResetModule::getPlugProperties(int32_t index, PlugInfo* info) {
     const char* list = buildResetList();
     if (static_cast<uint32_t>(index) >= CountResetPlugCount) return false;
-    void* const variables[CountResetPlugCount] = {&upCountBuffer, &resetValue,     &upZeroBuffer,
-                                                  &byStepBuffer,  &outClimbBuffer, &resetPulseBuffer};
+    void* const variables[CountResetPlugCount] = {&upCountBuffer,  &resetValue,
+                                                  &upZeroBuffer,   &byStepBuffer,
+                                                  &outClimbBuffer, &resetPulseBuffer};
     const PlugDescription& plug = kPlugs[index];
     info->variable = variables[index];
     info->direction = plug.direction;

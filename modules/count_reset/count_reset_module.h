@@ -11,12 +11,12 @@ namespace mv {
 
 // Plug indices; append-only, since hosts and saved patches depend on them.
 enum CountResetPlug : int32_t {
-    UpCount = 0,    ///< input, Signal
-    ResetAt = 1,    ///< input, Enumerated: the reset list
-    UpZero = 2,     ///< input, Signal
-    ByStep = 3,     ///< input, Signal
-    OutClimb = 4,   ///< output, Signal
-    ResetPulse = 5, ///< output, Signal
+    UpCount = 0,     ///< input, Signal
+    ResetAt = 1,     ///< input, Enumerated: the reset list
+    UpZero = 2,      ///< input, Signal
+    ByStep = 3,      ///< input, Signal
+    OutClimb = 4,    ///< output, Signal
+    ResetPulse = 5,  ///< output, Signal
     CountResetPlugCount
 };
 

@@ -26,8 +26,13 @@ public:
     }
     void tick() { ++ticks; }
 
-    struct Seen { int32_t index; StreamState during; };
-    struct Data { int32_t clock, value, second; };
+    struct Seen {
+        int32_t index;
+        StreamState during;
+    };
+    struct Data {
+        int32_t clock, value, second;
+    };
     std::vector<Seen> seen;
     std::vector<Data> data;
     int ticks = 0;
@@ -70,7 +75,8 @@ TEST_F(Events, SameStateTwiceTellsTheModuleTwice) {
 }
 
 TEST_F(Events, StateChangeForAPlugThatDoesNotExistIsIgnored) {
-    for (intptr_t plug : {intptr_t{-1}, intptr_t{3}, intptr_t{1} << 20}) deliver(stateChange(plug, Streaming));
+    for (intptr_t plug : {intptr_t{-1}, intptr_t{3}, intptr_t{1} << 20})
+        deliver(stateChange(plug, Streaming));
     EXPECT_TRUE(module.seen.empty());
     EventModule unopened(host);
     ModuleEvent event = stateChange(0, Streaming);
@@ -97,8 +103,7 @@ TEST_F(Events, RoutineCallRunsTheRoutineOnce) {
 }
 
 TEST_F(Events, OtherTypesDoNothing) {
-    for (int32_t type : {1, 3, 20, 22, -1})
-        deliver({0, type, 1, 1, 1, 0});
+    for (int32_t type : {1, 3, 20, 22, -1}) deliver({0, type, 1, 1, 1, 0});
     EXPECT_TRUE(module.seen.empty());
     EXPECT_TRUE(module.data.empty());
     EXPECT_EQ(module.ticks, 0);

@@ -33,7 +33,8 @@ namespace {
 class TableModule : public ModuleBase {
 public:
     TableModule(test::RecordingHost& host, std::vector<PlugInfo> described)
-        : ModuleBase(test::RecordingHost::callback, host.handle()), descriptions(std::move(described)) {}
+        : ModuleBase(test::RecordingHost::callback, host.handle()),
+          descriptions(std::move(described)) {}
     bool getPlugProperties(int32_t index, PlugInfo* info) override {
         asked.push_back(index);
         if (index < 0 || index >= static_cast<int32_t>(descriptions.size())) return false;
@@ -105,12 +106,14 @@ TEST_F(PlugTable, NotAPlugTakesNoIndexUnlessCountAsPlug) {
         {NotAPlug | 0x1 | 0x100000, 2, {&vars[0], &vars[2]}},  // other bits are not read
     };
     for (const auto& row : rows) {
-        TableModule& m = open({describe(Signal, &vars[0]), describe(Signal, &vars[1], row.middleFlags),
-                               describe(Signal, &vars[2])},
-                              row.count);
+        TableModule& m =
+            open({describe(Signal, &vars[0]), describe(Signal, &vars[1], row.middleFlags),
+                  describe(Signal, &vars[2])},
+                 row.count);
         ASSERT_EQ(m.plugCount(), static_cast<int32_t>(row.expected.size()));
         for (size_t p = 0; p < row.expected.size(); ++p)
-            EXPECT_EQ(m.getPlug(int32_t(p))->getValue(), row.expected[p]) << row.middleFlags << " " << p;
+            EXPECT_EQ(m.getPlug(int32_t(p))->getValue(), row.expected[p])
+                << row.middleFlags << " " << p;
     }
 }
 
@@ -135,13 +138,14 @@ TEST_F(PlugTable, RepeatLastOnlyOnAPlugThatIsLast) {
     const struct {
         std::vector<int32_t> flags;
     } rows[] = {
-        {{RepeatLast, 0, 0}},         // not the last description
+        {{RepeatLast, 0, 0}},             // not the last description
         {{0, 0, RepeatLast | NotAPlug}},  // last, but not a plug
     };
     for (const auto& row : rows) {
-        TableModule& m = open({describe(Signal, &vars[0], row.flags[0]), describe(Signal, &vars[1], row.flags[1]),
-                               describe(Signal, &vars[2], row.flags[2])},
-                              5);
+        TableModule& m = open(
+            {describe(Signal, &vars[0], row.flags[0]), describe(Signal, &vars[1], row.flags[1]),
+             describe(Signal, &vars[2], row.flags[2])},
+            5);
         for (int32_t p = 0; p < 5; ++p) {
             Plug* plug = m.getPlug(p);
             ASSERT_NE(plug, nullptr);
@@ -157,14 +161,16 @@ TEST_F(PlugTable, RepeatLastOnlyOnAPlugThatIsLast) {
 }
 
 TEST_F(PlugTable, MoreDescriptionsThanCountedAreIgnored) {
-    TableModule& m = open({describe(Signal, &vars[0]), describe(Signal, &vars[1]), describe(Signal, &vars[2])}, 2);
+    TableModule& m = open(
+        {describe(Signal, &vars[0]), describe(Signal, &vars[1]), describe(Signal, &vars[2])}, 2);
     EXPECT_EQ(m.plugCount(), 2);
     EXPECT_EQ(m.asked, (std::vector<int32_t>{0, 1, 2, 1}));
 }
 
 TEST_F(PlugTable, NoPlugsCountedNoTable) {
     for (intptr_t count : {0, -1, -1000}) {
-        TableModule& m = open({describe(Signal, &vars[0], RepeatLast), describe(Signal, &vars[1])}, count);
+        TableModule& m =
+            open({describe(Signal, &vars[0], RepeatLast), describe(Signal, &vars[1])}, count);
         EXPECT_EQ(m.plugCount(), 0);
         EXPECT_EQ(m.getPlug(0), nullptr);
         EXPECT_EQ(m.asked, std::vector<int32_t>{0}) << "index 0 is read, and it finds no slot";
@@ -182,8 +188,8 @@ TEST_F(PlugTable, OwnValueLocationByDatatype) {
     const struct {
         int32_t datatype;
         bool hasStorage;
-    } rows[] = {{0, true}, {1, false}, {2, false}, {3, false}, {4, true},
-                {5, true}, {6, true},  {7, false}, {8, true},  {9, false}, {-1, false}};
+    } rows[] = {{0, true}, {1, false}, {2, false}, {3, false}, {4, true},  {5, true},
+                {6, true}, {7, false}, {8, true},  {9, false}, {-1, false}};
     std::vector<PlugInfo> described;
     for (const auto& row : rows) described.push_back(describe(row.datatype));
     TableModule& m = open(described, std::size(rows));

@@ -81,8 +81,10 @@ TEST_F(Dispatcher, SampleRateAndBlockSizeAreStoredUnchecked) {
 }
 
 TEST_F(Dispatcher, NotifyPassesOnlyPositiveCounts) {
-    const struct { int32_t index; std::vector<std::string> log; } rows[] = {
-        {0, {"notify"}}, {-5, {"notify"}}, {3, {"notify", "notifyCount 3"}}};
+    const struct {
+        int32_t index;
+        std::vector<std::string> log;
+    } rows[] = {{0, {"notify"}}, {-5, {"notify"}}, {3, {"notify", "notifyCount 3"}}};
     for (const auto& row : rows) {
         module->log.clear();
         EXPECT_EQ(dispatch(OpNotify, row.index), 0);
@@ -134,8 +136,8 @@ TEST_F(Dispatcher, ProcessBindingInfoIsSharedAndDescribesTheLatestAsker) {
     // Two instances asking in turn: one shared record, each time naming the asker's binding.
     other->setProcessRoutine({otherRoutine, 0, 0, 0});
     const ProcessBinding* firstBinding = info->binding;
-    intptr_t second = otherRecord->dispatcherEntry(otherRecord, OpGetProcessBindingInfo, 0, 0,
-                                                   nullptr, 0.0f);
+    intptr_t second =
+        otherRecord->dispatcherEntry(otherRecord, OpGetProcessBindingInfo, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(second, first);
     ASSERT_NE(info->binding, firstBinding);
     EXPECT_EQ(info->binding->routine, otherRecord->processEntry);
@@ -160,9 +162,8 @@ TEST_F(Dispatcher, SelectingARoutineTellsTheHostOnlyOnChange) {
         {{otherRoutine, 0, 0, 0}, true},   // new routine
         {{otherRoutine, 0, 0, 0}, false},  // same again
         {{otherRoutine, 1, 0, 0}, true},   // same routine, other qualifier
-        {{otherRoutine, 1, 0, 5}, true},
-        {{nullptr, 0, 0, 0}, true},        // null routine
-        {{nullptr, 9, 9, 9}, false},       // two null routines are equal
+        {{otherRoutine, 1, 0, 5}, true},  {{nullptr, 0, 0, 0}, true},  // null routine
+        {{nullptr, 9, 9, 9}, false},  // two null routines are equal
         {{emptyProcess, 0, 0, 0}, true},
     };
     for (const auto& row : rows) {

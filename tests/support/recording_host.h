@@ -21,8 +21,8 @@ struct RequestArgs {
     intptr_t ptr;
     float opt;
     bool operator==(const RequestArgs& o) const {
-        return record == o.record && request == o.request && index == o.index &&
-               value == o.value && ptr == o.ptr && opt == o.opt;
+        return record == o.record && request == o.request && index == o.index && value == o.value &&
+               ptr == o.ptr && opt == o.opt;
     }
 };
 std::ostream& operator<<(std::ostream& out, const RequestArgs& args);
@@ -69,14 +69,18 @@ public:
 
     ModuleRecord* record() const { return rec; }
     template <class M = ModuleBase>
-    M& module() const { return *static_cast<M*>(static_cast<ModuleBase*>(rec->instance)); }
+    M& module() const {
+        return *static_cast<M*>(static_cast<ModuleBase*>(rec->instance));
+    }
 
     intptr_t dispatch(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
                       float opt = 0.0f) const {
         return rec->dispatcherEntry(rec, opcode, index, value, ptr, opt);
     }
     void open() const { dispatch(OpOpen); }
-    void process(int32_t start, int32_t count) const { rec->processEntry(rec->instance, start, count); }
+    void process(int32_t start, int32_t count) const {
+        rec->processEntry(rec->instance, start, count);
+    }
     void deliver(ModuleEvent event) const { rec->eventEntry(rec->instance, &event); }
     intptr_t close();
 

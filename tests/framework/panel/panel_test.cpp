@@ -46,7 +46,7 @@ public:
 
     Hooks& log;
     bool answer10 = false;
-    PanelPlugHandle seen{};         // a copy of the handle opcode 7 passed
+    PanelPlugHandle seen{};  // a copy of the handle opcode 7 passed
     PanelPlugHandle* seenAt = nullptr;
     std::function<void(PanelPlugHandle*)> during7;  // runs inside onOpcode7
 
@@ -154,8 +154,10 @@ TEST_F(Panel, EveryPanelHasItsOwnRecordAndTheSameEntry) {
 // --- the dispatcher -----------------------------------------------------------------------
 
 TEST_F(Panel, Opcode0PassesTrueOnlyForIndexOne) {
-    const struct { int32_t index; bool on; } rows[] = {
-        {1, true}, {0, false}, {2, false}, {-1, false}, {INT32_MIN, false}};
+    const struct {
+        int32_t index;
+        bool on;
+    } rows[] = {{1, true}, {0, false}, {2, false}, {-1, false}, {INT32_MIN, false}};
     for (const auto& row : rows) {
         log.clear();
         EXPECT_EQ(dispatch(PanelOp0, row.index, 5, pointer(6), 7.0f), 0) << row.index;
@@ -271,8 +273,10 @@ TEST_F(Panel, NamedRequestsPassTheirArgumentsUnchanged) {
 }
 
 TEST_F(Panel, Query20TakesNonZeroAsTrue) {
-    const struct { intptr_t answer; bool truth; } rows[] = {
-        {0, false}, {1, true}, {-1, true}, {2, true}};
+    const struct {
+        intptr_t answer;
+        bool truth;
+    } rows[] = {{0, false}, {1, true}, {-1, true}, {2, true}};
     for (const auto& row : rows) {
         host.answers[panelHostQuery20] = row.answer;
         EXPECT_EQ(panel->panelHostQuery20(nullptr), row.truth) << row.answer;
@@ -400,10 +404,13 @@ TEST_F(Panel, WideTextAsksForTheCountThenForTheText) {
 }
 
 TEST_F(Panel, WideTextEndsAtTheFirstZeroOrAtTheCount) {
-    const struct { int32_t count; WideString served, expected; } rows[] = {
+    const struct {
+        int32_t count;
+        WideString served, expected;
+    } rows[] = {
         {6, {'a', 'b', 0, 'c', 'd', 0}, {'a', 'b'}},
         {1, {0}, {}},
-        {3, {'x', 'y', 'z'}, {'x', 'y', 'z'}},        // no zero from the host: cut at the count
+        {3, {'x', 'y', 'z'}, {'x', 'y', 'z'}},  // no zero from the host: cut at the count
         {4, {0xD83D, 0xDE00, 0x00E9, 0}, {0xD83D, 0xDE00, 0x00E9}},  // 16-bit units unchanged
     };
     for (const auto& row : rows) {

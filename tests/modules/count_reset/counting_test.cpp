@@ -100,8 +100,8 @@ TEST(CounterOpen, AsksForDescriptionsZeroToSixThenFive) {
     test::ModuleInstance instance(host);
     instance.open();
     auto& m = instance.module<CountResetModule>();
-    const void* expected[] = {&m.upCountBuffer, &m.resetValue, &m.upZeroBuffer,
-                              &m.byStepBuffer, &m.outClimbBuffer, &m.resetPulseBuffer};
+    const void* expected[] = {&m.upCountBuffer, &m.resetValue,     &m.upZeroBuffer,
+                              &m.byStepBuffer,  &m.outClimbBuffer, &m.resetPulseBuffer};
     for (int32_t p = 0; p < 6; ++p) EXPECT_EQ(m.getPlug(p)->getValue(), expected[p]);
     EXPECT_EQ(host.count(hostGetPlugValuePointer), 0u);
 }
@@ -122,42 +122,81 @@ TEST_P(CounterSequences, ProducesTheDocumentedOutputs) {
     c.module.resetValue = s.resetValue;
     c.run(s.up, s.zero, s.step);
     EXPECT_EQ(c.outClimb(), s.climb);
-    const std::vector<float> pulse = s.pulse.empty() ? std::vector<float>(s.up.size(), 0.0f) : s.pulse;
+    const std::vector<float> pulse =
+        s.pulse.empty() ? std::vector<float>(s.up.size(), 0.0f) : s.pulse;
     EXPECT_EQ(c.resetPulse(), pulse);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Documented, CounterSequences,
     ::testing::Values(
-        Sequence{"CountToReset", 2,
-                 {0, .5f, .5f, 0, .5f, 0, .5f, 0, 0, 0}, {}, {},
+        Sequence{"CountToReset",
+                 2,
+                 {0, .5f, .5f, 0, .5f, 0, .5f, 0, 0, 0},
+                 {},
+                 {},
                  {0, k01, k01, k01, k02, k02, 0, 0, 0, 0},
                  {0, 0, 0, 0, 0, 0, .5f, .5f, .5f, 0}},
         Sequence{"HighFromTheStart", 7, {.5f, .5f, 0, .5f}, {}, {}, {0, 0, 0, k01}, {}},
-        Sequence{"BothEdgesOnOneSample", 7,
-                 {0, .5f, 0, .5f, 0}, {0, 0, 0, .5f, 0}, {}, {0, k01, k01, 0, 0}, {}},
+        Sequence{"BothEdgesOnOneSample",
+                 7,
+                 {0, .5f, 0, .5f, 0},
+                 {0, 0, 0, .5f, 0},
+                 {},
+                 {0, k01, k01, 0, 0},
+                 {}},
         Sequence{"StepOfTheEdgeSample", 7, {0, .5f, 0}, {}, {.2f, .3f, .4f}, {0, .3f, .3f}, {}},
         Sequence{"ThresholdItselfIsHigh", 7, {0, 0.333f, 0}, {}, {}, {0, k01, k01}, {}},
         Sequence{"JustBelowIsLow", 7, {0, 0.3329999f, 0}, {}, {}, {0, 0, 0}, {}},
-        Sequence{"RetriggeredImpulse", 0,
-                 {0, 1, 0, 1, 0, 1, 0, 0, 0, 0}, {}, std::vector<float>(10, 1.0f),
+        Sequence{"RetriggeredImpulse",
+                 0,
+                 {0, 1, 0, 1, 0, 1, 0, 0, 0, 0},
+                 {},
+                 std::vector<float>(10, 1.0f),
                  std::vector<float>(10, 0.0f),
                  {0, .5f, .5f, .5f, .5f, .5f, .5f, .5f, 0, 0}},
-        Sequence{"NaNInputsAreLowAndNeverEdges", 7,
-                 {0, kNaN, .5f, kNaN, kNaN, .5f}, {kNaN, 0, 0, 0, 0, 0}, {},
-                 {0, 0, k01, k01, k01, k02}, {}},
-        Sequence{"NaNStepResetsWithAPulse", 7,
-                 {0, .5f, 0, 0, 0}, {}, {0, kNaN, 0, 0, 0},
-                 {0, 0, 0, 0, 0}, {0, .5f, .5f, .5f, 0}},
-        Sequence{"InfiniteStepResets", 7, {0, .5f, 0, 0}, {}, {kInf, kInf, 0, 0},
-                 {0, 0, 0, 0}, {0, .5f, .5f, .5f}},
-        Sequence{"NegativeInfinityStaysUntilZeroed", 7,
-                 {0, .5f, 0, .5f, 0}, {0, 0, 0, 0, .5f}, {-kInf, -kInf, 0, 1, 0},
-                 {0, -kInf, -kInf, -kInf, 0}, {}},
-        Sequence{"NegativeStepsFall", 0, {0, .5f, 0, .5f}, {}, std::vector<float>(4, -0.25f),
-                 {0, -0.25f, -0.25f, -0.5f}, {}},
-        Sequence{"ResetValueMinusOneResetsEverySample", -1, {0, 0, 0}, {}, {},
-                 {0, 0, 0}, {.5f, .5f, .5f}}),
+        Sequence{"NaNInputsAreLowAndNeverEdges",
+                 7,
+                 {0, kNaN, .5f, kNaN, kNaN, .5f},
+                 {kNaN, 0, 0, 0, 0, 0},
+                 {},
+                 {0, 0, k01, k01, k01, k02},
+                 {}},
+        Sequence{"NaNStepResetsWithAPulse",
+                 7,
+                 {0, .5f, 0, 0, 0},
+                 {},
+                 {0, kNaN, 0, 0, 0},
+                 {0, 0, 0, 0, 0},
+                 {0, .5f, .5f, .5f, 0}},
+        Sequence{"InfiniteStepResets",
+                 7,
+                 {0, .5f, 0, 0},
+                 {},
+                 {kInf, kInf, 0, 0},
+                 {0, 0, 0, 0},
+                 {0, .5f, .5f, .5f}},
+        Sequence{"NegativeInfinityStaysUntilZeroed",
+                 7,
+                 {0, .5f, 0, .5f, 0},
+                 {0, 0, 0, 0, .5f},
+                 {-kInf, -kInf, 0, 1, 0},
+                 {0, -kInf, -kInf, -kInf, 0},
+                 {}},
+        Sequence{"NegativeStepsFall",
+                 0,
+                 {0, .5f, 0, .5f},
+                 {},
+                 std::vector<float>(4, -0.25f),
+                 {0, -0.25f, -0.25f, -0.5f},
+                 {}},
+        Sequence{"ResetValueMinusOneResetsEverySample",
+                 -1,
+                 {0, 0, 0},
+                 {},
+                 {},
+                 {0, 0, 0},
+                 {.5f, .5f, .5f}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CounterDrift, ResetEdgeForEveryLabel) {
@@ -191,7 +230,8 @@ TEST(CounterSplits, AnySplitGivesTheSameOutputAsOneCall) {
     whole.module.resetValue = 2;
     whole.run(up, zero, step);
     const std::vector<std::vector<int32_t>> splits = {
-        {3, 37}, {1, 1, 1, 37}, {0, 40, 0}, {20, -5, 20}, {7, 0, 13, 1, 19}, std::vector<int32_t>(40, 1)};
+        {3, 37},      {1, 1, 1, 37},     {0, 40, 0},
+        {20, -5, 20}, {7, 0, 13, 1, 19}, std::vector<int32_t>(40, 1)};
     for (const auto& split : splits) {
         Counter parts;
         parts.module.resetValue = 2;
@@ -223,8 +263,8 @@ TEST(CounterBuffers, OutputsMayShareTheInputBuffers) {
     inPlace.module.upCountBuffer = a.data();
     inPlace.module.upZeroBuffer = b.data();
     inPlace.module.byStepBuffer = s.data();
-    inPlace.module.outClimbBuffer = a.data();     // OUTclimb over upCOUNT
-    inPlace.module.resetPulseBuffer = s.data();   // RESETpulse over bySTEP
+    inPlace.module.outClimbBuffer = a.data();    // OUTclimb over upCOUNT
+    inPlace.module.resetPulseBuffer = s.data();  // RESETpulse over bySTEP
     inPlace.instance.process(0, int32_t(up.size()));
     EXPECT_EQ(a, reference.outClimb());
     EXPECT_EQ(s, reference.resetPulse());
@@ -234,9 +274,10 @@ TEST(CounterBuffers, AnyNullBufferMeansNoWork) {
     for (int missing = 0; missing < 5; ++missing) {
         Counter c;
         c.run({0, 0.5f}, {}, {});
-        float* CountResetModule::*fields[] = {&CountResetModule::upCountBuffer, &CountResetModule::upZeroBuffer,
-                                              &CountResetModule::byStepBuffer, &CountResetModule::outClimbBuffer,
-                                              &CountResetModule::resetPulseBuffer};
+        float* CountResetModule::*fields[] = {
+            &CountResetModule::upCountBuffer, &CountResetModule::upZeroBuffer,
+            &CountResetModule::byStepBuffer, &CountResetModule::outClimbBuffer,
+            &CountResetModule::resetPulseBuffer};
         c.module.*fields[missing] = nullptr;
         const float acc = c.module.accumulator;
         std::fill(c.climb.begin(), c.climb.end(), kSentinel);
@@ -259,8 +300,8 @@ TEST(CounterBuffers, ResetValueChangeAppliesFromTheNextSample) {
 // Output stream states announced on every input state change.
 struct StateCase {
     const char* name;
-    int32_t upState, zeroState;   // states delivered (upCOUNT last, so it reports during the call)
-    float upValue, zeroValue;     // current values the host reports
+    int32_t upState, zeroState;  // states delivered (upCOUNT last, so it reports during the call)
+    float upValue, zeroValue;    // current values the host reports
     StreamState expected;
 };
 
@@ -296,7 +337,8 @@ TEST_P(CounterStates, AnnounceBothOutputsInOrderAtTheHostsClock) {
     // Each announcement carries the clock the host gave just before it.
     intptr_t lastClock = -1;
     for (const auto& call : host.calls) {
-        if (call.request == hostGetSampleClock) lastClock = clocksGiven.at(0), clocksGiven.erase(clocksGiven.begin());
+        if (call.request == hostGetSampleClock)
+            lastClock = clocksGiven.at(0), clocksGiven.erase(clocksGiven.begin());
         if (call.request == hostSetOutputState) {
             EXPECT_EQ(call.ptr, lastClock);
         }
@@ -334,7 +376,8 @@ TEST(CounterStatesFewerPlugs, MissingInputsReadStaticZeroAndMissingOutputsStaySi
         instance.deliver({0, PlugStateChange, Streaming, 0, UpCount, 0});
         const auto announced = host.callsOf(hostSetOutputState);
         EXPECT_EQ(announced.size(), row.announcements) << row.plugs;
-        for (const auto& a : announced) EXPECT_EQ(a.value, SingleChange) << "missing upZERO is static at 0 V";
+        for (const auto& a : announced)
+            EXPECT_EQ(a.value, SingleChange) << "missing upZERO is static at 0 V";
     }
 }
 

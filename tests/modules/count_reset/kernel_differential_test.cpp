@@ -26,13 +26,26 @@ constexpr uint32_t kSignallingNan = 0x7FA00001, kNegativeSignallingNan = 0xFF800
 constexpr uint32_t kGuard = 0x7FBADBAD;  // written nowhere by the counter
 constexpr uint32_t kHigh = 0x3F800000;   // 1.0: ahead of an upCOUNT stretch, hides an edge
 
-const uint32_t kLevels[] = {
-    0x00000000, 0x80000000, 0x3F800000, 0x3F000000, kThresholdBits, kThresholdBits - 1,
-    kThresholdBits + 1, 0x7FC00000, 0xFFC00001, kSignallingNan, kNegativeSignallingNan,
-    0x7F800000, 0xFF800000, 0x00000001, 0x807FFFFF, 0x3EDDB22D, 0xBF800000};
-const uint32_t kSteps[] = {
-    0x3DCCCCCD, 0x3F800000, 0x00000000, 0x80000000, 0xBDCCCCCD, 0xBF800000, 0x42480000,
-    0x447A0000, 0x7FC00000, kSignallingNan, 0x7F800000, 0xFF800000, 0x00000001, 0x807FFFFF};
+const uint32_t kLevels[] = {0x00000000,
+                            0x80000000,
+                            0x3F800000,
+                            0x3F000000,
+                            kThresholdBits,
+                            kThresholdBits - 1,
+                            kThresholdBits + 1,
+                            0x7FC00000,
+                            0xFFC00001,
+                            kSignallingNan,
+                            kNegativeSignallingNan,
+                            0x7F800000,
+                            0xFF800000,
+                            0x00000001,
+                            0x807FFFFF,
+                            0x3EDDB22D,
+                            0xBF800000};
+const uint32_t kSteps[] = {0x3DCCCCCD, 0x3F800000, 0x00000000, 0x80000000, 0xBDCCCCCD,
+                           0xBF800000, 0x42480000, 0x447A0000, 0x7FC00000, kSignallingNan,
+                           0x7F800000, 0xFF800000, 0x00000001, 0x807FFFFF};
 
 uint32_t bitsOf(float x) {
     uint32_t b;
@@ -51,9 +64,12 @@ public:
         --left;
         ++phase;
         switch (kind) {
-        case 0: return high;
-        case 1: return (phase / halfPeriod) % 2 ? low : high;
-        default: return pick();
+        case 0:
+            return high;
+        case 1:
+            return (phase / halfPeriod) % 2 ? low : high;
+        default:
+            return pick();
         }
     }
 
@@ -180,7 +196,8 @@ TEST_P(KernelMatchesPerSampleRoutine, BitForBit) {
         call.count = pick >= 0 ? pick : int32_t(rng() % 301);
         if (rng() % 50 == 0) call.count = -int32_t(rng() % 4);
         call.start = int32_t(rng() % 40);
-        if (rng() % sc.callsPerResetChange == 0) resetValue = sc.resetValues[rng() % sc.resetValues.size()];
+        if (rng() % sc.callsPerResetChange == 0)
+            resetValue = sc.resetValues[rng() % sc.resetValues.size()];
         call.resetValue = resetValue;
         const bool share = std::uniform_real_distribution<double>(0, 1)(rng) < sc.shareChance;
         call.outClimb = share ? Share(rng() % 4) : ShareNone;
@@ -195,9 +212,8 @@ TEST_P(KernelMatchesPerSampleRoutine, BitForBit) {
         reference.run(call);
         for (auto& kernel : kernels) {
             kernel->run(call);
-            const std::string where = std::string(sc.name) + ", call " +
-                                      std::to_string(callIndex) + ", start " +
-                                      std::to_string(call.start) + ", count " +
+            const std::string where = std::string(sc.name) + ", call " + std::to_string(callIndex) +
+                                      ", start " + std::to_string(call.start) + ", count " +
                                       std::to_string(call.count);
             for (int b = 0; b < 5; ++b)
                 ASSERT_EQ(kernel->buffers[b].bits(), reference.buffers[b].bits())
@@ -211,13 +227,19 @@ INSTANTIATE_TEST_SUITE_P(
     Streams, KernelMatchesPerSampleRoutine,
     ::testing::Values(
         Scenario{"host blocks", 1, 1500000, {998, 7, 2, 20}, {-1, 16, 64, 1024, 333}, 0.0, 0.3},
-        Scenario{"extreme levels", 2, 800000, {-32768, -1, 0, 32767, 998}, {-1, 1, 31, 33}, 0.0,
-                 0.3},
+        Scenario{
+            "extreme levels", 2, 800000, {-32768, -1, 0, 32767, 998}, {-1, 1, 31, 33}, 0.0, 0.3},
         Scenario{"in place", 3, 800000, {998, 0, -1, 5}, {-1, 7, 32, 65}, 0.7, 0.3},
         Scenario{"tiny calls", 4, 150000, {998, 0, 3, -1}, {0, 1, 2, 3, 5, 8, 9}, 0.3, 0.3},
         Scenario{"long quiet runs", 5, 1500000, {998, 40, 1}, {4096, 65536, 100}, 0.1, 0.9},
-        Scenario{"reset value changing on short calls", 6, 300000, {998, 0, -1, 2, 32767, -32768},
-                 {1, 5, 16, 31, 32, 33, -1}, 0.3, 0.3, 1}),
+        Scenario{"reset value changing on short calls",
+                 6,
+                 300000,
+                 {998, 0, -1, 2, 32767, -32768},
+                 {1, 5, 16, 31, 32, 33, -1},
+                 0.3,
+                 0.3,
+                 1}),
     [](const ::testing::TestParamInfo<Scenario>& info) {
         std::string name = info.param.name;
         for (char& c : name)

@@ -49,8 +49,10 @@ TEST_F(PlugDescriptions, SixPlugsAsTheHostSeesThem) {
         EXPECT_EQ(info.direction, rows[i].direction);
         EXPECT_EQ(info.datatype, rows[i].datatype);
         EXPECT_EQ(info.variable, rows[i].variable);
-        if (rows[i].defaultValue) EXPECT_STREQ(info.defaultValue, rows[i].defaultValue);
-        else EXPECT_EQ(info.defaultValue, nullptr);
+        if (rows[i].defaultValue)
+            EXPECT_STREQ(info.defaultValue, rows[i].defaultValue);
+        else
+            EXPECT_EQ(info.defaultValue, nullptr);
         EXPECT_EQ(info.listText != nullptr, i == ResetAt);
         EXPECT_EQ(info.flags, 0);
         EXPECT_EQ(info.reserved, 0);
@@ -120,7 +122,10 @@ TEST_F(PlugDescriptions, ResetListReadsAsTheFrameworksListReader) {
     const WideString list = widen(describe(ResetAt).listText);
     EnumListIterator items(list);
     EXPECT_EQ(items.itemCount(), 999);
-    const struct { int32_t value; const char* label; } rows[] = {{7, "8"}, {0, "1"}, {998, "999"}};
+    const struct {
+        int32_t value;
+        const char* label;
+    } rows[] = {{7, "8"}, {0, "1"}, {998, "999"}};
     for (const auto& row : rows) {
         ASSERT_TRUE(items.findValue(row.value)) << row.value;
         EXPECT_EQ(items.current().label, widen(row.label));

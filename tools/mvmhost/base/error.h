@@ -29,7 +29,9 @@ private:
 };
 
 // A module broke a rule a host relies on: a check's failure, a fuzzer's finding.
-[[noreturn]] inline void fault(std::string what) { throw Error(std::move(what), exit_status::kFailed); }
+[[noreturn]] inline void fault(std::string what) {
+    throw Error(std::move(what), exit_status::kFailed);
+}
 
 // Runs `work`; an error raised inside it leaves with `context` ("in block 3") appended.
 template <class Work>

@@ -15,7 +15,9 @@ namespace fs = std::filesystem;
 
 constexpr size_t kHeadBytes = 512;
 
-bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.substr(0, prefix.size()) == prefix;
+}
 
 }  // namespace
 
@@ -23,7 +25,8 @@ std::FILE* openForReading(const std::string& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (!fs::exists(status)) throw Error("cannot read " + path + ": no such file");
-    if (fs::is_directory(status)) throw Error("cannot read " + path + ": it is a directory, not a file");
+    if (fs::is_directory(status))
+        throw Error("cannot read " + path + ": it is a directory, not a file");
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) throw Error("cannot read " + path + ": " + std::strerror(errno));
     return file;

@@ -83,17 +83,23 @@ size_t printableCharacter(std::string_view s) {
     if (lead < 0x80) return lead >= 0x20 && lead != 0x7f ? 1 : 0;
     size_t length = 0;
     uint32_t code = 0;
-    if ((lead & 0xe0) == 0xc0) length = 2, code = lead & 0x1fu;
-    else if ((lead & 0xf0) == 0xe0) length = 3, code = lead & 0x0fu;
-    else if ((lead & 0xf8) == 0xf0) length = 4, code = lead & 0x07u;
-    else return 0;
+    if ((lead & 0xe0) == 0xc0)
+        length = 2, code = lead & 0x1fu;
+    else if ((lead & 0xf0) == 0xe0)
+        length = 3, code = lead & 0x0fu;
+    else if ((lead & 0xf8) == 0xf0)
+        length = 4, code = lead & 0x07u;
+    else
+        return 0;
     if (s.size() < length) return 0;
     for (size_t i = 1; i < length; ++i) {
         if ((byte(i) & 0xc0) != 0x80) return 0;
         code = code << 6 | (byte(i) & 0x3fu);
     }
-    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are overlong
-    const bool valid = code >= kLeast[length] && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff);
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800,
+                                          0x10000};  // shorter forms are overlong
+    const bool valid =
+        code >= kLeast[length] && code <= 0x10ffff && !(code >= 0xd800 && code <= 0xdfff);
     const bool control = code >= 0x80 && code < 0xa0;
     return valid && !control ? length : 0;
 }
@@ -130,7 +136,8 @@ std::optional<double> parseNumber(std::string_view text) {
     if (error == std::errc::result_out_of_range) {
         // Too small to tell from 0, or too large for a double: the digits say which.
         const size_t e = text.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && text.find('-', e) != std::string_view::npos;
+        const bool tiny =
+            e != std::string_view::npos && text.find('-', e) != std::string_view::npos;
         return tiny ? 0.0 : (text.front() == '-' ? -HUGE_VAL : HUGE_VAL);
     }
     if (error != std::errc()) return std::nullopt;
@@ -157,12 +164,15 @@ uint64_t parseSeed(const std::string& shown, std::string_view text) {
 
 std::string hostWords(std::string_view text) {
     constexpr std::string_view kSystemError = "System error : ";
-    if (text.substr(0, kSystemError.size()) == kSystemError) text.remove_prefix(kSystemError.size());
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n')) text.remove_suffix(1);
+    if (text.substr(0, kSystemError.size()) == kSystemError)
+        text.remove_prefix(kSystemError.size());
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n'))
+        text.remove_suffix(1);
     if (text == "No such file or directory") return "no such file";
     if (text == "Format not recognised") return "not an audio file this host reads";
     std::string words(text);
-    if (!words.empty()) words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+    if (!words.empty())
+        words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
     return words;
 }
 
@@ -185,10 +195,14 @@ std::string printable(std::string_view text, bool keepLines) {
             continue;
         }
         const auto c = static_cast<unsigned char>(text.front());
-        if (c == '\n') shown += "\\n";
-        else if (c == '\r') shown += "\\r";
-        else if (c == '\t') shown += "\\t";
-        else shown += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
+        if (c == '\n')
+            shown += "\\n";
+        else if (c == '\r')
+            shown += "\\r";
+        else if (c == '\t')
+            shown += "\\t";
+        else
+            shown += {'\\', 'x', kHex[c >> 4], kHex[c & 0xf]};
         text.remove_prefix(1);
     }
     return shown;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/runtime/module_library.h"
 

@@ -26,8 +26,8 @@ constexpr int32_t kMaxItems = 1 << 20;
 
 // The list text must read as at least one item, every value fit the 16-bit list value a
 // host writes, and the default name one of them.
-void checkList(const std::string& name, const char* listText, const char* defaultText, int32_t* items,
-                        std::string& remark) {
+void checkList(const std::string& name, const char* listText, const char* defaultText,
+               int32_t* items, std::string& remark) {
     const std::string plug = "the list plug " + name;
     try {
         mv::EnumListIterator list(mv::widen(listText));
@@ -35,7 +35,8 @@ void checkList(const std::string& name, const char* listText, const char* defaul
         for (list.first(); !list.done() && count < kMaxItems; list.next(), ++count) {
             const int32_t value = list.current().value;
             if ((value < INT16_MIN || value > INT16_MAX) && remark.empty())
-                remark = plug + " offers the value " + std::to_string(value) + ", beyond a 16-bit list value";
+                remark = plug + " offers the value " + std::to_string(value) +
+                         ", beyond a 16-bit list value";
         }
         if (count == 0) fail(plug + "'s list text has no item");
         *items = count;
@@ -48,7 +49,8 @@ void checkList(const std::string& name, const char* listText, const char* defaul
         if (end == defaultText || *end != '\0')
             fail(plug + "'s default \"" + defaultText + "\" is not a list value");
         if (value < INT32_MIN || value > INT32_MAX || !list.findValue(static_cast<int32_t>(value)))
-            fail(plug + "'s default " + defaultText + " is not one of its " + std::to_string(count) + " values");
+            fail(plug + "'s default " + defaultText + " is not one of its " +
+                 std::to_string(count) + " values");
     } catch (const Error&) {
         throw;
     } catch (const std::exception& e) {  // the list reader's own refusal
@@ -72,7 +74,8 @@ Outcome enumLists(CheckContext& c) {
         int32_t items = 0;
         checkList(info.name, info.listText, info.defaultValue, &items, remark);
         ++lists;
-        seen += (seen.empty() ? "" : ", ") + std::string(info.name) + " " + std::to_string(items) + " items";
+        seen += (seen.empty() ? "" : ", ") + std::string(info.name) + " " + std::to_string(items) +
+                " items";
     }
     if (lists == 0) return skip("the module has no list plug");
     if (!remark.empty()) return warn(remark);

@@ -10,12 +10,12 @@
 #include "host/exports.h"
 #include "host/module_info.h"
 #include "host/plug_info.h"
-#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/host_rules.h"
+#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/stimulus.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 
 namespace mvmhost {
@@ -43,7 +43,8 @@ struct Guarded {
 Outcome identityIndexZero(CheckContext& c) {
     Guarded<mv::ModuleInfo> g;
     const int32_t answer = c.entries.getModuleProperties(0, &g.record);
-    if (answer != 1) return fail("getModuleProperties(0) answered " + std::to_string(answer) + ", not 1");
+    if (answer != 1)
+        return fail("getModuleProperties(0) answered " + std::to_string(answer) + ", not 1");
     if (!g.sidesIntact()) return fail("getModuleProperties(0) wrote outside the ModuleInfo record");
     if (!isSentinel(g.record.hostBytes, sizeof g.record.hostBytes))
         return fail("getModuleProperties(0) wrote into the host's own bytes of ModuleInfo");
@@ -105,22 +106,25 @@ namespace {
 Outcome makeModuleRefusals(CheckContext& c) {
     const struct {
         int32_t index, kind;
-    } calls[] = {{1, 1}, {-1, 1}, {2, 1}, {INT32_MAX, 1}, {INT32_MIN, 1},
-                 {0, 0}, {0, 2}, {0, -1}, {0, INT32_MAX}, {0, INT32_MIN}};
+    } calls[] = {{1, 1}, {-1, 1}, {2, 1},  {INT32_MAX, 1}, {INT32_MIN, 1},
+                 {0, 0}, {0, 2},  {0, -1}, {0, INT32_MAX}, {0, INT32_MIN}};
     for (const auto& call : calls) {
         const std::string name =
             "makeModule(" + std::to_string(call.index) + ", " + std::to_string(call.kind) + ")";
         QuietHost::calls = 0;
         AllocationWatch watch;
-        mv::ModuleRecord* record = c.entries.makeModule(call.index, call.kind, QuietHost::callback, 1);
+        mv::ModuleRecord* record =
+            c.entries.makeModule(call.index, call.kind, QuietHost::callback, 1);
         const AllocationCount allocated = watch.count();
         if (record) {
-            if (record->magic == mv::kModuleMagic && record->dispatcherEntry) dispatch(record, mv::OpClose);
+            if (record->magic == mv::kModuleMagic && record->dispatcherEntry)
+                dispatch(record, mv::OpClose);
             return fail(name + " made an instance; only index 0 and kind 1 do");
         }
         if (QuietHost::calls != 0) return fail(name + " called the host");
         if (allocationHooksAvailable() && allocated.allocations > allocated.releases)
-            return fail(name + " kept " + std::to_string(allocated.allocations - allocated.releases) +
+            return fail(name + " kept " +
+                        std::to_string(allocated.allocations - allocated.releases) +
                         " heap blocks although it made nothing");
     }
     return pass("other indices and kinds answer null without asking the host");
@@ -138,34 +142,40 @@ Outcome makeModuleRecords(CheckContext& c) {
     for (int i = 0; i < 2 && problem.empty(); ++i) {
         const mv::ModuleRecord* r = records[i];
         const std::string which = i == 0 ? "the first record" : "the second record";
-        if (!r) problem = "makeModule(0, 1) answered null";
-        else if (r->magic != mv::kModuleMagic) problem = which + " has magic " + showWord(r->magic) + ", not MVPL";
+        if (!r)
+            problem = "makeModule(0, 1) answered null";
+        else if (r->magic != mv::kModuleMagic)
+            problem = which + " has magic " + showWord(r->magic) + ", not MVPL";
         else if (r->version != mv::kModuleRecordVersion)
             problem = which + " has version " + std::to_string(r->version) + ", not 1";
         else if (r->hostHandle != handles[i])
-            problem = which + " holds host handle " + showWord(r->hostHandle) + " instead of " + showWord(handles[i]);
-        else if (!r->instance) problem = which + " has a null instance";
+            problem = which + " holds host handle " + showWord(r->hostHandle) + " instead of " +
+                      showWord(handles[i]);
+        else if (!r->instance)
+            problem = which + " has a null instance";
         else if (!r->dispatcherEntry || !r->processEntry || !r->eventEntry)
             problem = which + " has a null entry";
-        else if (r->reserved0 != 0 || r->reserved[0] || r->reserved[1] || r->reserved[2] || r->reserved[3])
+        else if (r->reserved0 != 0 || r->reserved[0] || r->reserved[1] || r->reserved[2] ||
+                 r->reserved[3])
             remark = "reserved words of the record are not 0";
     }
-    if (problem.empty() && (records[0] == records[1] || records[0]->instance == records[1]->instance))
+    if (problem.empty() &&
+        (records[0] == records[1] || records[0]->instance == records[1]->instance))
         problem = "two instances share a record or an instance";
     for (mv::ModuleRecord* r : records) {
         if (!r || r->magic != mv::kModuleMagic || !r->dispatcherEntry) continue;
         const intptr_t closed = dispatch(r, mv::OpClose);
-        if (problem.empty() && closed != 1) problem = "opcode 1 answered " + showWord(closed) + ", not 1";
+        if (problem.empty() && closed != 1)
+            problem = "opcode 1 answered " + showWord(closed) + ", not 1";
     }
     if (!problem.empty()) return fail(problem);
-    if (requests != 0) return warn("makeModule asked the host " + std::to_string(requests) + " times before open");
+    if (requests != 0)
+        return warn("makeModule asked the host " + std::to_string(requests) + " times before open");
     if (!remark.empty()) return warn(remark);
     return pass("each instance has its own well-formed record; opcode 1 answers 1");
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 Outcome unknownOpcodes(CheckContext& c) {
     std::vector<int32_t> opcodes(std::begin(kUnknownOpcodes), std::end(kUnknownOpcodes));
@@ -187,21 +197,22 @@ Outcome unknownOpcodes(CheckContext& c) {
                                              static_cast<int32_t>(random.next()), scratch, 3.5f);
             const std::string when = round == 0 ? " before open" : " after open";
             if (answer != 0)
-                return fail("opcode " + std::to_string(opcode) + when + " answered " + showWord(answer) + ", not 0");
+                return fail("opcode " + std::to_string(opcode) + when + " answered " +
+                            showWord(answer) + ", not 0");
             if (!isSentinel(scratch, sizeof scratch))
-                return fail("opcode " + std::to_string(opcode) + when + " wrote into the memory at ptr");
+                return fail("opcode " + std::to_string(opcode) + when +
+                            " wrote into the memory at ptr");
             if (totalRequests(host) != requests)
                 return fail("opcode " + std::to_string(opcode) + when + " made a host request");
             if (std::memcmp(&before, record, sizeof before) != 0)
                 return fail("opcode " + std::to_string(opcode) + when + " changed the record");
         }
     }
-    return pass(std::to_string(opcodes.size()) + " opcodes without an operation answer 0 and do nothing");
+    return pass(std::to_string(opcodes.size()) +
+                " opcodes without an operation answer 0 and do nothing");
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 Outcome processBindingInfo(CheckContext& c) {
     HostedModule a(c.entries, HostSettings{}), b(c.entries, HostSettings{});
@@ -216,7 +227,8 @@ Outcome processBindingInfo(CheckContext& c) {
         ba = readProcessBinding(a.record(), "the first instance" + when);
         bb = readProcessBinding(b.record(), "the second instance" + when);
         if (ba == bb) return fail("two instances" + when + " are given the same ProcessBinding");
-        if (totalRequests(a) + totalRequests(b) != requests) return fail("opcode 13 made a host request");
+        if (totalRequests(a) + totalRequests(b) != requests)
+            return fail("opcode 13 made a host request");
     }
     return pass("a well-formed ProcessBindingInfo whose routine is each instance's processEntry");
 }
@@ -285,23 +297,27 @@ bool knownDatatype(int32_t code) { return code >= 0 && code <= 8; }
 void checkDescription(int32_t d, const mv::PlugInfo& info, std::string& name, std::string& remark) {
     const std::string which = "description " + std::to_string(d);
     if (!info.name) fail(which + " has no name");
-    if (!readText(info.name, 256, name)) fail(which + "'s name has no terminating zero within 256 bytes");
+    if (!readText(info.name, 256, name))
+        fail(which + "'s name has no terminating zero within 256 bytes");
     if (name.empty()) fail(which + " has an empty name");
     const std::string plug = which + " (" + name + ")";
     if (info.direction != mv::PlugInput && info.direction != mv::PlugOutput)
         fail(plug + " has direction " + std::to_string(info.direction) + "; 0 input or 1 output");
-    if (!knownDatatype(info.datatype)) fail(plug + " has the unknown datatype " + std::to_string(info.datatype));
+    if (!knownDatatype(info.datatype))
+        fail(plug + " has the unknown datatype " + std::to_string(info.datatype));
     std::string text;
     if (info.defaultValue && !readText(info.defaultValue, 256, text))
         fail(plug + "'s default value has no terminating zero within 256 bytes");
-    if (info.datatype == mv::Enumerated && !info.listText) fail(plug + " is a list plug without list text");
+    if (info.datatype == mv::Enumerated && !info.listText)
+        fail(plug + " is a list plug without list text");
     if (info.listText && !readText(info.listText, 1 << 20, text))
         fail(plug + "'s list text has no terminating zero within 1 MiB");
     if (info.reserved != 0 && remark.empty()) remark = plug + " writes the reserved word";
     if (info.datatype != mv::Enumerated && info.datatype != mv::Signal && remark.empty())
         remark = plug + " uses the unnamed datatype " + std::to_string(info.datatype);
     const int32_t known = mv::RepeatLast | mv::NotAPlug | mv::CountAsPlug;
-    if ((info.flags & ~known) != 0 && remark.empty()) remark = plug + " sets flag bits no host reads";
+    if ((info.flags & ~known) != 0 && remark.empty())
+        remark = plug + " sets flag bits no host reads";
 }
 
 }  // namespace
@@ -323,13 +339,16 @@ Outcome plugDescriptions(CheckContext& c) {
         std::memset(&g.record, 0, sizeof g.record);
         const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, count, 0, &g.record);
         if (answer != 0 && answer != 1)
-            return fail("opcode 6 answered " + showWord(answer) + " for description " + std::to_string(count) +
-                        "; the answers are 0 and 1");
-        if (!g.sidesIntact()) return fail("opcode 6 wrote outside the PlugInfo record at description " + std::to_string(count));
+            return fail("opcode 6 answered " + showWord(answer) + " for description " +
+                        std::to_string(count) + "; the answers are 0 and 1");
+        if (!g.sidesIntact())
+            return fail("opcode 6 wrote outside the PlugInfo record at description " +
+                        std::to_string(count));
         if (answer == 0) {
             mv::PlugInfo zero{};
             if (std::memcmp(&zero, &g.record, sizeof zero) != 0)
-                return fail("opcode 6 answered 0 for description " + std::to_string(count) + " but wrote the record");
+                return fail("opcode 6 answered 0 for description " + std::to_string(count) +
+                            " but wrote the record");
             break;
         }
         std::string name;
@@ -344,16 +363,19 @@ Outcome plugDescriptions(CheckContext& c) {
         Guarded<mv::PlugInfo> g;
         const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, d, 0, &g.record);
         if (answer != 0)
-            return fail("opcode 6 answered " + showWord(answer) + " for description " + std::to_string(d) + " after answering 0 for " +
-                        std::to_string(count) + ": the descriptions must run from 0 without a gap");
+            return fail("opcode 6 answered " + showWord(answer) + " for description " +
+                        std::to_string(d) + " after answering 0 for " + std::to_string(count) +
+                        ": the descriptions must run from 0 without a gap");
         if (!isSentinel(&g, sizeof g))
-            return fail("opcode 6 answered 0 for description " + std::to_string(d) + " but changed the host's record");
+            return fail("opcode 6 answered 0 for description " + std::to_string(d) +
+                        " but changed the host's record");
     }
     // Asked again over a record full of the host's own bytes, each description answers 1.
     for (int32_t d = 0; d < count; ++d) {
         Guarded<mv::PlugInfo> g;
         if (dispatch(record, mv::OpGetPlugProperties, d, 0, &g.record) != 1)
-            return fail("description " + std::to_string(d) + " is not answered the second time it is asked");
+            return fail("description " + std::to_string(d) +
+                        " is not answered the second time it is asked");
     }
     if (QuietHost::calls != 0) return fail("opcode 6 made a host request");
     std::set<std::string> unique(names.begin(), names.end());

@@ -9,11 +9,11 @@
 
 #include "host/exports.h"
 #include "host/module_event.h"
-#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/host_rules.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 
 namespace mvmhost {
 namespace {
@@ -50,7 +50,8 @@ Outcome lifecycleCycles(CheckContext& c) {
             HostedModule described(c.entries, HostSettings{});  // described, never opened
         });
     }
-    return pass(std::to_string(cycles) + " cycles of create/close, create/open/process/close and create/describe/close");
+    return pass(std::to_string(cycles) +
+                " cycles of create/close, create/open/process/close and create/describe/close");
 }
 
 Outcome lifecycleMemory(CheckContext& c) {
@@ -62,26 +63,29 @@ Outcome lifecycleMemory(CheckContext& c) {
     } kinds[] = {{"create/close", false}, {"create/open/process/close", true}};
     for (const Kind& kind : kinds) {
         auto cycle = [&](int i) {
-            if (kind.open) createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
-            else createAndClose(c);
+            if (kind.open)
+                createOpenProcessClose(c, c.seed + static_cast<uint64_t>(i));
+            else
+                createAndClose(c);
         };
         for (int i = 0; i < 3; ++i)  // anything made once per library is made here
             cycle(i);
         AllocationCount count;
         {
             AllocationWatch watch;
-            for (int i = 0; i < cycles; ++i)
-                cycle(i);
+            for (int i = 0; i < cycles; ++i) cycle(i);
             count = watch.count();
         }
         if (count.allocations > count.releases) {
             const uint64_t held = count.allocations - count.releases;
-            return fail(std::to_string(held) + " heap blocks still held after " + std::to_string(cycles) + " " +
-                        kind.what + " cycles (" + std::to_string(held / static_cast<uint64_t>(cycles)) +
+            return fail(std::to_string(held) + " heap blocks still held after " +
+                        std::to_string(cycles) + " " + kind.what + " cycles (" +
+                        std::to_string(held / static_cast<uint64_t>(cycles)) +
                         " or more per instance)");
         }
     }
-    return pass("memory in use does not grow over " + std::to_string(cycles) + " cycles of each kind");
+    return pass("memory in use does not grow over " + std::to_string(cycles) +
+                " cycles of each kind");
 }
 
 namespace {
@@ -99,18 +103,20 @@ Outcome stretchGeometry(CheckContext& c) {
         const int32_t starts[] = {0, 5, block - count};
         for (int k = 0; k < 3; ++k) {
             const int32_t start = starts[k];
-            if (start + count > block || (k == 2 && (start == 0 || start == 5))) continue;  // taken already
+            if (start + count > block || (k == 2 && (start == 0 || start == 5)))
+                continue;  // taken already
             rig.beginBlock();
             ++calls;
-            const std::string stretch = " (a call for " + std::to_string(count) + " samples at offset " +
-                                        std::to_string(start) + ")";
+            const std::string stretch = " (a call for " + std::to_string(count) +
+                                        " samples at offset " + std::to_string(start) + ")";
             rig.process(start, count);
             for (int32_t p : rig.outputs()) {
                 const float* samples = rig.host.buffer(p);
                 for (int32_t i = 0; i < block; ++i) {
                     const bool inside = i >= start && i < start + count;
                     if (inside && isUnwritten(samples[i]))
-                        return fail("left sample " + std::to_string(i) + " of " + rig.plugName(p) + " unwritten" + stretch);
+                        return fail("left sample " + std::to_string(i) + " of " + rig.plugName(p) +
+                                    " unwritten" + stretch);
                     if (!inside && !isUnwritten(samples[i]))
                         return fail("wrote sample " + std::to_string(i) + " of " + rig.plugName(p) +
                                     ", outside the stretch" + stretch);
@@ -119,7 +125,8 @@ Outcome stretchGeometry(CheckContext& c) {
         }
     }
     if (rig.outputs().empty()) return warn("the module has no Signal output to look at");
-    return pass(std::to_string(calls) + " stretches: every output sample inside written, nothing outside, inputs kept");
+    return pass(std::to_string(calls) +
+                " stretches: every output sample inside written, nothing outside, inputs kept");
 }
 
 // The reference runs to the end before the other instance is made, so that state shared
@@ -137,8 +144,8 @@ Outcome stretchReads(CheckContext& c) {
         for (int32_t n : randomSplit(cuts, c.blockSize)) {
             // The inputs vary within the block: a host declares them Streaming.
             if (!inputs.empty() && (start == 0 || events.chance(20)) && start < c.blockSize) {
-                rig.changeStreamState(inputs[events.below(static_cast<uint32_t>(inputs.size()))], mv::Streaming,
-                                      rig.blockStart() + start);
+                rig.changeStreamState(inputs[events.below(static_cast<uint32_t>(inputs.size()))],
+                                      mv::Streaming, rig.blockStart() + start);
                 ++delivered;
             }
             within("in block " + std::to_string(b), [&] { rig.process(start, n); });
@@ -163,10 +170,12 @@ Outcome splitDeterminism(CheckContext& c) {
                 reference.push_back(whole.outputSamples());
                 continue;
             }
-            const std::string difference = whole.firstDifference(whole.outputSamples(), reference[static_cast<size_t>(b)]);
+            const std::string difference =
+                whole.firstDifference(whole.outputSamples(), reference[static_cast<size_t>(b)]);
             if (!difference.empty())
-                return fail("state survives from one instance to the next: a second fresh instance gives " + difference +
-                            " from the first" + blockText(b));
+                return fail(
+                    "state survives from one instance to the next: a second fresh instance gives " +
+                    difference + " from the first" + blockText(b));
         }
     }
     Rig split(c, c.seed);
@@ -180,9 +189,11 @@ Outcome splitDeterminism(CheckContext& c) {
             start += n;
             ++stretches;
         }
-        const std::string difference = split.firstDifference(split.outputSamples(), reference[static_cast<size_t>(b)]);
+        const std::string difference =
+            split.firstDifference(split.outputSamples(), reference[static_cast<size_t>(b)]);
         if (!difference.empty())
-            return fail("output depends on how a block is split: " + difference + " in one call" + blockText(b));
+            return fail("output depends on how a block is split: " + difference + " in one call" +
+                        blockText(b));
     }
     return pass(std::to_string(c.blocks()) + " blocks give the same output whole and cut into " +
                 std::to_string(stretches) + " stretches");
@@ -213,22 +224,23 @@ Outcome instanceIsolation(CheckContext& c) {
     }
     // All sixteen alive, one stretch of each in turn.
     std::vector<std::unique_ptr<Rig>> rigs;
-    for (int i = 0; i < kInstances; ++i) rigs.push_back(std::make_unique<Rig>(c, c.seed + static_cast<uint64_t>(i)));
+    for (int i = 0; i < kInstances; ++i)
+        rigs.push_back(std::make_unique<Rig>(c, c.seed + static_cast<uint64_t>(i)));
     for (int32_t b = 0; b < c.blocks(); ++b) {
         for (auto& rig : rigs) rig->beginBlock();
         int32_t start = 0;
         for (int32_t n : splits[static_cast<size_t>(b)]) {
-            for (auto& rig : rigs)
-                rig->process(start, n);
+            for (auto& rig : rigs) rig->process(start, n);
             start += n;
         }
         for (int i = 0; i < kInstances; ++i) {
             const Rig& rig = *rigs[static_cast<size_t>(i)];
-            const std::string difference =
-                rig.firstDifference(rig.outputSamples(), alone[static_cast<size_t>(i)][static_cast<size_t>(b)]);
+            const std::string difference = rig.firstDifference(
+                rig.outputSamples(), alone[static_cast<size_t>(i)][static_cast<size_t>(b)]);
             if (!difference.empty())
-                return fail("instances share state: instance " + std::to_string(i) + " of 16 processed in turn gives " +
-                            difference + " alone" + blockText(b));
+                return fail("instances share state: instance " + std::to_string(i) +
+                            " of 16 processed in turn gives " + difference + " alone" +
+                            blockText(b));
         }
     }
     return pass("16 instances processed in turn give what each gives alone");
@@ -378,11 +390,14 @@ Outcome unknownEvents(CheckContext& c) {
             ++delivered;
             const std::string what = "an event of the unknown type " + std::to_string(event.type);
             if (totalRequests(poked.host) != requests) return fail(what + " made a host request");
-            if (std::memcmp(&before, poked.host.record(), sizeof before) != 0) return fail(what + " changed the record");
+            if (std::memcmp(&before, poked.host.record(), sizeof before) != 0)
+                return fail(what + " changed the record");
         }
-        const std::string difference = poked.firstDifference(poked.outputSamples(), reference[static_cast<size_t>(b)]);
+        const std::string difference =
+            poked.firstDifference(poked.outputSamples(), reference[static_cast<size_t>(b)]);
         if (!difference.empty())
-            return fail("events of unknown types changed the output: " + difference + " without them" + blockText(b));
+            return fail("events of unknown types changed the output: " + difference +
+                        " without them" + blockText(b));
     }
     return pass(std::to_string(delivered) + " events of unknown types did nothing");
 }
@@ -412,18 +427,26 @@ Outcome realtimeAllocation(CheckContext& c) {
             ++calls;
             if (count.allocations + count.releases > 0)
                 return fail("the process entry allocated or freed heap memory " +
-                            std::to_string(count.allocations + count.releases) + " times in a call for " +
-                            std::to_string(n) + " samples at offset " + std::to_string(start) + blockText(b));
+                            std::to_string(count.allocations + count.releases) +
+                            " times in a call for " + std::to_string(n) + " samples at offset " +
+                            std::to_string(start) + blockText(b));
             start += n;
             if (inputs.empty() || start == c.blockSize) continue;
             mv::ModuleEvent event{};
             event.clock = rig.blockStart() + start;
             switch (random.below(3)) {
-            case 0: event.type = mv::PlugStateChange; break;
-            case 1: event.type = mv::DataEvent; break;
-            default: event.type = 7; break;  // a type no module acts on
+            case 0:
+                event.type = mv::PlugStateChange;
+                break;
+            case 1:
+                event.type = mv::DataEvent;
+                break;
+            default:
+                event.type = 7;
+                break;  // a type no module acts on
             }
-            event.param1 = event.type == mv::PlugStateChange ? static_cast<int32_t>(random.below(3)) : 5;
+            event.param1 =
+                event.type == mv::PlugStateChange ? static_cast<int32_t>(random.below(3)) : 5;
             event.param3 = inputs[random.below(static_cast<uint32_t>(inputs.size()))];
             {
                 AllocationWatch watch;
@@ -433,11 +456,13 @@ Outcome realtimeAllocation(CheckContext& c) {
             ++events;
             if (count.allocations + count.releases > 0)
                 return fail("the event entry allocated or freed heap memory " +
-                            std::to_string(count.allocations + count.releases) + " times for an event of type " +
-                            std::to_string(event.type) + " on " + rig.plugName(static_cast<int32_t>(event.param3)));
+                            std::to_string(count.allocations + count.releases) +
+                            " times for an event of type " + std::to_string(event.type) + " on " +
+                            rig.plugName(static_cast<int32_t>(event.param3)));
         }
     }
-    return pass(std::to_string(calls) + " process calls and " + std::to_string(events) + " events without a heap allocation");
+    return pass(std::to_string(calls) + " process calls and " + std::to_string(events) +
+                " events without a heap allocation");
 }
 
 }  // namespace mvmhost

@@ -9,8 +9,8 @@
 #include "host/module_info.h"
 #include "host/plug_info.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/rig.h"
 
 namespace mvmhost {
 namespace {

@@ -10,10 +10,10 @@
 #include "host/exports.h"
 #include "host/module_event.h"
 #include "host/plug_info.h"
-#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 
 namespace mvmhost {
 namespace {
@@ -29,8 +29,9 @@ void exercise(Rig& rig, const CheckContext& c, Random& random, int32_t plugCount
             rig.process(start, n);
             start += n;
             if (plugCount > 0 && random.chance(10))
-                rig.host.changeStreamState(static_cast<int32_t>(random.below(static_cast<uint32_t>(plugCount))),
-                                           static_cast<mv::StreamState>(random.below(3)), rig.blockStart() + start);
+                rig.host.changeStreamState(
+                    static_cast<int32_t>(random.below(static_cast<uint32_t>(plugCount))),
+                    static_cast<mv::StreamState>(random.below(3)), rig.blockStart() + start);
         }
     }
 }
@@ -45,10 +46,12 @@ Outcome plugCounts(CheckContext& c) {
     }
     Random random(c.seed);
     std::vector<int32_t> counts = {0, 1, described - 1, described + 3};
-    counts.erase(std::remove_if(counts.begin(), counts.end(), [](int32_t n) { return n < 0; }), counts.end());
+    counts.erase(std::remove_if(counts.begin(), counts.end(), [](int32_t n) { return n < 0; }),
+                 counts.end());
     for (int32_t count : counts) {
         Rig rig(c, c.seed, count);
-        within("with a plug count of " + std::to_string(count), [&] { exercise(rig, c, random, count); });
+        within("with a plug count of " + std::to_string(count),
+               [&] { exercise(rig, c, random, count); });
     }
     return pass("plug counts 0, 1, one fewer and three more than described run without harm");
 }
@@ -77,7 +80,10 @@ Outcome nullCallback(CheckContext& c) {
             if (info.direction == mv::PlugInput) fillSignal(random, samples, c.blockSize);
             std::memcpy(info.variable, &samples, sizeof samples);
         } else if (info.datatype == mv::Enumerated) {
-            const int16_t value = info.defaultValue ? static_cast<int16_t>(std::strtol(info.defaultValue, nullptr, 10)) : 0;
+            const int16_t value =
+                info.defaultValue
+                    ? static_cast<int16_t>(std::strtol(info.defaultValue, nullptr, 10))
+                    : 0;
             std::memcpy(info.variable, &value, sizeof value);
         }
     }
@@ -92,7 +98,8 @@ Outcome nullCallback(CheckContext& c) {
     dispatch(record, mv::OpGetProcessBindingInfo);
     for (const std::vector<float>& b : buffers) {
         for (size_t i = 0; i < guard && problem.empty(); ++i)
-            if (!isUnwritten(b[i]) || !isUnwritten(b[b.size() - 1 - i])) problem = "wrote past a buffer";
+            if (!isUnwritten(b[i]) || !isUnwritten(b[b.size() - 1 - i]))
+                problem = "wrote past a buffer";
     }
     const intptr_t closed = dispatch(record, mv::OpClose);
     if (!problem.empty()) return fail(problem + " with a null callback");
@@ -107,7 +114,8 @@ Outcome eventsBeforeOpen(CheckContext& c) {
     Random random(c.seed);
     const int32_t count = static_cast<int32_t>(host.plugs().size());
     for (int32_t p = 0; p < count + 2; ++p)
-        for (int32_t state = 0; state < 3; ++state) host.changeStreamState(p, static_cast<mv::StreamState>(state), 0);
+        for (int32_t state = 0; state < 3; ++state)
+            host.changeStreamState(p, static_cast<mv::StreamState>(state), 0);
     for (int32_t type : {int32_t{mv::DataEvent}, 1, 3, 100}) host.deliver({0, type, 1, 2, 0, 0});
     host.open();
     Rig rig(c, c.seed);  // the same module, opened normally, still works beside it
@@ -123,8 +131,8 @@ Outcome negativeCounts(CheckContext& c) {
         for (int32_t p : rig.outputs())
             for (int32_t i = 0; i < c.blockSize; ++i)
                 if (!isUnwritten(rig.host.buffer(p)[i]))
-                    return fail("a call for " + std::to_string(count) + " samples wrote sample " + std::to_string(i) +
-                                " of " + rig.plugName(p));
+                    return fail("a call for " + std::to_string(count) + " samples wrote sample " +
+                                std::to_string(i) + " of " + rig.plugName(p));
     }
     return pass("calls for a negative number of samples write nothing");
 }
@@ -141,15 +149,17 @@ Outcome processRequests(CheckContext& c) {
             const uint64_t before = totalRequests(rig.host);
             rig.process(start, n);
             if (totalRequests(rig.host) != before)
-                return fail("the process entry made a host request in a call for " + std::to_string(n) + " samples" +
-                            blockText(b));
+                return fail("the process entry made a host request in a call for " +
+                            std::to_string(n) + " samples" + blockText(b));
             start += n;
             if (inputs.empty() || start == c.blockSize || !random.chance(20)) continue;
             const int32_t plug = inputs[random.below(static_cast<uint32_t>(inputs.size()))];
             rig.changeStreamState(plug, mv::Streaming, rig.blockStart() + start);
             if (rig.host.requestCount(mv::hostGetPlugValuePointer) != pointersAtOpen)
-                return fail("asked for a buffer (request 7) after open, in the handler of a state change of " +
-                            rig.plugName(plug) + "; a host answers it while opening only");
+                return fail(
+                    "asked for a buffer (request 7) after open, in the handler of a state change "
+                    "of " +
+                    rig.plugName(plug) + "; a host answers it while opening only");
         }
     }
     return pass("the process entry asks the host nothing; buffers are asked for at open only");
@@ -169,13 +179,15 @@ Outcome reopen(CheckContext& c) {
     }
     rig.setListDefaults();
     if (allocationHooksAvailable() && count.allocations > count.releases)
-        return fail("opening again keeps heap memory: " + std::to_string(count.allocations - count.releases) +
+        return fail("opening again keeps heap memory: " +
+                    std::to_string(count.allocations - count.releases) +
                     " blocks after 20 further opens");
     for (int32_t b = 0; b < 2; ++b) {
         rig.beginBlock();
         within("after a second open", [&] { rig.process(0, c.blockSize); });
         for (float sample : rig.outputSamples())
-            if (isUnwritten(sample)) return fail("after a second open, the module no longer writes its outputs");
+            if (isUnwritten(sample))
+                return fail("after a second open, the module no longer writes its outputs");
     }
     return pass("opening an instance again keeps no memory and it goes on processing");
 }

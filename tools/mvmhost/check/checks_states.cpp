@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "host/module_event.h"
-#include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
-#include "tools/mvmhost/contract/host_calls.h"
-#include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/base/sample_bits.h"
 #include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/check/check_list.h"
+#include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/host_rules.h"
+#include "tools/mvmhost/contract/rig.h"
 
 namespace mvmhost {
 namespace {

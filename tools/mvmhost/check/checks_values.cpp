@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "tools/mvmhost/check/check_list.h"
-#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/sample_values.h"
 #include "tools/mvmhost/runtime/list_text.h"
 

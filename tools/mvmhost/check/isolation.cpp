@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <memory>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "tools/mvmhost/base/error.h"
@@ -33,10 +33,14 @@ constexpr size_t kAnswerBytes = 16384;
 
 CheckStatus statusOf(char letter) {
     switch (letter) {
-    case 'P': return CheckStatus::Pass;
-    case 'S': return CheckStatus::Skip;
-    case 'W': return CheckStatus::Warn;
-    default: return CheckStatus::Fail;
+    case 'P':
+        return CheckStatus::Pass;
+    case 'S':
+        return CheckStatus::Skip;
+    case 'W':
+        return CheckStatus::Warn;
+    default:
+        return CheckStatus::Fail;
     }
 }
 
@@ -45,10 +49,19 @@ CheckResult resultOf(const char* name, const Verdict& verdict, double limit) {
     CheckResult result{name, CheckStatus::Fail, {}, verdict.seconds};
     std::string what;
     switch (verdict.kind) {
-    case Verdict::Interrupted: result.status = CheckStatus::NotRun; result.reason = "interrupted"; return result;
-    case Verdict::TimedOut: result.reason = timedOutText(limit); return result;
-    case Verdict::Crashed: what = verdict.crash; break;
-    case Verdict::Exited: what = "exited with status " + std::to_string(verdict.exitStatus); break;
+    case Verdict::Interrupted:
+        result.status = CheckStatus::NotRun;
+        result.reason = "interrupted";
+        return result;
+    case Verdict::TimedOut:
+        result.reason = timedOutText(limit);
+        return result;
+    case Verdict::Crashed:
+        what = verdict.crash;
+        break;
+    case Verdict::Exited:
+        what = "exited with status " + std::to_string(verdict.exitStatus);
+        break;
     }
     if (!verdict.log.empty()) what += "; report in " + verdict.log;
     result.reason = "crashed (" + what + ")";
@@ -85,7 +98,8 @@ CheckResult Isolation::runInChild(const CheckDefinition& check, CheckContext& co
     const Verdict verdict = sandbox_.next()->verdict;
     const char* end = static_cast<const char*>(std::memchr(text, '\n', kAnswerBytes));
     if (end && end > text && verdict.kind != Verdict::TimedOut)
-        return {check.name, statusOf(text[0]), std::string(static_cast<const char*>(text) + 1, end), verdict.seconds};
+        return {check.name, statusOf(text[0]), std::string(static_cast<const char*>(text) + 1, end),
+                verdict.seconds};
     return resultOf(check.name, verdict, timeLimit_);
 }
 
@@ -105,9 +119,11 @@ CheckResult Isolation::runHere(const CheckDefinition& check, CheckContext& conte
         [this, &check, limit](const std::string&, const Verdict& verdict) {
             const CheckResult last = resultOf(check.name, verdict, limit);
             if (lastWord_) lastWord_(last, data_);
-            return verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted : exit_status::kFailed;
+            return verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted
+                                                        : exit_status::kFailed;
         });
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     context.entries = shared;
     return {check.name, outcome.status, outcome.reason, seconds};
 }

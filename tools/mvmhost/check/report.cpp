@@ -11,11 +11,16 @@ namespace mvmhost {
 
 const char* statusWord(CheckStatus status) {
     switch (status) {
-    case CheckStatus::Pass: return "PASS";
-    case CheckStatus::Fail: return "FAIL";
-    case CheckStatus::Skip: return "SKIP";
-    case CheckStatus::Warn: return "WARN";
-    default: return "NOT RUN";
+    case CheckStatus::Pass:
+        return "PASS";
+    case CheckStatus::Fail:
+        return "FAIL";
+    case CheckStatus::Skip:
+        return "SKIP";
+    case CheckStatus::Warn:
+        return "WARN";
+    default:
+        return "NOT RUN";
     }
 }
 
@@ -34,11 +39,21 @@ Tally tally(const std::vector<CheckResult>& results) {
     Tally t;
     for (const CheckResult& r : results) {
         switch (r.status) {
-        case CheckStatus::Pass: ++t.passed; break;
-        case CheckStatus::Fail: ++t.failed; break;
-        case CheckStatus::Skip: ++t.skipped; break;
-        case CheckStatus::Warn: ++t.warned; break;
-        case CheckStatus::NotRun: t.notRun.push_back(r.name); break;
+        case CheckStatus::Pass:
+            ++t.passed;
+            break;
+        case CheckStatus::Fail:
+            ++t.failed;
+            break;
+        case CheckStatus::Skip:
+            ++t.skipped;
+            break;
+        case CheckStatus::Warn:
+            ++t.warned;
+            break;
+        case CheckStatus::NotRun:
+            t.notRun.push_back(r.name);
+            break;
         }
     }
     return t;
@@ -53,19 +68,22 @@ std::string jsonText(const std::string& text) {
     std::string out = "\"";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') out += '\\', out += ch;
+        if (c == '"' || c == '\\')
+            out += '\\', out += ch;
         else if (c < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             out += escaped;
-        } else out += ch;
+        } else
+            out += ch;
     }
     return out + "\"";
 }
 
 void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::string& indent) {
     const Tally t = tally(run.results);
-    file << indent << "{\n" << indent << "  \"library\": " << jsonText(run.library) << ",\n"
+    file << indent << "{\n"
+         << indent << "  \"library\": " << jsonText(run.library) << ",\n"
          << indent << "  \"seed\": " << run.seed << ",\n"
          << indent << "  \"strict\": " << (strict ? "true" : "false") << ",\n"
          << indent << "  \"checks\": [";
@@ -73,14 +91,21 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
         const CheckResult& r = run.results[i];
         char time[32];
         std::snprintf(time, sizeof time, "%.6f", r.seconds);
-        file << (i ? ",\n" : "\n") << indent << "    {\"name\": " << jsonText(r.name) << ", \"status\": \""
-             << statusWord(r.status) << "\", \"reason\": " << jsonText(r.reason) << ", \"seconds\": " << time << "}";
+        file << (i ? ",\n" : "\n") << indent << "    {\"name\": " << jsonText(r.name)
+             << ", \"status\": \"" << statusWord(r.status)
+             << "\", \"reason\": " << jsonText(r.reason) << ", \"seconds\": " << time << "}";
     }
-    file << "\n" << indent << "  ],\n" << indent << "  \"passed\": " << t.passed << ",\n"
-         << indent << "  \"failed\": " << t.failed << ",\n" << indent << "  \"skipped\": " << t.skipped << ",\n"
-         << indent << "  \"warned\": " << t.warned << ",\n" << indent << "  \"not_run\": [";
+    file << "\n"
+         << indent << "  ],\n"
+         << indent << "  \"passed\": " << t.passed << ",\n"
+         << indent << "  \"failed\": " << t.failed << ",\n"
+         << indent << "  \"skipped\": " << t.skipped << ",\n"
+         << indent << "  \"warned\": " << t.warned << ",\n"
+         << indent << "  \"not_run\": [";
     for (size_t i = 0; i < t.notRun.size(); ++i) file << (i ? ", " : "") << jsonText(t.notRun[i]);
-    file << "],\n" << indent << "  \"interrupted\": " << (run.interrupted ? "true" : "false") << "\n" << indent << "}";
+    file << "],\n"
+         << indent << "  \"interrupted\": " << (run.interrupted ? "true" : "false") << "\n"
+         << indent << "}";
 }
 
 }  // namespace
@@ -88,13 +113,15 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
 std::string resultLine(const CheckResult& r) {
     char time[32];
     std::snprintf(time, sizeof time, "%.3f s", r.seconds);
-    return std::string(statusWord(r.status)) + "  " + padded(r.name) + "  " + printable(r.reason) + "  (" + time + ")";
+    return std::string(statusWord(r.status)) + "  " + padded(r.name) + "  " + printable(r.reason) +
+           "  (" + time + ")";
 }
 
 std::string closingLine(const std::vector<CheckResult>& results) {
     const Tally t = tally(results);
-    std::string line = std::to_string(t.passed) + " passed, " + std::to_string(t.failed) + " failed, " +
-                       std::to_string(t.skipped) + " skipped, " + std::to_string(t.warned) + " warned";
+    std::string line = std::to_string(t.passed) + " passed, " + std::to_string(t.failed) +
+                       " failed, " + std::to_string(t.skipped) + " skipped, " +
+                       std::to_string(t.warned) + " warned";
     if (!t.notRun.empty()) {
         line += ", " + std::to_string(t.notRun.size()) + " not run:";
         for (size_t i = 0; i < t.notRun.size(); ++i) line += (i ? ", " : " ") + t.notRun[i];
@@ -103,8 +130,9 @@ std::string closingLine(const std::vector<CheckResult>& results) {
 }
 
 void Report::header(const CheckRun& run, size_t checks) {
-    out_ << "mvmhost check " << printable(run.library) << "  seed " << run.seed << (options_.strict ? "  strict" : "") << "  ("
-         << checks << (checks == 1 ? " check)" : " checks)") << std::endl;
+    out_ << "mvmhost check " << printable(run.library) << "  seed " << run.seed
+         << (options_.strict ? "  strict" : "") << "  (" << checks
+         << (checks == 1 ? " check)" : " checks)") << std::endl;
 }
 
 void Report::starting(const char* check) {

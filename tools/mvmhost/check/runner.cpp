@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/check/check_list.h"
@@ -18,12 +19,10 @@
 #include "tools/mvmhost/check/report.h"
 #include "tools/mvmhost/check/selection.h"
 #include "tools/mvmhost/contract/stimulus.h"
-#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/runtime/module_library.h"
 
 namespace mvmhost {
 namespace {
-
 
 uint64_t freshSeed() {
     return (static_cast<uint64_t>(std::random_device{}()) << 32) ^
@@ -44,7 +43,8 @@ void markNotRun(CheckRun& run, const std::vector<const CheckDefinition*>& chosen
         run.results.push_back({chosen[i]->name, CheckStatus::NotRun, "not run", 0.0});
 }
 
-void writeReport(const CheckOptions& options, const std::vector<CheckRun>& earlier, const CheckRun& run) {
+void writeReport(const CheckOptions& options, const std::vector<CheckRun>& earlier,
+                 const CheckRun& run) {
     if (options.json.empty()) return;
     std::vector<CheckRun> runs = earlier;
     runs.push_back(run);
@@ -65,8 +65,8 @@ void lastWord(const CheckResult& last, void* data) {
     }
 }
 
-CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t seed, std::ostream& out,
-                std::vector<CheckRun>& earlier) {
+CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t seed,
+                std::ostream& out, std::vector<CheckRun>& earlier) {
     const std::vector<const CheckDefinition*> chosen = selectChecks(options);
     if (options.timeLimit <= 0) throw Error("the time limit must be a positive number of seconds");
     if (!options.json.empty()) probeJson(options.json);
@@ -100,7 +100,9 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
     report.closing(run);
     bool failed = false;
     for (const CheckResult& r : run.results) failed |= r.status == CheckStatus::Fail;
-    run.exitStatus = run.interrupted ? stopStatus : failed ? exit_status::kFailed : exit_status::kPassed;
+    run.exitStatus = run.interrupted ? stopStatus
+                     : failed        ? exit_status::kFailed
+                                     : exit_status::kPassed;
     writeReport(options, earlier, run);
     return run;
 }
@@ -110,7 +112,8 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
 CheckRun runChecks(const CheckOptions& options, std::ostream& out) {
     if (options.libraries.empty()) throw Error("no module library to check");
     std::vector<CheckRun> earlier;
-    return runOne(options, options.libraries.front(), options.seed ? *options.seed : freshSeed(), out, earlier);
+    return runOne(options, options.libraries.front(), options.seed ? *options.seed : freshSeed(),
+                  out, earlier);
 }
 
 int checkCommand(CheckOptions options) {
@@ -133,12 +136,15 @@ int checkCommand(CheckOptions options) {
     for (const std::string& library : options.libraries) {
         Summary summary{library};
         for (int r = 0; r < options.repeat; ++r) {
-            const uint64_t seed = r == 0 && options.seed ? *options.seed : options.seed ? seeds.next() : freshSeed();
+            const uint64_t seed = r == 0 && options.seed ? *options.seed
+                                  : options.seed         ? seeds.next()
+                                                         : freshSeed();
             try {
                 CheckRun run = runOne(options, library, seed, std::cout, runs);
                 ++summary.runs;
                 summary.failedRuns += run.exitStatus == exit_status::kFailed ? 1 : 0;
-                for (const CheckResult& result : run.results) summary.failedChecks += result.status == CheckStatus::Fail;
+                for (const CheckResult& result : run.results)
+                    summary.failedChecks += result.status == CheckStatus::Fail;
                 worst = std::max(worst, run.exitStatus);
                 const int stopped = run.interrupted ? run.exitStatus : 0;
                 runs.push_back(std::move(run));
@@ -156,10 +162,12 @@ int checkCommand(CheckOptions options) {
     if (summaries.size() > 1 || options.repeat > 1) {
         for (const Summary& s : summaries) {
             std::cout << "summary  " << s.library << "  ";
-            if (s.unusable) std::cout << "cannot be checked";
+            if (s.unusable)
+                std::cout << "cannot be checked";
             else
-                std::cout << s.runs << (s.runs == 1 ? " run, " : " runs, ") << s.failedRuns << " failed ("
-                          << s.failedChecks << (s.failedChecks == 1 ? " failed check)" : " failed checks)");
+                std::cout << s.runs << (s.runs == 1 ? " run, " : " runs, ") << s.failedRuns
+                          << " failed (" << s.failedChecks
+                          << (s.failedChecks == 1 ? " failed check)" : " failed checks)");
             std::cout << '\n';
         }
         std::cout << std::flush;
@@ -171,7 +179,8 @@ void listChecks(std::ostream& out) {
     for (const CheckDefinition& check : checkTable()) {
         std::string name = check.name;
         if (name.size() < 26) name.resize(26, ' ');
-        out << name << (check.strictOnly ? "  (strict)  " : "            ") << check.description << '\n';
+        out << name << (check.strictOnly ? "  (strict)  " : "            ") << check.description
+            << '\n';
     }
     out << std::flush;
 }

@@ -20,7 +20,8 @@ namespace {
 
 std::string allNames() {
     std::string names;
-    for (const CheckDefinition& check : checkTable()) names += (names.empty() ? "" : ", ") + std::string(check.name);
+    for (const CheckDefinition& check : checkTable())
+        names += (names.empty() ? "" : ", ") + std::string(check.name);
     return names;
 }
 
@@ -37,7 +38,8 @@ std::regex pattern(const std::string& text, const char* option) {
 std::vector<const CheckDefinition*> selectChecks(const CheckOptions& options) {
     for (const std::string& name : options.only) {
         const auto& table = checkTable();
-        if (std::none_of(table.begin(), table.end(), [&](const CheckDefinition& c) { return name == c.name; }))
+        if (std::none_of(table.begin(), table.end(),
+                         [&](const CheckDefinition& c) { return name == c.name; }))
             throw Error("there is no check named '" + name + "'; the checks: " + allNames());
     }
     const bool included = !options.include.empty(), excluded = !options.exclude.empty();
@@ -45,7 +47,8 @@ std::vector<const CheckDefinition*> selectChecks(const CheckOptions& options) {
     const std::regex exclude = pattern(excluded ? options.exclude : ".", "--exclude");
     std::vector<const CheckDefinition*> chosen;
     for (const CheckDefinition& check : checkTable()) {
-        const bool named = std::find(options.only.begin(), options.only.end(), check.name) != options.only.end();
+        const bool named =
+            std::find(options.only.begin(), options.only.end(), check.name) != options.only.end();
         if (!options.only.empty() ? !named : (check.strictOnly && !options.strict)) continue;
         if (included && !std::regex_search(check.name, include)) continue;
         if (excluded && std::regex_search(check.name, exclude)) continue;

@@ -15,15 +15,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/commands/compare.h"
-#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/runtime/interrupts.h"
-#include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/signal_io/sources.h"
-#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -75,7 +75,7 @@ int32_t parseBlockSize(const std::string& text) {
     const std::optional<uint64_t> b = parseUnsigned(text);
     if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
         throw Error("--block " + text + ": give a whole number of samples from 1 to " +
-                      std::to_string(kMaxBlockSize));
+                    std::to_string(kMaxBlockSize));
     return static_cast<int32_t>(*b);
 }
 
@@ -89,7 +89,7 @@ int32_t parsePlugCount(const std::string& text) {
     const std::optional<uint64_t> n = parseUnsigned(text);
     if (!n || *n > kMostPlugs)
         throw Error("--plugs " + text + ": give a whole number of plugs from 0 to " +
-                      std::to_string(kMostPlugs));
+                    std::to_string(kMostPlugs));
     return static_cast<int32_t>(*n);
 }
 
@@ -101,7 +101,8 @@ int batchDepth = 0;
 int batchCommand(const std::string& path) {
     if (batchDepth > 0) throw Error("a batch file cannot run another batch");
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) throw Error("cannot read " + path + ": it is a directory, not a file");
+    if (std::filesystem::is_directory(path, ec))
+        throw Error("cannot read " + path + ": it is a directory, not a file");
     if (!std::filesystem::exists(path, ec)) throw Error("cannot read " + path + ": no such file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error("cannot read " + path + ": permission denied");
@@ -158,7 +159,8 @@ std::string unknownCommand(const std::string& typed, const std::vector<CLI::App*
         names += (names.empty() ? "" : ", ") + name;
         if (const size_t d = editDistance(typed, name); d < best) best = d, nearest = name;
     }
-    if (!nearest.empty()) return "there is no command '" + typed + "'; did you mean '" + nearest + "'?";
+    if (!nearest.empty())
+        return "there is no command '" + typed + "'; did you mean '" + nearest + "'?";
     return "there is no command '" + typed + "'; the commands: " + names;
 }
 
@@ -191,11 +193,21 @@ std::string wrapLines(const std::string& text, size_t width) {
 // What an option's value is, shown in the help in place of its type.
 const char* valueName(const std::string& option) {
     static const std::pair<const char*, const char*> kNames[] = {
-        {"--in", "PLUG=SOURCE"}, {"--inputs", "FILE"},       {"--set", "PLUG=LABEL[@T]"},
-        {"--event", "CLOCK:TYPE:P1:P2"}, {"--out", "FILE"},  {"--plot", "FILE"},
-        {"--rate", "HZ"},        {"--samples", "T"},         {"--out-dir", "DIR"},
-        {"--only", "NAME"},      {"--include", "REGEX"},     {"--exclude", "REGEX"},
-        {"--json", "FILE"},      {"--time-limit", "T"},      {"--duration", "SECONDS"},
+        {"--in", "PLUG=SOURCE"},
+        {"--inputs", "FILE"},
+        {"--set", "PLUG=LABEL[@T]"},
+        {"--event", "CLOCK:TYPE:P1:P2"},
+        {"--out", "FILE"},
+        {"--plot", "FILE"},
+        {"--rate", "HZ"},
+        {"--samples", "T"},
+        {"--out-dir", "DIR"},
+        {"--only", "NAME"},
+        {"--include", "REGEX"},
+        {"--exclude", "REGEX"},
+        {"--json", "FILE"},
+        {"--time-limit", "T"},
+        {"--duration", "SECONDS"},
     };
     for (const auto& [name, value] : kNames)
         if (option == name) return value;
@@ -207,7 +219,8 @@ class Help : public CLI::Formatter {
 public:
     std::string make_option_opts(const CLI::Option* opt) const override {
         if (opt->get_expected_max() == 0) return "";  // a flag
-        std::string text = opt->get_positional() ? "" : std::string(" ") + valueName(opt->get_name());
+        std::string text =
+            opt->get_positional() ? "" : std::string(" ") + valueName(opt->get_name());
         if (opt->get_expected_max() == CLI::detail::expected_max_vector_size) text += " ...";
         if (opt->get_required()) text += " (required)";
         return text;
@@ -227,7 +240,8 @@ private:
     // One line of a list: the name in its column, the description wrapped beside it.
     std::string entry(const std::string& name, const std::string& description) const {
         std::ostringstream out;
-        CLI::detail::format_help(out, name, wrapLines(description, kHelpColumns - get_column_width()),
+        CLI::detail::format_help(out, name,
+                                 wrapLines(description, kHelpColumns - get_column_width()),
                                  get_column_width());
         return out.str();
     }
@@ -241,8 +255,10 @@ int runCommandLine(const std::vector<std::string>& args) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "mvmhost " MVMHOST_VERSION, "print the version and exit");
     app.allow_windows_style_options(false);  // so /absolute/paths stay paths on Windows builds
-    app.footer("Exit status: 0 success, 1 a failed check or a finding (check, fuzz), 2 a usage error or a library "
-               "that cannot be loaded or used.");
+    app.footer(
+        "Exit status: 0 success, 1 a failed check or a finding (check, fuzz), 2 a usage error or a "
+        "library "
+        "that cannot be loaded or used.");
 
     std::string infoLibrary;
     CLI::App* info = app.add_subcommand("info", "Show a library's identity and plugs");
@@ -251,13 +267,15 @@ int runCommandLine(const std::vector<std::string>& args) {
     std::string plugsText;  // one command runs at a time
     RenderOptions render;
     std::string rateText, blockText, splitSeedText;
-    CLI::App* renderApp = app.add_subcommand("render", "Run a module on signals and write its outputs");
+    CLI::App* renderApp =
+        app.add_subcommand("render", "Run a module on signals and write its outputs");
     renderApp->add_option("LIB", render.library, "module library file")->required();
     renderApp->add_option("--in", render.inputs, "feed an input: PLUG=SOURCE (forms below)");
     renderApp->add_option("--inputs", render.inputFiles,
                           "a CSV file whose columns feed the inputs they are named after");
-    renderApp->add_option("--set", render.lists,
-                          "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
+    renderApp->add_option(
+        "--set", render.lists,
+        "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
     renderApp->add_option(
         "--event", render.events,
         "deliver an event before a sample: CLOCK:TYPE:P1:P2, TYPE a number or DataEvent");
@@ -265,68 +283,87 @@ int runCommandLine(const std::vector<std::string>& args) {
     renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav");
     renderApp->add_option("--plot", render.plot, "draw every signal to FILE.png or FILE.svg");
     renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
-    CLI::Option* rate =
-        renderApp->add_option("--rate", rateText, "samples per second (default: an audio input's, else 44100)");
-    CLI::Option* block = renderApp->add_option("--block", blockText, "samples per block (default 1024)");
-    renderApp->add_option("--samples", render.samples,
-                          "length: a sample count or a time (10s, 250ms, 2:30; default: the input files' "
-                          "length, else one second)");
-    CLI::Option* seed = renderApp->add_option(
-        "--split-seed", splitSeedText, "cut every stretch into random process calls, repeatably for a seed");
+    CLI::Option* rate = renderApp->add_option(
+        "--rate", rateText, "samples per second (default: an audio input's, else 44100)");
+    CLI::Option* block =
+        renderApp->add_option("--block", blockText, "samples per block (default 1024)");
+    renderApp->add_option(
+        "--samples", render.samples,
+        "length: a sample count or a time (10s, 250ms, 2:30; default: the input files' "
+        "length, else one second)");
+    CLI::Option* seed =
+        renderApp->add_option("--split-seed", splitSeedText,
+                              "cut every stretch into random process calls, repeatably for a seed");
     renderApp->add_flag("--quiet,-q", render.quiet, "print nothing on success");
-    renderApp->add_flag("--log", render.logRequests, "list the requests the host does not answer on stderr");
+    renderApp->add_flag("--log", render.logRequests,
+                        "list the requests the host does not answer on stderr");
     renderApp->footer(std::string("SOURCE is one of:\n") + sourceForms() +
                       "Signal files hold signal units (1.0 = 10 V); levels typed here are volts.");
 
     DemoOptions demo;
-    CLI::App* demoApp = app.add_subcommand("demo", "Show the counter at work: terminal view, CSV and picture");
-    demoApp->add_option("LIB", demo.library, "module library file (default: COUNTreset1.mvm beside mvmhost)");
-    demoApp->add_option("--out-dir", demo.outDir, "where demo.csv and the picture go (default: here)");
+    CLI::App* demoApp =
+        app.add_subcommand("demo", "Show the counter at work: terminal view, CSV and picture");
+    demoApp->add_option("LIB", demo.library,
+                        "module library file (default: COUNTreset1.mvm beside mvmhost)");
+    demoApp->add_option("--out-dir", demo.outDir,
+                        "where demo.csv and the picture go (default: here)");
     demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
 
     CheckOptions check;
     std::string checkSeedText, timeLimitText, repeatText;
     bool listOnly = false;
-    CLI::App* checkApp = app.add_subcommand("check", "Run the host-interface checks on module libraries");
+    CLI::App* checkApp =
+        app.add_subcommand("check", "Run the host-interface checks on module libraries");
     checkApp->add_option("LIB", check.libraries, "module library files, each checked in turn");
-    checkApp->add_flag("--list", listOnly, "list the checks with what each makes sure of, and stop");
+    checkApp->add_flag("--list", listOnly,
+                       "list the checks with what each makes sure of, and stop");
     checkApp->add_flag("--strict", check.strict, "add the slow and the pedantic checks");
-    CLI::Option* checkSeedOption =
-        checkApp->add_option("--seed", checkSeedText, "seed of the random checks (printed on every run)");
-    checkApp->add_option("--only", check.only, "run only the check of this name (may be given again)");
+    CLI::Option* checkSeedOption = checkApp->add_option(
+        "--seed", checkSeedText, "seed of the random checks (printed on every run)");
+    checkApp->add_option("--only", check.only,
+                         "run only the check of this name (may be given again)");
     checkApp->add_option("--include", check.include, "run only the checks whose names match REGEX");
-    checkApp->add_option("--exclude", check.exclude, "leave out the checks whose names match REGEX");
-    checkApp->add_flag("--only-failed", check.onlyFailed, "print only the checks that did not pass");
+    checkApp->add_option("--exclude", check.exclude,
+                         "leave out the checks whose names match REGEX");
+    checkApp->add_flag("--only-failed", check.onlyFailed,
+                       "print only the checks that did not pass");
     CLI::Option* repeat = checkApp->add_option("--repeat", repeatText,
                                                "run every library N times, each with a fresh seed");
-    CLI::Option* json = checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
+    CLI::Option* json =
+        checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
     CLI::Option* timeLimit =
-        checkApp->add_option("--time-limit", timeLimitText, "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
+        checkApp->add_option("--time-limit", timeLimitText,
+                             "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
     checkApp->add_flag("--in-process", check.inProcess,
                        "run every check in this process, in order (always so on Windows)");
-    checkApp->footer("Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
-                     "loaded or the command line is wrong, 130 interrupted.");
+    checkApp->footer(
+        "Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
+        "loaded or the command line is wrong, 130 interrupted.");
 
     FuzzOptions fuzz;
     uint64_t fuzzSeed = 0, fuzzChunks = 0, fuzzReproduce = 0;
     double fuzzDuration = 0;
-    CLI::App* fuzzApp = app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
+    CLI::App* fuzzApp =
+        app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
     fuzzApp->add_option("LIB", fuzz.library, "module library file")->required();
-    CLI::Option* fuzzSeedOption =
-        fuzzApp->add_option("--seed", fuzzSeed, "the first chunk's seed; chunk N runs seed N (printed on every run)");
+    CLI::Option* fuzzSeedOption = fuzzApp->add_option(
+        "--seed", fuzzSeed, "the first chunk's seed; chunk N runs seed N (printed on every run)");
     CLI::Option* fuzzChunksOption =
-        fuzzApp->add_option("--chunks", fuzzChunks, "how many chunks (default " + std::to_string(kDefaultChunks) +
-                                                        ", or as many as --duration allows)");
+        fuzzApp->add_option("--chunks", fuzzChunks,
+                            "how many chunks (default " + std::to_string(kDefaultChunks) +
+                                ", or as many as --duration allows)");
     CLI::Option* fuzzDurationOption =
         fuzzApp->add_option("--duration", fuzzDuration, "start no chunk after this many seconds");
-    fuzzApp->add_option("--jobs", fuzz.jobs, "chunks running at once, each in a process of its own (default 1)");
-    CLI::Option* fuzzReproduceOption =
-        fuzzApp->add_option("--reproduce", fuzzReproduce, "replay chunk N in this process, for a debugger");
+    fuzzApp->add_option("--jobs", fuzz.jobs,
+                        "chunks running at once, each in a process of its own (default 1)");
+    CLI::Option* fuzzReproduceOption = fuzzApp->add_option(
+        "--reproduce", fuzzReproduce, "replay chunk N in this process, for a debugger");
     CLI::Option* fuzzPlugs = fuzzApp->add_option("--plugs", plugsText, kPlugsHelp);
     fuzzApp->add_flag("--strict", fuzz.strict, "also do what a host does not promise");
     fuzzApp->add_flag("--verbose", fuzz.verbose, "with --reproduce: print every action as it runs");
-    fuzzApp->footer("Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
-                    "line is wrong, 130 interrupted.");
+    fuzzApp->footer(
+        "Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
+        "line is wrong, 130 interrupted.");
 
     CompareOptions compare;
     std::string compareSeedText, compareSamplesText, compareBlockText;
@@ -347,12 +384,15 @@ int runCommandLine(const std::vector<std::string>& args) {
         "cannot be loaded or compared, or the command line is wrong.");
 
     std::string batchFile;
-    CLI::App* batch = app.add_subcommand("batch", "Run the command lines of a file in this one process");
-    batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")->required();
+    CLI::App* batch =
+        app.add_subcommand("batch", "Run the command lines of a file in this one process");
+    batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")
+        ->required();
 
     const std::vector<CLI::App*> commands = app.get_subcommands({});
     if (!args.empty() && !args[0].empty() && args[0][0] != '-' &&
-        std::none_of(commands.begin(), commands.end(), [&](CLI::App* c) { return c->get_name() == args[0]; }))
+        std::none_of(commands.begin(), commands.end(),
+                     [&](CLI::App* c) { return c->get_name() == args[0]; }))
         return failWith(unknownCommand(args[0], commands));
     std::vector<const char*> argv{"mvmhost"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -366,14 +406,16 @@ int runCommandLine(const std::vector<std::string>& args) {
     try {
         if (*info) return infoCommand(infoLibrary);
         if (*renderApp) {
-            if (seed->count() > 0) render.splitSeed = parseSeed("--split-seed " + splitSeedText, splitSeedText);
+            if (seed->count() > 0)
+                render.splitSeed = parseSeed("--split-seed " + splitSeedText, splitSeedText);
             if (rate->count() > 0) {
                 const std::optional<double> r = parseNumber(rateText);
                 if (!r || !(*r > 0))  // 0 would mean "not given"
-                    throw Error("--rate " + rateText + ": give a positive number of samples per second");
+                    throw Error("--rate " + rateText +
+                                ": give a positive number of samples per second");
                 if (*r > kMaxSampleRate)
-                    throw Error("--rate " + rateText + ": at most " + std::to_string(kMaxSampleRate) +
-                                  " samples per second");
+                    throw Error("--rate " + rateText + ": at most " +
+                                std::to_string(kMaxSampleRate) + " samples per second");
                 render.sampleRate = *r;
             }
             if (block->count() > 0) render.blockSize = parseBlockSize(blockText);
@@ -387,23 +429,25 @@ int runCommandLine(const std::vector<std::string>& args) {
                 return 0;
             }
             if (check.libraries.empty()) throw Error("check needs a module library (or --list)");
-            if (checkSeedOption->count() > 0) check.seed = parseSeed("--seed " + checkSeedText, checkSeedText);
+            if (checkSeedOption->count() > 0)
+                check.seed = parseSeed("--seed " + checkSeedText, checkSeedText);
             if (json->count() > 0 && check.json.empty()) throw Error("--json needs a file name");
             if (timeLimit->count() > 0) {
                 const std::optional<double> t = parseSeconds(timeLimitText);
                 if (!t || !(*t > 0))
-                    throw Error("--time-limit " + timeLimitText + ": give a positive number of seconds");
+                    throw Error("--time-limit " + timeLimitText +
+                                ": give a positive number of seconds");
                 if (*t > kLongestTimeLimit)
                     throw Error("--time-limit " + timeLimitText + ": at most " +
-                                  std::to_string(kLongestTimeLimit) + " s (a day)");
+                                std::to_string(kLongestTimeLimit) + " s (a day)");
                 check.timeLimit = *t;
             }
             if (repeat->count() > 0) {
                 const std::optional<uint64_t> n = parseUnsigned(repeatText);
                 if (!n || *n < 1 || *n > uint64_t{kMostRepeats})
                     throw Error("--repeat " + repeatText +
-                                  ": give a whole number of runs from 1 to " +
-                                  std::to_string(kMostRepeats));
+                                ": give a whole number of runs from 1 to " +
+                                std::to_string(kMostRepeats));
                 check.repeat = static_cast<int>(*n);
             }
             return checkCommand(check);
@@ -423,8 +467,8 @@ int runCommandLine(const std::vector<std::string>& args) {
                 const std::optional<uint64_t> n = parseUnsigned(compareSamplesText);
                 if (!n || *n < 1 || *n > uint64_t{INT32_MAX})
                     throw Error("--samples " + compareSamplesText +
-                                  ": give a whole number of samples from 1 to " +
-                                  std::to_string(INT32_MAX));
+                                ": give a whole number of samples from 1 to " +
+                                std::to_string(INT32_MAX));
                 compare.samples = static_cast<int64_t>(*n);
             }
             if (compareBlockOption->count() > 0)

@@ -12,7 +12,7 @@ int infoCommand(const std::string& library);
 struct DemoOptions {
     std::string library;  // empty: COUNTreset1.mvm beside this program
     std::string outDir = ".";
-    bool svg = false;     // the picture as SVG instead of PNG
+    bool svg = false;  // the picture as SVG instead of PNG
 };
 int demoCommand(const DemoOptions& options);
 

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "framework/enum_list/enum_list.h"
-#include "tools/mvmhost/base/exit_status.h"
-#include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/exit_status.h"
+#include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
 #include "tools/mvmhost/runtime/render_loop.h"
-#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 namespace {
@@ -176,8 +176,8 @@ private:
                 if (k >= list.size()) return names_[name] + " announces nothing";
                 const Announcement& n = list[k];
                 return names_[name] + " announces " +
-                       second.plugs()[static_cast<size_t>(n.plug)].name + " " + streamStateName(n.state) +
-                       " from clock " + std::to_string(n.clock);
+                       second.plugs()[static_cast<size_t>(n.plug)].name + " " +
+                       streamStateName(n.state) + " from clock " + std::to_string(n.clock);
             };
             throw Difference{"state announcement at sample " + std::to_string(at) + ": " +
                              told(a, 0) + "; " + told(b, 1)};

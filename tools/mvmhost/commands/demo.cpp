@@ -7,21 +7,21 @@
 #include <filesystem>
 #include <map>
 
-#include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/commands/commands.h"
+#include "tools/mvmhost/commands/render.h"
+#include "tools/mvmhost/commands/terminal_view.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
 #include "tools/mvmhost/signal_io/plot.h"
-#include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/signal_io/sample_writers.h"
-#include "tools/mvmhost/commands/terminal_view.h"
-#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 namespace {
 
 constexpr int32_t kSamples = 300;
-constexpr int32_t kBlock = 64;  // small, so that changes fall inside blocks and split them
+constexpr int32_t kBlock = 64;         // small, so that changes fall inside blocks and split them
 constexpr int32_t kChartColumns = 60;  // with the labels, the view fits an 80-column terminal
 constexpr size_t kViewWidth = 80;
 constexpr float kHigh = 0.333f;  // 3.33 V, where the counter's inputs count as high
@@ -68,10 +68,14 @@ std::vector<int32_t> risingEdges(const std::vector<float>& units) {
 // What a stream state means for the signal on a plug, said of one plug or of several.
 std::string stateWords(int32_t state, bool several) {
     switch (state) {
-    case mv::Static: return several ? "hold still" : "holds still";
-    case mv::SingleChange: return several ? "change once" : "changes once";
-    case mv::Streaming: return several ? "stream" : "streams";
-    default: return several ? "announce an unknown state" : "announces an unknown state";
+    case mv::Static:
+        return several ? "hold still" : "holds still";
+    case mv::SingleChange:
+        return several ? "change once" : "changes once";
+    case mv::Streaming:
+        return several ? "stream" : "streams";
+    default:
+        return several ? "announce an unknown state" : "announces an unknown state";
     }
 }
 
@@ -101,8 +105,8 @@ std::string fixedVolts(float units) {
 }  // namespace
 
 int demoCommand(const DemoOptions& options) {
-    const std::string path = options.library.empty() ? libraryBesideProgram("COUNTreset1.mvm")
-                                                     : options.library;
+    const std::string path =
+        options.library.empty() ? libraryBesideProgram("COUNTreset1.mvm") : options.library;
     const ModuleLibrary library(path);
     const ModuleIdentity identity = readIdentity(library.entries());
     const RenderOptions o = scenario(path);
@@ -130,7 +134,8 @@ int demoCommand(const DemoOptions& options) {
     std::map<std::string, const std::vector<float>*> signal;
     const std::vector<std::string> names = render.columnNames();
     for (size_t c = 0; c < names.size(); ++c) signal[names[c]] = &recorded.signals[c];
-    const std::vector<std::string> shown = {"upCOUNT", "upZERO", "bySTEP", "OUTclimb", "RESETpulse"};
+    const std::vector<std::string> shown = {"upCOUNT", "upZERO", "bySTEP", "OUTclimb",
+                                            "RESETpulse"};
     for (const std::string& name : shown)
         if (!signal.count(name)) throw Error("demo: the module has no Signal plug named " + name);
     const HostPlug& resetAt = host.plugNamed("reset@");
@@ -140,33 +145,40 @@ int demoCommand(const DemoOptions& options) {
     // The reset level in volts is the label of the chosen reset@ item.
     const PlugDescription* resetInfo = resetAt.description;
     std::string resetLabel = listLabel(resetAt, resetInfo && resetInfo->defaultValue
-                                                    ? readListNumber(*resetInfo->defaultValue) : 0);
+                                                    ? readListNumber(*resetInfo->defaultValue)
+                                                    : 0);
     std::vector<double> resetLevel(kSamples, std::strtod(resetLabel.c_str(), nullptr));
     for (const ScheduledChange& c : render.changes()) {
         const std::string& plug = host.plugs()[static_cast<size_t>(c.plug)].name;
         if (c.kind == ScheduledChange::ListValue && c.plug == resetAt.index) {
             const std::string label = listLabel(resetAt, c.value);
-            happenings.emplace(std::make_pair(c.clock, 0),
-                               plug + " " + resetLabel + " -> " + label + ": resets at " + label + " V now");
-            std::fill(resetLevel.begin() + c.clock, resetLevel.end(), std::strtod(label.c_str(), nullptr));
+            happenings.emplace(
+                std::make_pair(c.clock, 0),
+                plug + " " + resetLabel + " -> " + label + ": resets at " + label + " V now");
+            std::fill(resetLevel.begin() + c.clock, resetLevel.end(),
+                      std::strtod(label.c_str(), nullptr));
             resetLabel = label;
         } else if (c.kind == ScheduledChange::StreamState) {
-            happenings.emplace(std::make_pair(c.clock, 0),
-                               plug + " " + stateWords(c.value == mv::Streaming ? mv::Streaming : mv::SingleChange, false));
+            happenings.emplace(
+                std::make_pair(c.clock, 0),
+                plug + " " +
+                    stateWords(c.value == mv::Streaming ? mv::Streaming : mv::SingleChange, false));
         }
     }
     std::map<int32_t, std::map<int32_t, int32_t>> announced;  // clock -> plug -> state
     for (const LoggedRequest& r : host.log())
-        if (r.request == mv::hostSetOutputState) announced[static_cast<int32_t>(r.ptr)][r.index] = r.value;
+        if (r.request == mv::hostSetOutputState)
+            announced[static_cast<int32_t>(r.ptr)][r.index] = r.value;
     for (const auto& [clock, states] : announced) {
         const int32_t first = states.begin()->second;
         std::string text;
-        if (std::all_of(states.begin(), states.end(), [&](const auto& s) { return s.second == first; })) {
+        if (std::all_of(states.begin(), states.end(),
+                        [&](const auto& s) { return s.second == first; })) {
             text = "the outputs " + stateWords(first, true);
         } else {
             for (const auto& [plug, state] : states)
-                text += (text.empty() ? "" : ", ") + host.plugs()[static_cast<size_t>(plug)].name + " " +
-                        stateWords(state, false);
+                text += (text.empty() ? "" : ", ") + host.plugs()[static_cast<size_t>(plug)].name +
+                        " " + stateWords(state, false);
         }
         happenings.emplace(std::make_pair(clock, 1), text);
     }
@@ -178,7 +190,9 @@ int demoCommand(const DemoOptions& options) {
     const std::vector<float>& pulse = *signal["RESETpulse"];
     for (int32_t s : resets) {
         int32_t end = s;
-        while (end + 1 < kSamples && pulse[static_cast<size_t>(end) + 1] == pulse[static_cast<size_t>(s)]) ++end;
+        while (end + 1 < kSamples &&
+               pulse[static_cast<size_t>(end) + 1] == pulse[static_cast<size_t>(s)])
+            ++end;
         happenings.emplace(std::make_pair(s, 2),
                            "reset: RESETpulse " + volts(pulse[static_cast<size_t>(s)]) + " for " +
                                std::to_string(end - s + 1) + " samples");
@@ -186,15 +200,18 @@ int demoCommand(const DemoOptions& options) {
 
     std::printf("%s \"%s\"\nloaded from %s\n", printable(identity.identifier).c_str(),
                 printable(identity.name).c_str(), printable(path).c_str());
-    std::printf("%d samples in blocks of %d (%lld process calls, %lld changes delivered)\n", kSamples,
-                kBlock, static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
-    std::printf("upCOUNT: a 5 V clock every 16 samples; bySTEP: 1 V a step;\n"
-                "upZERO: 5 V from sample 190 to 199;\n"
-                "reset@: 8 V (the default), then 3 V from sample 220\n\n");
+    std::printf("%d samples in blocks of %d (%lld process calls, %lld changes delivered)\n",
+                kSamples, kBlock, static_cast<long long>(counts.processCalls),
+                static_cast<long long>(counts.changes));
+    std::printf(
+        "upCOUNT: a 5 V clock every 16 samples; bySTEP: 1 V a step;\n"
+        "upZERO: 5 V from sample 190 to 199;\n"
+        "reset@: 8 V (the default), then 3 V from sample 220\n\n");
     const std::vector<std::string> chart = levelChart(*signal["OUTclimb"], kChartColumns);
     for (size_t r = 0; r < chart.size(); ++r) {
         char label[48];  // room for any size_t, so no build can find it short
-        std::snprintf(label, sizeof label, "%-10s%3zu V |", r == 0 ? "OUTclimb" : "", chart.size() - r);
+        std::snprintf(label, sizeof label, "%-10s%3zu V |", r == 0 ? "OUTclimb" : "",
+                      chart.size() - r);
         std::string row = label + chart[r];
         while (row.back() == ' ') row.pop_back();
         std::printf("%s\n", row.c_str());
@@ -213,11 +230,13 @@ int demoCommand(const DemoOptions& options) {
     for (auto it = happenings.begin(); it != happenings.end();) {
         const int32_t sample = it->first.first;
         std::vector<std::string> what;
-        for (; it != happenings.end() && it->first.first == sample; ++it) what.push_back(it->second);
+        for (; it != happenings.end() && it->first.first == sample; ++it)
+            what.push_back(it->second);
         char lead[96];
         int n = std::snprintf(lead, sizeof lead, "%6d", sample);
         for (const std::string& name : tabled)
-            n += std::snprintf(lead + n, sizeof lead - static_cast<size_t>(n), " %*s", static_cast<int>(name.size()),
+            n += std::snprintf(lead + n, sizeof lead - static_cast<size_t>(n), " %*s",
+                               static_cast<int>(name.size()),
                                fixedVolts((*signal[name])[static_cast<size_t>(sample)]).c_str());
         printWrapped(std::string(lead) + "  ", what);
     }
@@ -230,7 +249,8 @@ int demoCommand(const DemoOptions& options) {
         return l;
     };
     PlotLine resetLine("reset@ level", columns, true);
-    for (int32_t s = 0; s < kSamples; ++s) resetLine.addVolts(columns, s, resetLevel[static_cast<size_t>(s)]);
+    for (int32_t s = 0; s < kSamples; ++s)
+        resetLine.addVolts(columns, s, resetLevel[static_cast<size_t>(s)]);
     const std::vector<PlotPanel> panels = {{"upCOUNT", {line("upCOUNT")}},
                                            {"upZERO", {line("upZERO")}},
                                            {"OUTclimb", {line("OUTclimb"), resetLine}},
@@ -239,7 +259,8 @@ int demoCommand(const DemoOptions& options) {
         (std::filesystem::path(options.outDir) / (options.svg ? "demo.svg" : "demo.png")).string();
     std::string reason;
     PendingFile file(picture);
-    if (drawPicture(file.tempPath(), options.svg, identity.identifier + ": mvmhost demo", columns, panels, reason)) {
+    if (drawPicture(file.tempPath(), options.svg, identity.identifier + ": mvmhost demo", columns,
+                    panels, reason)) {
         file.commit();
         std::printf("wrote %s\n", printable(picture).c_str());
     } else {

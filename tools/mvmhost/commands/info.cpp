@@ -2,30 +2,36 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/commands/commands.h"
-#include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
-#include "tools/mvmhost/commands/render.h"
-#include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/signal_io/csv.h"
 
 namespace mvmhost {
 namespace {
 
 std::string datatypeName(int32_t datatype) {
     switch (datatype) {
-    case mv::Enumerated: return "Enumerated";
-    case mv::Signal: return "Signal";
-    default: return "code " + std::to_string(datatype);
+    case mv::Enumerated:
+        return "Enumerated";
+    case mv::Signal:
+        return "Signal";
+    default:
+        return "code " + std::to_string(datatype);
     }
 }
 
 std::string directionName(int32_t direction) {
     switch (direction) {
-    case mv::PlugInput: return "input";
-    case mv::PlugOutput: return "output";
-    default: return "code " + std::to_string(direction);
+    case mv::PlugInput:
+        return "input";
+    case mv::PlugOutput:
+        return "output";
+    default:
+        return "code " + std::to_string(direction);
     }
 }
 
@@ -82,11 +88,13 @@ int infoCommand(const std::string& path) {
     std::vector<Row> rows = {{"plug", "name", "direction", "datatype", "default", "list items",
                               "first", "last", "flags"}};
     for (const PlugDescription& d : host.descriptions()) rows.push_back(describe(d));
-    const bool anyFlags = std::any_of(rows.begin() + 1, rows.end(), [](const Row& r) { return !r.flags.empty(); });
+    const bool anyFlags =
+        std::any_of(rows.begin() + 1, rows.end(), [](const Row& r) { return !r.flags.empty(); });
     const size_t columns = anyFlags ? 9 : 8;  // a flags column only when some plug has flags
     auto cells = [](const Row& r) {
-        return std::vector<const std::string*>{&r.plug, &r.name, &r.direction, &r.datatype, &r.initial,
-                                               &r.items, &r.first, &r.last, &r.flags};
+        return std::vector<const std::string*>{&r.plug,     &r.name,    &r.direction,
+                                               &r.datatype, &r.initial, &r.items,
+                                               &r.first,    &r.last,    &r.flags};
     };
     std::vector<size_t> width(columns, 0);
     for (const Row& row : rows)

@@ -6,16 +6,16 @@
 #include <map>
 #include <utility>
 
-#include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/base/error.h"
-#include "tools/mvmhost/signal_io/file_sources.h"
 #include "tools/mvmhost/base/files.h"
+#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/signal_io/file_sources.h"
 #include "tools/mvmhost/signal_io/plot.h"
 #include "tools/mvmhost/signal_io/sample_writers.h"
-#include "tools/mvmhost/base/user_text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -41,7 +41,10 @@ std::pair<std::string, std::string> splitAssignment(const std::string& text, con
 class ProgressBar {
 public:
     ProgressBar(int64_t total, bool shown)
-        : total_(total), shown_(shown && MVMHOST_ISATTY(stderr) != 0), start_(Clock::now()), last_(start_) {}
+        : total_(total),
+          shown_(shown && MVMHOST_ISATTY(stderr) != 0),
+          start_(Clock::now()),
+          last_(start_) {}
     ~ProgressBar() {
         if (drawn_) std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
     }
@@ -53,8 +56,9 @@ public:
         const double elapsed = std::chrono::duration<double>(now - start_).count();
         const double remaining = elapsed * double(total_ - done) / double(done);
         const int filled = static_cast<int>(kBarWidth * done / total_);
-        std::fprintf(stderr, "\r[%s%*s] %3d%%  %s [%s]", std::string(static_cast<size_t>(filled), '#').c_str(),
-                     kBarWidth - filled, "", static_cast<int>(100 * done / total_), clockTime(elapsed).c_str(),
+        std::fprintf(stderr, "\r[%s%*s] %3d%%  %s [%s]",
+                     std::string(static_cast<size_t>(filled), '#').c_str(), kBarWidth - filled, "",
+                     static_cast<int>(100 * done / total_), clockTime(elapsed).c_str(),
                      clockTime(remaining).c_str());
         std::fflush(stderr);
         drawn_ = true;
@@ -82,11 +86,16 @@ private:
 
 const char* requestName(int32_t request) {
     switch (request) {
-    case mv::hostSetOutputState: return "output state";
-    case mv::hostPlugQuery: return "plug query";
-    case mv::hostPlugNotice: return "plug notice";
-    case mv::hostPostEvent: return "posted event";
-    default: return "unknown request";
+    case mv::hostSetOutputState:
+        return "output state";
+    case mv::hostPlugQuery:
+        return "plug query";
+    case mv::hostPlugNotice:
+        return "plug notice";
+    case mv::hostPostEvent:
+        return "posted event";
+    default:
+        return "unknown request";
     }
 }
 
@@ -132,7 +141,7 @@ Render::Render(const EntryPoints& entries, const RenderOptions& options) {
         if (own == 0 || own == rate) continue;
         if (rate != 0)
             throw Error("the file fed to " + plug + " is at " + std::to_string(own) +
-                          " Hz, the render at " + formatSample(static_cast<float>(rate)) + " Hz");
+                        " Hz, the render at " + formatSample(static_cast<float>(rate)) + " Hz");
         rate = own;
     }
     HostSettings settings;
@@ -163,7 +172,7 @@ void Render::feedInputs(const RenderOptions&,
             throw Error(name + " is a list plug; choose its item with --set " + name + "=LABEL");
         if (!plug.isSignal())
             throw Error(name + " carries datatype " + std::to_string(plug.datatype) +
-                          ", not signal samples");
+                        ", not signal samples");
         if (fed[static_cast<size_t>(plug.index)]++) throw Error(name + " is fed twice");
         job_.feeds.push_back({plug.index, source.get()});
         sources_.push_back(std::move(source));
@@ -197,21 +206,22 @@ void Render::chooseLength(const RenderOptions& options) {
         const std::optional<SampleTime> length = SampleTime::parse(options.samples);
         if (!length)
             throw Error("--samples " + options.samples + ": give " + kSampleTimeForms +
-                          (options.samples[0] == '-' ? "; a length is never negative" : ""));
+                        (options.samples[0] == '-' ? "; a length is never negative" : ""));
         samples = length->at(host_->sampleRate());
         if (samples < 1)
-            throw Error("--samples " + options.samples +
-                          (length->isTime() ? " (" + length->describe(host_->sampleRate()) + ")" : "") +
-                          ": a render needs at least 1 sample");
+            throw Error(
+                "--samples " + options.samples +
+                (length->isTime() ? " (" + length->describe(host_->sampleRate()) + ")" : "") +
+                ": a render needs at least 1 sample");
     }
     if (samples >= 0) {
         if (shortest >= 0 && shortest < samples)
             throw Error("the file fed to " + shortName + " holds " + std::to_string(shortest) +
-                          " samples; the render needs " + std::to_string(samples));
+                        " samples; the render needs " + std::to_string(samples));
     } else if (shortest >= 0) {
         if (shortest != longest)
             throw Error("the input files differ in length (" + std::to_string(shortest) + " and " +
-                          std::to_string(longest) + " samples); choose a length with --samples");
+                        std::to_string(longest) + " samples); choose a length with --samples");
         samples = shortest;
     } else {
         samples = std::llround(host_->sampleRate());  // one second
@@ -233,7 +243,8 @@ void Render::setLists(const RenderOptions& options) {
     for (const std::string& text : options.lists) {
         auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
         const HostPlug& plug = host_->plugNamed(name);
-        if (plug.isOutput()) throw Error(name + " is an output; --set chooses the item of a list input");
+        if (plug.isOutput())
+            throw Error(name + " is an output; --set chooses the item of a list input");
         if (!plug.isList() || !plug.isInput())
             throw Error(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
         // LABEL@POSITION, unless what follows the last @ is no position: then it is all label.
@@ -248,28 +259,29 @@ void Render::setLists(const RenderOptions& options) {
         const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
         if (!fresh)
             throw Error("--set " + text + ": --set " + before->second + " already " +
-                          (clock < 0 ? "sets " + name + " for the start"
-                                     : "changes " + name + " at sample " + std::to_string(clock)));
+                        (clock < 0 ? "sets " + name + " for the start"
+                                   : "changes " + name + " at sample " + std::to_string(clock)));
         if (!plug.description || !plug.description->listText)
             throw Error(name + " offers no list of items to choose from");
         const ListText list(*plug.description->listText);
         const std::optional<int32_t> value = list.valueOf(label);
         if (!value)
             throw Error(name + " has no item labelled '" + label + "' (its " +
-                          std::to_string(list.count()) + " items run from " +
-                          list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") + ")");
+                        std::to_string(list.count()) + " items run from " +
+                        list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") +
+                        ")");
         if (*value < INT16_MIN || *value > INT16_MAX)
             throw Error(name + "=" + label + ": its value " + std::to_string(*value) +
-                          " does not fit a list plug's 16 bits");
+                        " does not fit a list plug's 16 bits");
         if (clock < 0) {
             for (auto& initial : initialLists_)
                 if (initial.first == plug.index) initial.second = static_cast<int16_t>(*value);
         } else if (clock >= job_.samples) {
             throw Error("--set " + text + ": the render ends at sample " +
-                          std::to_string(int64_t{job_.samples} - 1));
+                        std::to_string(int64_t{job_.samples} - 1));
         } else {
-            job_.changes.push_back({static_cast<int32_t>(clock), plug.index,
-                                    ScheduledChange::ListValue, *value});
+            job_.changes.push_back(
+                {static_cast<int32_t>(clock), plug.index, ScheduledChange::ListValue, *value});
         }
     }
 }
@@ -296,18 +308,18 @@ void Render::scheduleEvents(const RenderOptions& options) {
             const uint64_t limit = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
             if (!magnitude || *magnitude > limit)
                 throw Error("--event " + text + ": " + what + " '" + field +
-                              "' is not a 32-bit whole number");
+                            "' is not a 32-bit whole number");
             return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude)
                                                  : static_cast<int64_t>(*magnitude));
         };
         const std::optional<SampleTime> at = SampleTime::parse(fields[0]);
         if (!at)
             throw Error("--event " + text + ": the clock '" + fields[0] + "' is not " +
-                          kSampleTimeForms);
+                        kSampleTimeForms);
         const int64_t clock = at->at(host_->sampleRate());
         if (clock >= job_.samples)
             throw Error("--event " + text + ": the render ends at sample " +
-                          std::to_string(int64_t{job_.samples} - 1));
+                        std::to_string(int64_t{job_.samples} - 1));
         const int32_t type =
             fields[1] == "DataEvent" ? int32_t{mv::DataEvent} : number(fields[1], "the type");
         mv::ModuleEvent event{static_cast<int32_t>(clock), type, number(fields[2], "P1"),
@@ -324,10 +336,12 @@ void Render::scheduleStates() {
             job_.changes.push_back({0, feed.plug, ScheduledChange::StreamState, state});
         for (int32_t clock : feed.source->changeClocks()) {
             if (clock >= job_.samples)
-                throw Error("the steps fed to " + host_->plugs()[static_cast<size_t>(feed.plug)].name +
-                              " change at sample " + std::to_string(clock) + "; the render ends at sample " +
-                              std::to_string(int64_t{job_.samples} - 1));
-            job_.changes.push_back({clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
+                throw Error(
+                    "the steps fed to " + host_->plugs()[static_cast<size_t>(feed.plug)].name +
+                    " change at sample " + std::to_string(clock) + "; the render ends at sample " +
+                    std::to_string(int64_t{job_.samples} - 1));
+            job_.changes.push_back(
+                {clock, feed.plug, ScheduledChange::StreamState, mv::SingleChange});
         }
     }
 }
@@ -345,7 +359,8 @@ RenderCounts Render::run(BlockSink& sink, const std::function<void(int64_t done)
     return runBlocks(*host_, job_, sink, progress);
 }
 
-WriterSink::WriterSink(std::vector<int32_t> columns, std::vector<std::unique_ptr<SampleWriter>> writers)
+WriterSink::WriterSink(std::vector<int32_t> columns,
+                       std::vector<std::unique_ptr<SampleWriter>> writers)
     : columns_(std::move(columns)), pointers_(columns_.size()), writers_(std::move(writers)) {}
 
 WriterSink::~WriterSink() = default;
@@ -383,13 +398,13 @@ void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outpu
         for (const std::string& input : inputs)
             if (sameFile(outputs[i].second, input))
                 throw Error(shown + " is an input of the render (" + input +
-                              "); write the outputs to another file");
+                            "); write the outputs to another file");
         for (size_t j = 0; j < i; ++j)
             if (sameFile(outputs[i].second, outputs[j].second))
                 throw Error(outputs[i] == outputs[j]
-                                  ? shown + " is given twice"
-                                  : shown + " and " + outputs[j].first + " " + outputs[j].second +
-                                        " are the same file");
+                                ? shown + " is given twice"
+                                : shown + " and " + outputs[j].first + " " + outputs[j].second +
+                                      " are the same file");
     }
 }
 
@@ -415,17 +430,20 @@ int renderCommand(const RenderOptions& options) {
     for (const std::string& path : options.outputs) {
         if (lowerExtension(path) == ".wav" &&
             render.host().sampleRate() != std::floor(render.host().sampleRate()))
-            throw Error("--out " + path + ": a WAV file holds a whole number of samples per second, not " +
-                          formatSample(render.host().sampleRate()));
+            throw Error("--out " + path +
+                        ": a WAV file holds a whole number of samples per second, not " +
+                        formatSample(render.host().sampleRate()));
     }
     if (render.columns().empty())
-        throw Error("the module has no Signal outputs to write; --with-inputs writes its inputs too");
+        throw Error(
+            "the module has no Signal outputs to write; --with-inputs writes its inputs too");
 
     std::vector<std::unique_ptr<SampleWriter>> writers;
     for (const std::string& path : options.outputs)
-        writers.push_back(openSampleWriter(path, render.columnNames(),
-                                           static_cast<int32_t>(std::lround(render.host().sampleRate())),
-                                           render.host().blockSize()));
+        writers.push_back(
+            openSampleWriter(path, render.columnNames(),
+                             static_cast<int32_t>(std::lround(render.host().sampleRate())),
+                             render.host().blockSize()));
     WriterSink sink(render.columns(), std::move(writers));
     std::unique_ptr<PendingFile> picture;
     if (!options.plot.empty()) picture = std::make_unique<PendingFile>(options.plot);
@@ -439,7 +457,8 @@ int renderCommand(const RenderOptions& options) {
     if (picture) {
         std::string reason;
         if (!drawPicture(picture->tempPath(), lowerExtension(options.plot) == ".svg",
-                         identity.identifier + ": mvmhost render", plotted.columns(), plotted.panels(), reason))
+                         identity.identifier + ": mvmhost render", plotted.columns(),
+                         plotted.panels(), reason))
             throw Error("cannot draw " + options.plot + ": " + reason);
     }
     stopIfInterrupted();
@@ -448,8 +467,8 @@ int renderCommand(const RenderOptions& options) {
     const HostedModule& host = render.host();
     if (options.logRequests) {
         for (const LoggedRequest& r : host.log())
-            std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n", r.clock,
-                         r.request, requestName(r.request), r.index, r.value,
+            std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n",
+                         r.clock, r.request, requestName(r.request), r.index, r.value,
                          static_cast<long long>(r.ptr));
         if (host.droppedLogEntries() > 0)
             std::fprintf(stderr, "%llu more requests not kept\n",

@@ -30,7 +30,7 @@ struct RenderOptions {
     bool withInputs = false;              // inputs are written beside the outputs
     double sampleRate = 0;                // 0: an audio input's rate, else 44100
     int32_t blockSize = 1024;
-    std::string samples;                  // as typed; empty: the input files' length, else one second
+    std::string samples;  // as typed; empty: the input files' length, else one second
     std::optional<uint64_t> splitSeed;
     bool quiet = false;
     bool logRequests = false;
@@ -72,7 +72,8 @@ private:
 // Hands every block to each writer, for the given plugs.
 class WriterSink : public BlockSink {
 public:
-    WriterSink(std::vector<int32_t> columns, std::vector<std::unique_ptr<class SampleWriter>> writers);
+    WriterSink(std::vector<int32_t> columns,
+               std::vector<std::unique_ptr<class SampleWriter>> writers);
     ~WriterSink() override;
     void take(const HostedModule& host, int32_t first, int32_t count) override;
     // Completes every file, then puts them in place together with `others`, already complete:

@@ -14,7 +14,8 @@ std::vector<std::string> levelChart(const std::vector<float>& units, int32_t col
     std::vector<double> highest(static_cast<size_t>(columns), -INFINITY);
     for (int32_t s = 0; s < total; ++s) {
         double& h = highest[static_cast<size_t>(columnOf(s, total, columns))];
-        if (!std::isnan(units[static_cast<size_t>(s)])) h = std::max(h, units[static_cast<size_t>(s)] * 10.0);
+        if (!std::isnan(units[static_cast<size_t>(s)]))
+            h = std::max(h, units[static_cast<size_t>(s)] * 10.0);
     }
     double top = 0;
     for (double h : highest) top = std::max(top, h);

@@ -15,7 +15,8 @@ std::string showSample(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     char text[48];
-    std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value), static_cast<unsigned>(bits));
+    std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value),
+                  static_cast<unsigned>(bits));
     return text;
 }
 

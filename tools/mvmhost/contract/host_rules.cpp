@@ -16,8 +16,10 @@ bool hasOperation(int32_t opcode) {
     case mv::OpGetPlugProperties:
     case mv::OpNotify:
     case mv::OpCommand:
-    case mv::OpGetProcessBindingInfo: return true;
-    default: return false;
+    case mv::OpGetProcessBindingInfo:
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -19,10 +19,10 @@ bool hasOperation(int32_t opcode);
 // Opcodes without an operation worth trying first: the neighbours of real ones and the extremes.
 // Plain arrays: the fuzzer reads them where it counts every allocation.
 inline constexpr int32_t kUnknownOpcodes[] = {
-    4,    5,     7,     9,          10, 11, 14, 15,  16,   17, 20, 31, 32,
-    64, 100,   255,   256,       1000, 65535, 65536, 0x7FFFFFFF, -1, -2, -13, -100, INT32_MIN};
+    4,  5,   7,   9,   10,   11,    14,    15,         16, 17, 20,  31,   32,
+    64, 100, 255, 256, 1000, 65535, 65536, 0x7FFFFFFF, -1, -2, -13, -100, INT32_MIN};
 // Event types no module acts on.
-inline constexpr int32_t kUnknownEventTypes[] = {1,   3,   4,  5,   7,         20,       22,
+inline constexpr int32_t kUnknownEventTypes[] = {1,  3,   4,   5,  7,   20,        22,
                                                  23, 100, 255, -1, -21, INT32_MAX, INT32_MIN};
 
 // Asks opcode 13 and holds its answer to the record a host reads: 1, the binding's size, a

@@ -1,22 +1,22 @@
 #include "tools/mvmhost/contract/rig.h"
 
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/sample_bits.h"
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/runtime/list_text.h"
-#include "tools/mvmhost/base/sample_bits.h"
 
 #include <algorithm>
-#include <memory>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace mvmhost {
 
 namespace {
 // A quiet NaN: a signalling one would come back quieted from a 32-bit x86 function return.
 constexpr uint32_t kUnwrittenBits = 0x7FD0F00Du;
-}
+}  // namespace
 
 float unwrittenSample() { return fromBits(kUnwrittenBits); }
 bool isUnwritten(float value) { return hasBits(value, kUnwrittenBits); }
@@ -85,12 +85,14 @@ void Rig::trapped(Call& call, const std::string& what) {
     std::string where;
     for (const PlacedInput& in : placed_)
         if (in.stretches->describeOutside(address, &where))
-            fault("read outside its stretch: " + where + " " + plugName(in.plug) + "'s stretch " + what);
+            fault("read outside its stretch: " + where + " " + plugName(in.plug) + "'s stretch " +
+                  what);
     int32_t plug = 0;
     std::ptrdiff_t sample = 0;
     if (host.inGuardPage(address, &plug, &sample))
         fault("read sample " + std::to_string(sample) + " of " + plugName(plug) + "'s buffer of " +
-             std::to_string(block_) + " samples, which ends flush against an unreadable page, " + what);
+              std::to_string(block_) + " samples, which ends flush against an unreadable page, " +
+              what);
     fault("touched unreadable memory at " + showWord(static_cast<intptr_t>(address)) + " " + what);
 }
 
@@ -108,13 +110,14 @@ void Rig::deliver(mv::ModuleEvent event) {
     const int32_t at = std::clamp(event.clock - blockStart_, 0, block_);
     layOut(at, block_ - at);
     auto call = [&] { host.deliver(event); };
-    trapped(call, "in the handler of an event of type " + std::to_string(event.type) + " at clock " +
-                      std::to_string(event.clock));
+    trapped(call, "in the handler of an event of type " + std::to_string(event.type) +
+                      " at clock " + std::to_string(event.clock));
 }
 
 void Rig::setListDefaults() {
     for (const HostPlug& plug : host.plugs())
-        if (plug.isList() && plug.description) host.setListValue(plug.index, defaultListValue(*plug.description));
+        if (plug.isList() && plug.description)
+            host.setListValue(plug.index, defaultListValue(*plug.description));
 }
 
 void Rig::beginBlock() {
@@ -128,8 +131,10 @@ void Rig::beginBlock() {
 
 void Rig::process(int32_t start, int32_t count) {
     inputCopy_.clear();
-    for (int32_t p : inputs_) inputCopy_.insert(inputCopy_.end(), host.buffer(p), host.buffer(p) + block_);
-    const std::string call = " (a call for " + std::to_string(count) + " samples at offset " + std::to_string(start) + ")";
+    for (int32_t p : inputs_)
+        inputCopy_.insert(inputCopy_.end(), host.buffer(p), host.buffer(p) + block_);
+    const std::string call = " (a call for " + std::to_string(count) + " samples at offset " +
+                             std::to_string(start) + ")";
     layOut(start, count);
     auto entry = [&] { host.process(start, count); };
     trapped(entry, call.substr(1));
@@ -140,21 +145,26 @@ void Rig::process(int32_t start, int32_t count) {
     for (int32_t p : inputs_) {
         for (int32_t i = 0; i < block_; ++i, ++at)
             if (std::memcmp(&inputCopy_[at], host.buffer(p) + i, sizeof(float)) != 0)
-                fault("changed sample " + std::to_string(i) + " of the input " + plugName(p) + call);
+                fault("changed sample " + std::to_string(i) + " of the input " + plugName(p) +
+                      call);
     }
     for (const PlacedInput& in : placed_)
         for (int32_t i = 0; i < count; ++i)
-            if (std::memcmp(in.stretches->stretch() + i, host.buffer(in.plug) + start + i, sizeof(float)) != 0)
-                fault("changed sample " + std::to_string(start + i) + " of the input " + plugName(in.plug) + call);
+            if (std::memcmp(in.stretches->stretch() + i, host.buffer(in.plug) + start + i,
+                            sizeof(float)) != 0)
+                fault("changed sample " + std::to_string(start + i) + " of the input " +
+                      plugName(in.plug) + call);
 }
 
 std::vector<float> Rig::outputSamples() const {
     std::vector<float> samples;
-    for (int32_t p : outputs_) samples.insert(samples.end(), host.buffer(p), host.buffer(p) + block_);
+    for (int32_t p : outputs_)
+        samples.insert(samples.end(), host.buffer(p), host.buffer(p) + block_);
     return samples;
 }
 
-std::string Rig::firstDifference(const std::vector<float>& mine, const std::vector<float>& other) const {
+std::string Rig::firstDifference(const std::vector<float>& mine,
+                                 const std::vector<float>& other) const {
     for (size_t i = 0; i < mine.size() && i < other.size(); ++i) {
         if (sameSample(mine[i], other[i])) continue;
         const int32_t plug = outputs_[i / static_cast<size_t>(block_)];

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/runtime/module_library.h"
-#include "tools/mvmhost/runtime/placement.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
+#include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/runtime/placement.h"
 
 namespace mvmhost {
 
@@ -75,8 +75,11 @@ public:
     // The current block of every Signal output, one after the other.
     std::vector<float> outputSamples() const;
     // Names the first sample where two captures differ; empty when they agree.
-    std::string firstDifference(const std::vector<float>& mine, const std::vector<float>& other) const;
-    std::string plugName(int32_t plug) const { return host.plugs()[static_cast<size_t>(plug)].name; }
+    std::string firstDifference(const std::vector<float>& mine,
+                                const std::vector<float>& other) const;
+    std::string plugName(int32_t plug) const {
+        return host.plugs()[static_cast<size_t>(plug)].name;
+    }
 
 private:
     Random random_;

@@ -40,9 +40,9 @@ struct StateStimuli {
         int32_t listValue;  // for a list: the value written before the event
     };
     std::vector<std::vector<float>> samples;  // by signal input, one per clock
-    std::vector<Change> changes;              // in clock order, delivered before that clock's sample
+    std::vector<Change> changes;  // in clock order, delivered before that clock's sample
     std::vector<int32_t> segmentStarts;
-    std::vector<std::vector<Course>> courses;       // by segment, by signal input
+    std::vector<std::vector<Course>> courses;      // by segment, by signal input
     std::vector<std::vector<int32_t>> listValues;  // by segment, by list
     std::vector<bool> changedAt;  // an input's sample, list value or state changed at this clock
 

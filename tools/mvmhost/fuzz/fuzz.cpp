@@ -12,20 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/base/exit_status.h"
-#include "tools/mvmhost/runtime/sandbox.h"
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/exit_status.h"
+#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/fuzz/fuzz_chunk.h"
 #include "tools/mvmhost/runtime/module_library.h"
-#include "tools/mvmhost/base/user_text.h"
-
+#include "tools/mvmhost/runtime/sandbox.h"
 
 namespace mvmhost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // A chunk takes well under a second; one still running after this hangs.
 constexpr double kChunkTimeLimit = 20.0;
@@ -38,9 +39,10 @@ std::string reproduceLine(const FuzzOptions& options, uint64_t chunk) {
            (options.plugCount >= 0 ? " --plugs " + std::to_string(options.plugCount) : "");
 }
 
-void printFinding(const FuzzOptions& options, uint64_t chunk, const std::string& what, const ChunkJournal& journal,
-                  const std::string& report) {
-    std::printf("FOUND in chunk %llu: %s\n", static_cast<unsigned long long>(chunk), printable(what).c_str());
+void printFinding(const FuzzOptions& options, uint64_t chunk, const std::string& what,
+                  const ChunkJournal& journal, const std::string& report) {
+    std::printf("FOUND in chunk %llu: %s\n", static_cast<unsigned long long>(chunk),
+                printable(what).c_str());
     std::printf("  the last actions:\n");
     journal.printTail(stdout, "    ");
     if (!report.empty()) std::printf("  the sanitizer's report: %s\n", report.c_str());
@@ -57,11 +59,15 @@ struct Plan {
 Plan planFor(const FuzzOptions& options) {
     if (options.jobs < 1) throw Error("--jobs must be at least 1");
     if (options.chunks && *options.chunks == 0) throw Error("--chunks must be at least 1");
-    if (options.duration && !(*options.duration > 0)) throw Error("--duration must be more than 0 seconds");
+    if (options.duration && !(*options.duration > 0))
+        throw Error("--duration must be more than 0 seconds");
     Plan plan;
     plan.first = options.seed ? *options.seed
-                              : (static_cast<uint64_t>(std::random_device{}()) << 20) ^ std::random_device{}();
-    const uint64_t chunks = options.chunks ? *options.chunks : options.duration ? UINT64_MAX : kDefaultChunks;
+                              : (static_cast<uint64_t>(std::random_device{}()) << 20) ^
+                                    std::random_device{}();
+    const uint64_t chunks = options.chunks     ? *options.chunks
+                            : options.duration ? UINT64_MAX
+                                               : kDefaultChunks;
     plan.end = chunks > UINT64_MAX - plan.first ? UINT64_MAX : plan.first + chunks;
     plan.duration = options.duration ? *options.duration : 0;
     return plan;
@@ -69,11 +75,15 @@ Plan planFor(const FuzzOptions& options) {
 
 // `last` is the highest seed that ran to its end; with several jobs some below it may not have.
 void printClosing(uint64_t ran, uint64_t first, uint64_t last, double seconds, const char* how) {
-    if (ran == 0) std::printf("no chunk ran to its end in %.1f s: %s\n", seconds, how);
-    else if (ran == 1) std::printf("1 chunk (seed %llu) in %.1f s: %s\n", static_cast<unsigned long long>(last), seconds, how);
+    if (ran == 0)
+        std::printf("no chunk ran to its end in %.1f s: %s\n", seconds, how);
+    else if (ran == 1)
+        std::printf("1 chunk (seed %llu) in %.1f s: %s\n", static_cast<unsigned long long>(last),
+                    seconds, how);
     else
-        std::printf("%llu chunks (seeds %llu to %llu) in %.1f s: %s\n", static_cast<unsigned long long>(ran),
-                    static_cast<unsigned long long>(first), static_cast<unsigned long long>(last), seconds, how);
+        std::printf("%llu chunks (seeds %llu to %llu) in %.1f s: %s\n",
+                    static_cast<unsigned long long>(ran), static_cast<unsigned long long>(first),
+                    static_cast<unsigned long long>(last), seconds, how);
 }
 
 // Beyond what a host promises (--strict), what would have been findings only warn.
@@ -91,15 +101,19 @@ struct Warnings {
     }
     void print() const {
         if (count == 0) return;
-        std::printf("%llu warnings where the module was given more than a host promises; the first, in chunk %llu: %s\n",
-                    static_cast<unsigned long long>(count), static_cast<unsigned long long>(chunk), printable(first).c_str());
+        std::printf(
+            "%llu warnings where the module was given more than a host promises; the first, in "
+            "chunk %llu: %s\n",
+            static_cast<unsigned long long>(count), static_cast<unsigned long long>(chunk),
+            printable(first).c_str());
     }
 };
 
 int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
     ChunkJournal journal;
-    std::printf("mvmhost fuzz %s: chunk %llu in this process%s\n", printable(options.library).c_str(),
-                static_cast<unsigned long long>(*options.reproduce), options.strict ? ", strict" : "");
+    std::printf(
+        "mvmhost fuzz %s: chunk %llu in this process%s\n", printable(options.library).c_str(),
+        static_cast<unsigned long long>(*options.reproduce), options.strict ? ", strict" : "");
     std::fflush(stdout);
     const bool clean = runChunk(library.entries(), *options.reproduce, options.strict, journal,
                                 options.verbose ? stdout : nullptr, options.plugCount);
@@ -107,14 +121,14 @@ int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
     warnings.add(*options.reproduce, journal);
     warnings.print();
     if (clean) {
-        std::printf("chunk %llu: nothing found in %llu actions\n", static_cast<unsigned long long>(*options.reproduce),
+        std::printf("chunk %llu: nothing found in %llu actions\n",
+                    static_cast<unsigned long long>(*options.reproduce),
                     static_cast<unsigned long long>(journal.actions));
         return 0;
     }
     printFinding(options, *options.reproduce, journal.fired, journal, "");
     return exit_status::kFailed;
 }
-
 
 // What ended a chunk that did not end cleanly; empty when it did.
 std::string findingOf(const Verdict& verdict, const ChunkJournal& journal) {
@@ -133,7 +147,8 @@ std::string unitName(uint64_t chunk) { return "chunk-" + std::to_string(chunk); 
 
 // Where no process can be started for a chunk: the chunks run one after the other in this
 // process, and a crash, a hang or Ctrl-C ends the run with its last word.
-int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan, Sandbox& sandbox) {
+int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan,
+                  Sandbox& sandbox) {
     const Clock::time_point start = Clock::now();
     ChunkJournal journal;
     uint64_t ran = 0;
@@ -144,11 +159,15 @@ int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, cons
         bool clean = true;
         sandbox.runHere(
             unitName(chunk),
-            [&] { clean = runChunk(library.entries(), chunk, options.strict, journal, nullptr, options.plugCount); },
+            [&] {
+                clean = runChunk(library.entries(), chunk, options.strict, journal, nullptr,
+                                 options.plugCount);
+            },
             [&](const std::string&, const Verdict& verdict) {
                 if (verdict.kind == Verdict::Interrupted) {
                     warnings.print();
-                    printClosing(ran - 1, plan.first, chunk - 1, secondsSince(start), "interrupted, nothing found");
+                    printClosing(ran - 1, plan.first, chunk - 1, secondsSince(start),
+                                 "interrupted, nothing found");
                     return exit_status::kInterrupted;
                 }
                 printFinding(options, chunk, findingOf(verdict, journal), journal, "");
@@ -202,11 +221,14 @@ int runChunksInChildren(const FuzzOptions& options, const ModuleLibrary& library
             const uint64_t chunk = next++;
             ChunkJournal* journal = new (&journals[j]) ChunkJournal();
             slots[j].chunk = chunk;
-            slots[j].id = sandbox.start(unitName(chunk), [&, chunk, journal] {
-                const bool clean =
-                    runChunk(library.entries(), chunk, options.strict, *journal, nullptr, options.plugCount);
-                return clean ? exit_status::kPassed : exit_status::kFailed;
-            }, true);
+            slots[j].id = sandbox.start(
+                unitName(chunk),
+                [&, chunk, journal] {
+                    const bool clean = runChunk(library.entries(), chunk, options.strict, *journal,
+                                                nullptr, options.plugCount);
+                    return clean ? exit_status::kPassed : exit_status::kFailed;
+                },
+                true);
         }
         if (sandbox.running() == 0 && !starting) break;
         const std::optional<Sandbox::Ended> ended = sandbox.next(kPollSeconds);
@@ -240,8 +262,12 @@ int runChunksInChildren(const FuzzOptions& options, const ModuleLibrary& library
     warnings.print();
     const bool interrupted = sandbox.interrupted();
     printClosing(ran, plan.first, last, secondsSince(start),
-                 first ? "a finding" : interrupted ? "interrupted, nothing found" : "nothing found");
-    return first ? exit_status::kFailed : interrupted ? sandbox.interruptionStatus() : exit_status::kPassed;
+                 first         ? "a finding"
+                 : interrupted ? "interrupted, nothing found"
+                               : "nothing found");
+    return first         ? exit_status::kFailed
+           : interrupted ? sandbox.interruptionStatus()
+                         : exit_status::kPassed;
 }
 
 int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Plan& plan) {
@@ -250,16 +276,17 @@ int runChunks(const FuzzOptions& options, const ModuleLibrary& library, const Pl
                               : runChunksHere(options, library, plan, sandbox);
 }
 
-
 }  // namespace
 
 int fuzzCommand(const FuzzOptions& options) {
     const ModuleLibrary library(options.library);
     if (options.reproduce) return reproduce(options, library);
     const Plan plan = planFor(options);
-    std::printf("mvmhost fuzz %s  seed %llu  %s%s\n", printable(options.library).c_str(), static_cast<unsigned long long>(plan.first),
-                plan.end == UINT64_MAX ? ("for " + std::to_string(static_cast<int>(plan.duration)) + " s").c_str()
-                                       : (std::to_string(plan.end - plan.first) + " chunks").c_str(),
+    std::printf("mvmhost fuzz %s  seed %llu  %s%s\n", printable(options.library).c_str(),
+                static_cast<unsigned long long>(plan.first),
+                plan.end == UINT64_MAX
+                    ? ("for " + std::to_string(static_cast<int>(plan.duration)) + " s").c_str()
+                    : (std::to_string(plan.end - plan.first) + " chunks").c_str(),
                 options.strict ? "  strict" : "");
     std::fflush(stdout);
     return runChunks(options, library, plan);

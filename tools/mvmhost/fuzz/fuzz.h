@@ -12,10 +12,10 @@ namespace mvmhost {
 
 struct FuzzOptions {
     std::string library;
-    std::optional<uint64_t> seed;       // the first chunk's seed; none: a fresh one, printed
-    std::optional<uint64_t> chunks;     // how many chunks; none: kDefaultChunks, or until --duration
-    std::optional<double> duration;     // seconds after which no chunk starts
-    int jobs = 1;                       // chunks running at once
+    std::optional<uint64_t> seed;    // the first chunk's seed; none: a fresh one, printed
+    std::optional<uint64_t> chunks;  // how many chunks; none: kDefaultChunks, or until --duration
+    std::optional<double> duration;  // seconds after which no chunk starts
+    int jobs = 1;                    // chunks running at once
     std::optional<uint64_t> reproduce;  // run this one chunk here, in this process
     bool strict = false;                // also go beyond what a host promises
     bool verbose = false;               // with --reproduce: print every action as it runs

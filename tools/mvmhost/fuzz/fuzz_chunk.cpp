@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "tools/mvmhost/runtime/alloc_hooks.h"
-#include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/host_rules.h"
+#include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/sample_values.h"
 #include "tools/mvmhost/contract/stimulus.h"
-#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/runtime/guarded_memory.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 
@@ -29,23 +29,27 @@ void ChunkJournal::begin() {
 }
 
 void ChunkJournal::noteWarning(const char* text) {
-    if (warnings++ == 0 && std::snprintf(firstWarning, kFiredBytes, "%s", text) < 0) firstWarning[0] = '\0';
+    if (warnings++ == 0 && std::snprintf(firstWarning, kFiredBytes, "%s", text) < 0)
+        firstWarning[0] = '\0';
 }
 
 void ChunkJournal::noteAction(const char* text) {
     ++actions;
     // A long line is cut: what it says first is what a reader needs.
-    if (std::snprintf(lines[actions % kLines], kLineBytes, "#%llu %s", static_cast<unsigned long long>(actions), text) < 0)
+    if (std::snprintf(lines[actions % kLines], kLineBytes, "#%llu %s",
+                      static_cast<unsigned long long>(actions), text) < 0)
         lines[actions % kLines][0] = '\0';
 }
 
 void ChunkJournal::noteFinding(const char* text) {
-    if (std::snprintf(fired, kFiredBytes, "%s", text) < 0) std::strcpy(fired, "an invariant failed");
+    if (std::snprintf(fired, kFiredBytes, "%s", text) < 0)
+        std::strcpy(fired, "an invariant failed");
 }
 
 void ChunkJournal::printTail(std::FILE* out, const char* indent) const {
     const uint64_t first = actions > kLines ? actions - kLines + 1 : 1;
-    for (uint64_t n = first; n <= actions; ++n) std::fprintf(out, "%s%s\n", indent, lines[n % kLines]);
+    for (uint64_t n = first; n <= actions; ++n)
+        std::fprintf(out, "%s%s\n", indent, lines[n % kLines]);
 }
 
 namespace {
@@ -102,12 +106,13 @@ struct Instance {
     int32_t position = 0;  // the next stretch's offset in the current block
     uint64_t calls = 0;
     size_t logSeen = 0;
-    std::vector<InputModel> inputs;                       // by plug index
-    std::vector<LastSample> lastSamples;                  // by plug index
+    std::vector<InputModel> inputs;       // by plug index
+    std::vector<LastSample> lastSamples;  // by plug index
     // The clock of the last change of an input (sample, list value, state), event, opcode or
     // announcement: outputs announced Static are still from kSettlingSamples after it.
     int32_t lastChange = 0;
-    std::vector<std::unique_ptr<GuardedRegion>> buffers;  // by plug index; Signal plugs with a variable
+    std::vector<std::unique_ptr<GuardedRegion>>
+        buffers;  // by plug index; Signal plugs with a variable
 };
 
 class Chunk {
@@ -146,10 +151,11 @@ private:
     void stretch(Instance& in, bool withEvent);
     int32_t stretchLength(Instance& in);
     mv::ModuleEvent stretchEvent(Instance& in, int32_t clock);
-    void lookAtInputs(Instance& in, int32_t count, bool endFlush, const std::vector<float>& inputCopy,
-                      const std::string& call);
-    void lookAtOutputs(Instance& in, int32_t count, bool endFlush, const std::vector<float*>& outputsAt,
-                       int32_t clock, const std::string& call);
+    void lookAtInputs(Instance& in, int32_t count, bool endFlush,
+                      const std::vector<float>& inputCopy, const std::string& call);
+    void lookAtOutputs(Instance& in, int32_t count, bool endFlush,
+                       const std::vector<float*>& outputsAt, int32_t clock,
+                       const std::string& call);
     void setListValue(Instance& in);
     void opcode(Instance& in);
     mv::ModuleEvent randomEvent(Instance& in, int32_t clock);
@@ -159,8 +165,11 @@ private:
     float heldValue(const Instance& in);
     void lookAtValues(Instance& in, const HostPlug& plug, const float* at, int32_t count,
                       const std::string& call);
-    void noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock, bool input);
-    void noteChange(Instance& in) { in.lastChange = std::max(in.lastChange, in.blockStart + in.position); }
+    void noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock,
+                     bool input);
+    void noteChange(Instance& in) {
+        in.lastChange = std::max(in.lastChange, in.blockStart + in.position);
+    }
     void lookAtLog(Instance& in);
     template <class Call>
     void withoutAllocation(const char* entry, const std::string& what, Call call);
@@ -192,18 +201,26 @@ void Chunk::act(const char* pattern, ...) {
 float Chunk::heldValue(const Instance& in) {
     if (in.ordinaryOnly) return ordinaryValue(random_);
     static const float levels[] = {0.0f, 0.333f, 0.33299997f, 0.5f, 1.0f, -1.0f, 0.1f};
-    static const float edges[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                  -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::denorm_min(),
-                                  -1e-40f, 3.0e38f, -3.0e38f};
+    static const float edges[] = {std::numeric_limits<float>::quiet_NaN(),
+                                  std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(),
+                                  std::numeric_limits<float>::denorm_min(),
+                                  -1e-40f,
+                                  3.0e38f,
+                                  -3.0e38f};
     const uint32_t roll = random_.below(100);
     if (roll < 45) return levels[random_.below(sizeof levels / sizeof *levels)];
-    if (roll < 90) return (random_.chance(50) ? 1.0f : -1.0f) * std::ldexp(random_.uniform(1.0f, 2.0f), static_cast<int>(random_.below(25)) - 20);
+    if (roll < 90)
+        return (random_.chance(50) ? 1.0f : -1.0f) *
+               std::ldexp(random_.uniform(1.0f, 2.0f), static_cast<int>(random_.below(25)) - 20);
     return edges[random_.below(sizeof edges / sizeof *edges)];
 }
 
 void Chunk::make() {
     HostSettings settings;
-    settings.blockSize = random_.chance(3) ? kLargestBlock : kBlockSizes[random_.below(sizeof kBlockSizes / sizeof *kBlockSizes)];
+    settings.blockSize = random_.chance(3)
+                             ? kLargestBlock
+                             : kBlockSizes[random_.below(sizeof kBlockSizes / sizeof *kBlockSizes)];
     settings.plugCount = plugCount_;
     const bool otherCount = strict_ && random_.chance(10);
     if (otherCount) settings.plugCount = static_cast<int32_t>(random_.below(9));
@@ -223,7 +240,8 @@ void Chunk::make() {
         in->requestedBuffers = in->requestedBuffers || (plug.isSignal() && !plug.variable);
     for (const HostPlug& plug : in->host.plugs())
         if (plug.isSignal() && plug.variable)
-            in->buffers[static_cast<size_t>(plug.index)] = std::make_unique<GuardedRegion>(static_cast<size_t>(in->capacity + kOpenSideSamples));
+            in->buffers[static_cast<size_t>(plug.index)] = std::make_unique<GuardedRegion>(
+                static_cast<size_t>(in->capacity + kOpenSideSamples));
     lookAtLog(*in);
     instances_.push_back(std::move(in));
 }
@@ -241,7 +259,8 @@ void Chunk::open(Instance& in) {
     in.host.open();
     in.opened = true;
     for (const HostPlug& plug : in.host.plugs())
-        if (plug.isList() && plug.description) in.host.setListValue(plug.index, defaultListValue(*plug.description));
+        if (plug.isList() && plug.description)
+            in.host.setListValue(plug.index, defaultListValue(*plug.description));
     for (InputModel& input : in.inputs) input = InputModel{};
     in.fedOrdinary = true;
     for (LastSample& last : in.lastSamples) last = LastSample{};
@@ -259,7 +278,8 @@ void Chunk::withoutAllocation(const char* entry, const std::string& what, Call c
     }
     if (allocationHooksAvailable() && count.allocations + count.releases > 0)
         fault(format("the %s allocated or freed heap memory %llu times %s", entry,
-                     static_cast<unsigned long long>(count.allocations + count.releases), what.c_str()));
+                     static_cast<unsigned long long>(count.allocations + count.releases),
+                     what.c_str()));
 }
 
 // Announcements so far must name an output, a valid state and no clock before the host's.
@@ -269,7 +289,8 @@ void Chunk::lookAtLog(Instance& in) {
         const LoggedRequest& r = log[in.logSeen];
         if (r.request != mv::hostSetOutputState) continue;
         const auto& plugs = in.host.plugs();
-        if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() || !plugs[static_cast<size_t>(r.index)].isOutput())
+        if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() ||
+            !plugs[static_cast<size_t>(r.index)].isOutput())
             fault(format("announced a stream state for plug %d, which is not an output", r.index));
         if (r.value < mv::Static || r.value > mv::Streaming)
             fault(format("announced stream state %d for %s; states are 0, 1 and 2", r.value,
@@ -285,18 +306,23 @@ void Chunk::lookAtLog(Instance& in) {
 
 // Follows a plug's samples from `clock` on. An input's change restarts the settling window; an
 // output announced Static (or never announced) may change only within it.
-void Chunk::noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock, bool input) {
+void Chunk::noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock,
+                        bool input) {
     LastSample& last = in.lastSamples[static_cast<size_t>(plug)];
     const int32_t state = in.host.announcedState(plug);
     for (int32_t i = 0; i < count; ++i) {
         const bool changed = last.known && !sameSample(last.value, at[i]);
         if (input && (changed || !last.known)) in.lastChange = std::max(in.lastChange, clock + i);
-        if (!input && changed && state <= mv::Static && clock + i - in.lastChange >= kSettlingSamples)
-            fault(format("%s, %s, changed at clock %d from %s to %s, %d samples after the last change of an input, "
-                         "event, opcode or announcement",
-                         in.host.plugs()[static_cast<size_t>(plug)].name.c_str(),
-                         state < 0 ? "never announced (so Static)" : "announced Static", clock + i,
-                         showSample(last.value).c_str(), showSample(at[i]).c_str(), clock + i - in.lastChange));
+        if (!input && changed && state <= mv::Static &&
+            clock + i - in.lastChange >= kSettlingSamples)
+            fault(
+                format("%s, %s, changed at clock %d from %s to %s, %d samples after the last "
+                       "change of an input, "
+                       "event, opcode or announcement",
+                       in.host.plugs()[static_cast<size_t>(plug)].name.c_str(),
+                       state < 0 ? "never announced (so Static)" : "announced Static", clock + i,
+                       showSample(last.value).c_str(), showSample(at[i]).c_str(),
+                       clock + i - in.lastChange));
         last = {true, at[i]};
     }
 }
@@ -315,10 +341,12 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
         GuardedRegion* buffer = in.buffers[static_cast<size_t>(plug.index)].get();
         float* at = buffer ? (endFlush ? buffer->end() - laid : buffer->begin())
                            : in.host.buffer(plug.index) + in.position;
-        if (!buffer && in.position + laid > in.block) continue;  // a buffer the module holds from open
+        if (!buffer && in.position + laid > in.block)
+            continue;  // a buffer the module holds from open
         if (model.state == mv::Streaming)
             (in.ordinaryOnly ? fillOrdinary : fillSignal)(random_, at, laid);
-        else std::fill_n(at, laid, model.held);
+        else
+            std::fill_n(at, laid, model.held);
         in.fedOrdinary = in.fedOrdinary && std::all_of(at, at + laid, isOrdinaryInput);
         if (model.state == mv::Streaming) model.held = at[laid - 1];
         noteSamples(in, plug.index, at, laid, in.blockStart + in.position, true);
@@ -364,8 +392,9 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
         event.param3 = inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
         event.param1 = static_cast<int32_t>(random_.below(3));
         if (strict_ && random_.chance(10)) {
-            event.param3 = random_.chance(50) ? -1 - static_cast<int32_t>(random_.below(3))
-                                              : static_cast<int32_t>(in.host.plugs().size() + random_.below(4));
+            event.param3 = random_.chance(50)
+                               ? -1 - static_cast<int32_t>(random_.below(3))
+                               : static_cast<int32_t>(in.host.plugs().size() + random_.below(4));
             in.beyondPromises = true;
         }
         if (strict_ && random_.chance(10)) {
@@ -379,7 +408,8 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
     } else {
         event.type = pick(kUnknownEventTypes);
         event.param1 = static_cast<int32_t>(random_.below(3));
-        event.param3 = inputs.empty() ? 0 : inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
+        event.param3 =
+            inputs.empty() ? 0 : inputs[random_.below(static_cast<uint32_t>(inputs.size()))];
     }
     return event;
 }
@@ -392,10 +422,14 @@ int32_t Chunk::stretchLength(Instance& in) {
     const int32_t left = in.block - in.position;
     int32_t count;
     const uint32_t roll = random_.below(100);
-    if (roll < 25) count = static_cast<int32_t>(random_.below(2));
-    else if (roll < 60) count = 2 + static_cast<int32_t>(random_.below(15));
-    else if (roll < 85) count = 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(left)));
-    else count = left;
+    if (roll < 25)
+        count = static_cast<int32_t>(random_.below(2));
+    else if (roll < 60)
+        count = 2 + static_cast<int32_t>(random_.below(15));
+    else if (roll < 85)
+        count = 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(left)));
+    else
+        count = left;
     count = std::min(count, left);
     if (strict_ && random_.chance(3) && !in.requestedBuffers) {
         count = left + 1 + static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.block)));
@@ -413,7 +447,8 @@ mv::ModuleEvent Chunk::stretchEvent(Instance& in, int32_t clock) {
     if (known) {
         InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
         model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
-        if (event.param1 != mv::Streaming) model.held = heldValue(in);  // the step, or the value now held
+        if (event.param1 != mv::Streaming)
+            model.held = heldValue(in);  // the step, or the value now held
     }
     return event;
 }
@@ -437,17 +472,19 @@ void Chunk::stretch(Instance& in, bool withEvent) {
     const mv::ModuleEvent event = withEvent ? stretchEvent(in, clock) : mv::ModuleEvent{};
     layOut(in, count, endFlush, inputCopy, outputsAt);
     if (withEvent) {
-        act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type, event.param1, event.param2,
-            static_cast<int32_t>(event.param3), clock);
+        act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type,
+            event.param1, event.param2, static_cast<int32_t>(event.param3), clock);
         noteChange(in);
-        withoutAllocation("event entry", format("for an event of type %d", event.type), [&] { in.host.deliver(event); });
+        withoutAllocation("event entry", format("for an event of type %d", event.type),
+                          [&] { in.host.deliver(event); });
         lookAtLog(in);
     }
 
-    const std::string call = format("in a call for %d samples at offset %d (block of %d, %s)", count, in.position,
-                                    in.block, endFlush ? "stretches end-flush" : "stretches start-flush");
-    act("instance %d: process %d samples at offset %d, clock %d, %s", in.id, count, in.position, clock,
-        endFlush ? "end-flush" : "start-flush");
+    const std::string call =
+        format("in a call for %d samples at offset %d (block of %d, %s)", count, in.position,
+               in.block, endFlush ? "stretches end-flush" : "stretches start-flush");
+    act("instance %d: process %d samples at offset %d, clock %d, %s", in.id, count, in.position,
+        clock, endFlush ? "end-flush" : "start-flush");
     const uint64_t requestsBefore = totalRequests(in.host);
     withoutAllocation("process entry", call, [&] { in.host.process(in.position, count); });
     if (totalRequests(in.host) != requestsBefore)
@@ -462,8 +499,8 @@ void Chunk::stretch(Instance& in, bool withEvent) {
 
 // Every input the module was handed still holds what the host wrote, unless an output shares
 // its buffer.
-void Chunk::lookAtInputs(Instance& in, int32_t count, bool endFlush, const std::vector<float>& inputCopy,
-                         const std::string& call) {
+void Chunk::lookAtInputs(Instance& in, int32_t count, bool endFlush,
+                         const std::vector<float>& inputCopy, const std::string& call) {
     const int32_t laid = std::max(count, 1);
     size_t copied = 0;
     for (const HostPlug& plug : in.host.plugs()) {
@@ -480,27 +517,34 @@ void Chunk::lookAtInputs(Instance& in, int32_t count, bool endFlush, const std::
             inPlace = inPlace || base == at - in.position;
         }
         for (int32_t i = 0; i < count && !inPlace; ++i)
-            if (std::memcmp(&at[i], &inputCopy[copied + static_cast<size_t>(i)], sizeof(float)) != 0)
-                fault(format("changed sample %d of the input %s ", in.position + i, plug.name.c_str()) + call);
+            if (std::memcmp(&at[i], &inputCopy[copied + static_cast<size_t>(i)], sizeof(float)) !=
+                0)
+                fault(format("changed sample %d of the input %s ", in.position + i,
+                             plug.name.c_str()) +
+                      call);
         copied += static_cast<size_t>(laid);
     }
 }
 
 // Every output sample of the stretch written, with a value a host can use, and nothing beside it.
-void Chunk::lookAtOutputs(Instance& in, int32_t count, bool endFlush, const std::vector<float*>& outputsAt,
-                          int32_t clock, const std::string& call) {
+void Chunk::lookAtOutputs(Instance& in, int32_t count, bool endFlush,
+                          const std::vector<float*>& outputsAt, int32_t clock,
+                          const std::string& call) {
     const int32_t laid = std::max(count, 1);
     size_t o = 0;
     for (const HostPlug& plug : in.host.plugs()) {
         if (!plug.isSignal() || !plug.isOutput()) continue;
         const float* at = outputsAt[o++];
         if (!at || count > in.block) {
-            in.lastSamples[static_cast<size_t>(plug.index)] = LastSample{};  // its samples are not the module's alone
+            in.lastSamples[static_cast<size_t>(plug.index)] =
+                LastSample{};  // its samples are not the module's alone
             continue;
         }
         for (int32_t i = 0; i < count; ++i)
             if (isUnwritten(at[i]))
-                fault(format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) + call);
+                fault(
+                    format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) +
+                    call);
         lookAtValues(in, plug, at, count, call);
         if (!in.beyondPromises) noteSamples(in, plug.index, at, count, clock, false);
         const float* open = endFlush ? at - kOpenSideSamples : at + laid;
@@ -530,7 +574,8 @@ void Chunk::setListValue(Instance& in) {
         if (strict_ && random_.chance(20)) {
             value = static_cast<int16_t>(random_.next());
             in.beyondPromises = true;
-        } else if (const std::optional<int16_t> picked = randomListValue(random_, *plug.description)) {
+        } else if (const std::optional<int16_t> picked =
+                       randomListValue(random_, *plug.description)) {
             value = *picked;
         }
         act("instance %d: list value %d on %s", in.id, value, plug.name.c_str());
@@ -544,18 +589,24 @@ void Chunk::opcode(Instance& in) {
     noteChange(in);
     const uint32_t roll = random_.below(100);
     if (roll < 25) {
-        const int32_t index = static_cast<int32_t>(random_.below(static_cast<uint32_t>(in.host.descriptions().size() + 4))) - 2;
+        const int32_t index = static_cast<int32_t>(random_.below(
+                                  static_cast<uint32_t>(in.host.descriptions().size() + 4))) -
+                              2;
         mv::PlugInfo info;
         fillSentinel(&info, sizeof info);
         act("instance %d: opcode 6 (describe %d)", in.id, index);
         const intptr_t answer = dispatch(record, mv::OpGetPlugProperties, index, 0, &info);
-        if (answer != 0 && answer != 1) fault(format("opcode 6 for description %d answered %s, not 0 or 1", index, showWord(answer).c_str()));
+        if (answer != 0 && answer != 1)
+            fault(format("opcode 6 for description %d answered %s, not 0 or 1", index,
+                         showWord(answer).c_str()));
         if (answer == 0 && !isSentinel(&info, sizeof info))
-            fault(format("opcode 6 answered 0 for description %d but wrote into the host's record", index));
+            fault(format("opcode 6 answered 0 for description %d but wrote into the host's record",
+                         index));
     } else if (roll < 45) {
         float rate = kSampleRates[random_.below(sizeof kSampleRates / sizeof *kSampleRates)];
         if (strict_ && random_.chance(30)) {
-            const float odd[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+            const float odd[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
                                  std::numeric_limits<float>::quiet_NaN()};
             rate = odd[random_.below(sizeof odd / sizeof *odd)];
             in.beyondPromises = true;
@@ -567,7 +618,8 @@ void Chunk::opcode(Instance& in) {
         act("instance %d: opcode 8 (%d)", in.id, index);
         dispatch(record, mv::OpNotify, index);
     } else if (roll < 65) {
-        const int32_t index = static_cast<int32_t>(random_.below(8)), value = static_cast<int32_t>(random_.below(8));
+        const int32_t index = static_cast<int32_t>(random_.below(8)),
+                      value = static_cast<int32_t>(random_.below(8));
         act("instance %d: opcode 12 (%d, %d)", in.id, index, value);
         dispatch(record, mv::OpCommand, index, value);
     } else if (roll < 80) {
@@ -577,9 +629,12 @@ void Chunk::opcode(Instance& in) {
         const int32_t op = pick(kUnknownOpcodes);
         act("instance %d: opcode %d", in.id, op);
         const intptr_t answer = dispatch(record, op, 1, 1);
-        if (answer != 0) fault(format("opcode %d, which has no operation, answered %s", op, showWord(answer).c_str()));
+        if (answer != 0)
+            fault(format("opcode %d, which has no operation, answered %s", op,
+                         showWord(answer).c_str()));
     } else {
-        const int32_t block = static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
+        const int32_t block =
+            static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
         act("instance %d: opcode 3 (block size %d) between calls", in.id, block);
         in.beyondPromises = true;
         dispatch(record, mv::OpSetBlockSize, 0, block);
@@ -612,9 +667,12 @@ void Chunk::oneAction() {
     current_ = &in;
     const uint32_t roll = random_.below(100);
     if (!in.opened) {
-        if (roll < 75) open(in);
-        else if (roll < 85) close(which);
-        else if (roll < 95 || !strict_) opcode(in);
+        if (roll < 75)
+            open(in);
+        else if (roll < 85)
+            close(which);
+        else if (roll < 95 || !strict_)
+            opcode(in);
         else {
             const mv::ModuleEvent event = randomEvent(in, 0);
             act("instance %d: event type %d before open", in.id, event.type);
@@ -623,12 +681,18 @@ void Chunk::oneAction() {
         }
         return;
     }
-    if (roll < 55) stretch(in, false);
-    else if (roll < 75) stretch(in, true);
-    else if (roll < 82) setListValue(in);
-    else if (roll < 93) opcode(in);
-    else if (roll < 98 || !strict_) close(which);
-    else open(in);
+    if (roll < 55)
+        stretch(in, false);
+    else if (roll < 75)
+        stretch(in, true);
+    else if (roll < 82)
+        setListValue(in);
+    else if (roll < 93)
+        opcode(in);
+    else if (roll < 98 || !strict_)
+        close(which);
+    else
+        open(in);
 }
 
 // What a library makes once, on first use, is made here, before the chunk's heap is counted.

@@ -49,8 +49,9 @@ AllocationCount AllocationWatch::count() const {
 
 // The sanitizer owns malloc and operator new; it calls these for every block it hands out or
 // takes back, whoever asked.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, size_t), void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             size_t),
+                                                         void (*free_hook)(const volatile void*));
 
 namespace mvmhost {
 namespace {
@@ -180,20 +181,26 @@ struct Reallocates {
     template <class... A>
     static void note(const A&... a) {
         const void* block = std::get<Block>(std::tie(a...));
-        if constexpr (Size == kNoSize) noteReallocation(block, true);
-        else noteReallocation(block, std::get<Size>(std::tie(a...)) != 0 || !block);
+        if constexpr (Size == kNoSize)
+            noteReallocation(block, true);
+        else
+            noteReallocation(block, std::get<Size>(std::tie(a...)) != 0 || !block);
     }
 };
 // Reserving a region holds it until its release; committing or decommitting pages inside one
 // holds nothing more, but is heap traffic all the same, so it counts on both sides.
 struct ReservesOrCommits {
     static void note(LPVOID address, SIZE_T, DWORD type, DWORD) {
-        if (type & MEM_RESERVE) noteAllocation();
-        else noteReallocation(address, true);
+        if (type & MEM_RESERVE)
+            noteAllocation();
+        else
+            noteReallocation(address, true);
     }
 };
 struct ReleasesOrDecommits {
-    static void note(LPVOID address, SIZE_T, DWORD type) { noteReallocation(address, !(type & MEM_RELEASE)); }
+    static void note(LPVOID address, SIZE_T, DWORD type) {
+        noteReallocation(address, !(type & MEM_RELEASE));
+    }
 };
 
 // Copy C of a counting function of type Function: notes the call, then calls what the loader
@@ -265,29 +272,38 @@ Redirect redirectTo(const char* name, Provider provider) {
 const Redirect countedFunctions[] = {
     redirectTo<Counted<Malloc, Allocates>::Copy>("malloc", Provider::CRuntime),
     redirectTo<Counted<Calloc, Allocates>::Copy>("calloc", Provider::CRuntime),
-    redirectTo<Counted<Realloc, Reallocates<0, 1>>::Copy>("realloc", Provider::CRuntime),
-    redirectTo<Counted<Recalloc, Reallocates<0, 1>>::Copy>("_recalloc", Provider::CRuntime),
-    redirectTo<Counted<Free, Releases<0>>::Copy>("free", Provider::CRuntime),
+    redirectTo<Counted<Realloc, Reallocates<0, 1> >::Copy>("realloc", Provider::CRuntime),
+    redirectTo<Counted<Recalloc, Reallocates<0, 1> >::Copy>("_recalloc", Provider::CRuntime),
+    redirectTo<Counted<Free, Releases<0> >::Copy>("free", Provider::CRuntime),
     redirectTo<Counted<AlignedMalloc, Allocates>::Copy>("_aligned_malloc", Provider::CRuntime),
-    redirectTo<Counted<AlignedOffsetMalloc, Allocates>::Copy>("_aligned_offset_malloc", Provider::CRuntime),
-    redirectTo<Counted<AlignedRealloc, Reallocates<0, 1>>::Copy>("_aligned_realloc", Provider::CRuntime),
-    redirectTo<Counted<Free, Releases<0>>::Copy>("_aligned_free", Provider::CRuntime),
+    redirectTo<Counted<AlignedOffsetMalloc, Allocates>::Copy>("_aligned_offset_malloc",
+                                                              Provider::CRuntime),
+    redirectTo<Counted<AlignedRealloc, Reallocates<0, 1> >::Copy>("_aligned_realloc",
+                                                                  Provider::CRuntime),
+    redirectTo<Counted<Free, Releases<0> >::Copy>("_aligned_free", Provider::CRuntime),
     redirectTo<Counted<Strdup, Allocates>::Copy>("_strdup", Provider::CRuntime),
     redirectTo<Counted<Strdup, Allocates>::Copy>("strdup", Provider::CRuntime),
     redirectTo<Counted<Wcsdup, Allocates>::Copy>("_wcsdup", Provider::CRuntime),
     redirectTo<Counted<decltype(&::HeapAlloc), Allocates>::Copy>("HeapAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::HeapReAlloc), Reallocates<2>>::Copy>("HeapReAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::HeapFree), Releases<2>>::Copy>("HeapFree", Provider::System),
+    redirectTo<Counted<decltype(&::HeapReAlloc), Reallocates<2> >::Copy>("HeapReAlloc",
+                                                                         Provider::System),
+    redirectTo<Counted<decltype(&::HeapFree), Releases<2> >::Copy>("HeapFree", Provider::System),
     redirectTo<Counted<decltype(&::HeapCreate), Allocates>::Copy>("HeapCreate", Provider::System),
-    redirectTo<Counted<decltype(&::HeapDestroy), Releases<0>>::Copy>("HeapDestroy", Provider::System),
+    redirectTo<Counted<decltype(&::HeapDestroy), Releases<0> >::Copy>("HeapDestroy",
+                                                                      Provider::System),
     redirectTo<Counted<decltype(&::LocalAlloc), Allocates>::Copy>("LocalAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::LocalReAlloc), Reallocates<0>>::Copy>("LocalReAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::LocalFree), Releases<0>>::Copy>("LocalFree", Provider::System),
+    redirectTo<Counted<decltype(&::LocalReAlloc), Reallocates<0> >::Copy>("LocalReAlloc",
+                                                                          Provider::System),
+    redirectTo<Counted<decltype(&::LocalFree), Releases<0> >::Copy>("LocalFree", Provider::System),
     redirectTo<Counted<decltype(&::GlobalAlloc), Allocates>::Copy>("GlobalAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::GlobalReAlloc), Reallocates<0>>::Copy>("GlobalReAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::GlobalFree), Releases<0>>::Copy>("GlobalFree", Provider::System),
-    redirectTo<Counted<decltype(&::VirtualAlloc), ReservesOrCommits>::Copy>("VirtualAlloc", Provider::System),
-    redirectTo<Counted<decltype(&::VirtualFree), ReleasesOrDecommits>::Copy>("VirtualFree", Provider::System),
+    redirectTo<Counted<decltype(&::GlobalReAlloc), Reallocates<0> >::Copy>("GlobalReAlloc",
+                                                                           Provider::System),
+    redirectTo<Counted<decltype(&::GlobalFree), Releases<0> >::Copy>("GlobalFree",
+                                                                     Provider::System),
+    redirectTo<Counted<decltype(&::VirtualAlloc), ReservesOrCommits>::Copy>("VirtualAlloc",
+                                                                            Provider::System),
+    redirectTo<Counted<decltype(&::VirtualFree), ReleasesOrDecommits>::Copy>("VirtualFree",
+                                                                             Provider::System),
     // What a library looks up at run time is redirected as its imports are.
     redirectTo<LookupWithCounting>("GetProcAddress", Provider::System),
 };
@@ -337,7 +353,8 @@ FARPROC WINAPI LookupWithCounting<C>::call(HMODULE library, LPCSTR name) {
     FARPROC found = as<decltype(&::GetProcAddress)>(bound)(library, name);
     char path[MAX_PATH] = {};
     // Names only: a lookup by ordinal passes a number below 0x10000 in the name's place.
-    if (!found || reinterpret_cast<uintptr_t>(name) < 0x10000 || !GetModuleFileNameA(library, path, sizeof path))
+    if (!found || reinterpret_cast<uintptr_t>(name) < 0x10000 ||
+        !GetModuleFileNameA(library, path, sizeof path))
         return found;
     const char* file = std::strrchr(path, '\\');
     return as<FARPROC>(redirect(file ? file + 1 : path, name, reinterpret_cast<void*>(found)));

@@ -31,13 +31,15 @@ GuardedRegion::GuardedRegion(size_t samples) : page_(pageSize()) {
 #if defined(_WIN32)
     base_ = VirtualAlloc(nullptr, total_, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
     DWORD old = 0;
-    if (!base_ || !VirtualProtect(static_cast<char*>(base_) + page_, inside, PAGE_READWRITE, &old)) {
+    if (!base_ ||
+        !VirtualProtect(static_cast<char*>(base_) + page_, inside, PAGE_READWRITE, &old)) {
         if (base_) VirtualFree(base_, 0, MEM_RELEASE);
         throw Error("cannot reserve guarded sample memory");
     }
 #else
     base_ = mmap(nullptr, total_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base_ == MAP_FAILED || mprotect(static_cast<char*>(base_) + page_, inside, PROT_READ | PROT_WRITE) != 0) {
+    if (base_ == MAP_FAILED ||
+        mprotect(static_cast<char*>(base_) + page_, inside, PROT_READ | PROT_WRITE) != 0) {
         if (base_ != MAP_FAILED) munmap(base_, total_);
         throw Error("cannot reserve guarded sample memory");
     }
@@ -47,7 +49,11 @@ GuardedRegion::GuardedRegion(size_t samples) : page_(pageSize()) {
 }
 
 GuardedRegion::GuardedRegion(GuardedRegion&& other) noexcept
-    : base_(other.base_), total_(other.total_), page_(other.page_), begin_(other.begin_), end_(other.end_) {
+    : base_(other.base_),
+      total_(other.total_),
+      page_(other.page_),
+      begin_(other.begin_),
+      end_(other.end_) {
     other.base_ = nullptr;
 }
 
@@ -61,9 +67,11 @@ GuardedRegion::~GuardedRegion() {
 }
 
 bool GuardedRegion::inGuard(uintptr_t address, std::ptrdiff_t* samplesOutside) const {
-    const auto first = reinterpret_cast<uintptr_t>(begin_), last = reinterpret_cast<uintptr_t>(end_);
+    const auto first = reinterpret_cast<uintptr_t>(begin_),
+               last = reinterpret_cast<uintptr_t>(end_);
     if (address + page_ >= first && address < first) {
-        *samplesOutside = -static_cast<std::ptrdiff_t>((first - address + sizeof(float) - 1) / sizeof(float));
+        *samplesOutside =
+            -static_cast<std::ptrdiff_t>((first - address + sizeof(float) - 1) / sizeof(float));
         return true;
     }
     if (address >= last && address < last + page_) {

@@ -67,13 +67,13 @@ void HostedModule::describe() {
     for (int32_t d = 0;; ++d) {
         if (d == kMaxDescriptions)
             throw Error("the module describes more than " + std::to_string(kMaxDescriptions) +
-                          " plugs");
+                        " plugs");
         mv::PlugInfo info{};
         const intptr_t answer = dispatch(mv::OpGetPlugProperties, d, 0, &info);
         if (answer == 0) break;
         if (answer != 1)
             throw Error("opcode 6 answered " + std::to_string(answer) + " for description " +
-                          std::to_string(d) + "; a module answers 0 or 1");
+                        std::to_string(d) + "; a module answers 0 or 1");
         if (!info.name) throw Error("description " + std::to_string(d) + " has no name");
         PlugDescription plug;
         plug.descriptionIndex = d;
@@ -126,8 +126,7 @@ void HostedModule::makePlugs() {
         bases_.push_back(base);
         trailing_.push_back(trailing);
     }
-    for (int32_t p = 0; p < plugCount_; ++p)
-        std::fill_n(buffer(p), settings_.blockSize, 0.0f);
+    for (int32_t p = 0; p < plugCount_; ++p) std::fill_n(buffer(p), settings_.blockSize, 0.0f);
     announced_.assign(static_cast<size_t>(plugCount_), -1);
 }
 
@@ -142,8 +141,8 @@ const HostPlug& HostedModule::plugNamed(std::string_view name) const {
         if (plug.name == name) return plug;
     std::string names;
     for (const HostPlug& plug : plugs_) names += (names.empty() ? "" : ", ") + plug.name;
-    throw Error("the module has no plug named '" + std::string(name) + "' (its plugs: " +
-                  (names.empty() ? "none" : names) + ")");
+    throw Error("the module has no plug named '" + std::string(name) +
+                "' (its plugs: " + (names.empty() ? "none" : names) + ")");
 }
 
 bool HostedModule::guardsIntact(int32_t plug) const {
@@ -153,13 +152,15 @@ bool HostedModule::guardsIntact(int32_t plug) const {
            std::all_of(tail, tail + trailing_[static_cast<size_t>(plug)], isGuard);
 }
 
-bool HostedModule::inGuardPage(uintptr_t address, int32_t* plug, std::ptrdiff_t* samplesOutside) const {
+bool HostedModule::inGuardPage(uintptr_t address, int32_t* plug,
+                               std::ptrdiff_t* samplesOutside) const {
     for (size_t p = 0; p < regions_.size(); ++p) {
         std::ptrdiff_t unused;
         if (!regions_[p].inGuard(address, &unused)) continue;
         *plug = static_cast<int32_t>(p);
         const auto first = reinterpret_cast<intptr_t>(buffer(*plug));
-        *samplesOutside = (static_cast<intptr_t>(address) - first) / static_cast<intptr_t>(sizeof(float));
+        *samplesOutside =
+            (static_cast<intptr_t>(address) - first) / static_cast<intptr_t>(sizeof(float));
         return true;
     }
     return false;
@@ -204,12 +205,16 @@ void HostedModule::deliverPostedUpTo(int32_t clock) {
     std::array<mv::ModuleEvent, kPostedCapacity> due;
     size_t dueCount = 0, kept = 0;
     for (size_t i = 0; i < postedCount_; ++i) {
-        if (posted_[i].clock <= clock) due[dueCount++] = posted_[i];
-        else posted_[kept++] = posted_[i];
+        if (posted_[i].clock <= clock)
+            due[dueCount++] = posted_[i];
+        else
+            posted_[kept++] = posted_[i];
     }
     postedCount_ = kept;
-    for (size_t i = 1; i < dueCount; ++i)  // by clock, posting order among equals; allocates nothing
-        for (size_t j = i; j > 0 && due[j].clock < due[j - 1].clock; --j) std::swap(due[j], due[j - 1]);
+    for (size_t i = 1; i < dueCount;
+         ++i)  // by clock, posting order among equals; allocates nothing
+        for (size_t j = i; j > 0 && due[j].clock < due[j - 1].clock; --j)
+            std::swap(due[j], due[j - 1]);
     for (size_t i = 0; i < dueCount; ++i) {
         clock_ = clock;  // late events come now, with the clock they asked for
         if (record_->eventEntry) record_->eventEntry(record_->instance, &due[i]);
@@ -224,7 +229,8 @@ intptr_t MV_CDECL HostedModule::callback(void* record, int32_t request, int32_t 
     uint32_t magic;
     std::memcpy(&magic, record, sizeof magic);
     if (magic != mv::kModuleMagic) return 0;  // a panel's record: this host offers no panels
-    auto* host = reinterpret_cast<HostedModule*>(static_cast<mv::ModuleRecord*>(record)->hostHandle);
+    auto* host =
+        reinterpret_cast<HostedModule*>(static_cast<mv::ModuleRecord*>(record)->hostHandle);
     if (!host || host->record_ != record) return 0;
     return host->answer(request, index, value, ptr);
 }
@@ -278,10 +284,14 @@ void HostedModule::note(int32_t request, int32_t index, int32_t value, void* ptr
 
 std::string streamStateName(int32_t state) {
     switch (state) {
-    case mv::Static: return "Static";
-    case mv::SingleChange: return "SingleChange";
-    case mv::Streaming: return "Streaming";
-    default: return "state " + std::to_string(state);
+    case mv::Static:
+        return "Static";
+    case mv::SingleChange:
+        return "SingleChange";
+    case mv::Streaming:
+        return "Streaming";
+    default:
+        return "state " + std::to_string(state);
     }
 }
 

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/stream_state.h"
 #include "host/module_event.h"
 #include "host/module_record.h"
 #include "host/plug_info.h"
+#include "host/stream_state.h"
 #include "tools/mvmhost/runtime/guarded_memory.h"
 #include "tools/mvmhost/runtime/module_library.h"
 

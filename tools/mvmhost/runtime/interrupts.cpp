@@ -20,7 +20,8 @@ static_assert(std::atomic<int>::is_always_lock_free);
 constexpr DWORD kCloseGraceMs = 100;
 
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    const bool closing = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    const bool closing =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
     requested.store(closing ? exit_status::kTerminated : exit_status::kInterrupted);
     // Windows ends the process as soon as a close handler returns: wait here while the main
     // thread removes its files and exits, which ends this thread too.
@@ -49,7 +50,7 @@ InterruptWatch::InterruptWatch(bool evenIgnored) {
     for (size_t i = 0; i < sizeof kWatched / sizeof kWatched[0]; ++i) {
         sigaction(kWatched[i], nullptr, &previous[i]);
         if (previous[i].sa_handler == SIG_IGN && (!evenIgnored || kWatched[i] == SIGHUP)) continue;
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = onSignal;
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
@@ -63,7 +64,8 @@ InterruptWatch::~InterruptWatch() {
 #if defined(_WIN32)
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
 #else
-    for (size_t i = 0; i < sizeof kWatched / sizeof kWatched[0]; ++i) sigaction(kWatched[i], &previous[i], nullptr);
+    for (size_t i = 0; i < sizeof kWatched / sizeof kWatched[0]; ++i)
+        sigaction(kWatched[i], &previous[i], nullptr);
 #endif
 }
 

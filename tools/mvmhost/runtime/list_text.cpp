@@ -67,14 +67,16 @@ int64_t ListText::count() const {
 }
 
 std::optional<std::string> ListText::firstLabel() const {
-    if (isRange_) return count() > 0 ? std::optional<std::string>(std::to_string(low_)) : std::nullopt;
+    if (isRange_)
+        return count() > 0 ? std::optional<std::string>(std::to_string(low_)) : std::nullopt;
     std::optional<std::string> first;
     walk([&](std::string_view label, int32_t) { return first = std::string(label), false; });
     return first;
 }
 
 std::optional<std::string> ListText::lastLabel() const {
-    if (isRange_) return count() > 0 ? std::optional<std::string>(std::to_string(high_)) : std::nullopt;
+    if (isRange_)
+        return count() > 0 ? std::optional<std::string>(std::to_string(high_)) : std::nullopt;
     std::optional<std::string> last;
     walk([&](std::string_view label, int32_t) { return last = std::string(label), true; });
     return last;
@@ -97,7 +99,9 @@ std::optional<std::string> ListText::labelOf(int32_t value) const {
         return value >= low_ && value <= high_ ? std::optional<std::string>(std::to_string(value))
                                                : std::nullopt;
     std::optional<std::string> found;
-    walk([&](std::string_view l, int32_t v) { return v == value ? (found = std::string(l), false) : true; });
+    walk([&](std::string_view l, int32_t v) {
+        return v == value ? (found = std::string(l), false) : true;
+    });
     return found;
 }
 

@@ -42,8 +42,10 @@ T* at(HMODULE module, DWORD offset) {
 // no name to go by and keep what the loader bound.
 void redirectImports(HMODULE module) {
     if (!importRedirector) return;
-    const auto* nt = at<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew));
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const auto* nt =
+        at<IMAGE_NT_HEADERS>(module, static_cast<DWORD>(at<IMAGE_DOS_HEADER>(module, 0)->e_lfanew));
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0) return;
     for (auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); d->Name; ++d) {
         if (!d->OriginalFirstThunk) continue;
@@ -52,12 +54,14 @@ void redirectImports(HMODULE module) {
         auto* slots = at<IMAGE_THUNK_DATA>(module, d->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-            const auto* byName = at<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(names->u1.AddressOfData));
+            const auto* byName =
+                at<IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(names->u1.AddressOfData));
             void* bound = reinterpret_cast<void*>(slots->u1.Function);
-            void* wanted = importRedirector(dll, reinterpret_cast<const char*>(byName->Name), bound);
+            void* wanted =
+                importRedirector(dll, reinterpret_cast<const char*>(byName->Name), bound);
             DWORD protection = 0;
-            if (wanted == bound ||
-                !VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection))
+            if (wanted == bound || !VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function,
+                                                   PAGE_READWRITE, &protection))
                 continue;
             slots->u1.Function = reinterpret_cast<decltype(slots->u1.Function)>(wanted);
             VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
@@ -69,8 +73,10 @@ void* openLibrary(const std::string& path, std::string& error) {
     // No message boxes: a host without a console user must fail with a message, not hang.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!module) error = lastSystemError();
-    else redirectImports(module);
+    if (!module)
+        error = lastSystemError();
+    else
+        redirectImports(module);
     return reinterpret_cast<void*>(module);
 }
 
@@ -107,7 +113,8 @@ Function symbolAs(void* library, const char* name) {
 #if defined(_WIN32)
 void setImportRedirector(ImportRedirector redirector) { importRedirector = redirector; }
 #else
-void setImportRedirector(ImportRedirector) {}  // the dynamic linker lets the program's own allocator win
+void setImportRedirector(ImportRedirector) {
+}  // the dynamic linker lets the program's own allocator win
 #endif
 
 ModuleLibrary::ModuleLibrary(const std::string& path) : path_(path) {
@@ -138,8 +145,9 @@ FreshLibrary::FreshLibrary(const std::string& path, const std::string& tag) {
     const unsigned long process = static_cast<unsigned long>(getpid());
 #endif
     std::error_code ec;
-    const fs::path copy = fs::temp_directory_path(ec) / ("mvmhost-" + std::to_string(process) + "-" +
-                                                         tag + "-" + fs::path(path).filename().string());
+    const fs::path copy =
+        fs::temp_directory_path(ec) / ("mvmhost-" + std::to_string(process) + "-" + tag + "-" +
+                                       fs::path(path).filename().string());
     copy_ = copy.string();
     if (ec || !fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec))
         throw Error("cannot copy " + path + " to " + copy_ + " to load it afresh");
@@ -162,7 +170,7 @@ ModuleIdentity readIdentity(const EntryPoints& entries) {
     const int32_t answer = entries.getModuleProperties(0, &info);
     if (answer != 1)
         throw Error("getModuleProperties(0) answered " + std::to_string(answer) +
-                      ": the library holds no module at index 0");
+                    ": the library holds no module at index 0");
     auto text = [](const char* s) { return s ? std::string(s) : std::string(); };
     return {text(info.identifier), text(info.name), text(info.aboutText), info.frameworkVersion};
 }

@@ -13,7 +13,7 @@ namespace mvmhost {
 
 using GetModuleProperties = int32_t(MV_CDECL*)(int32_t index, mv::ModuleInfo* info);
 using MakeModule = mv::ModuleRecord*(MV_CDECL*)(int32_t index, int32_t kind,
-                                                 mv::HostCallback callback, intptr_t hostHandle);
+                                                mv::HostCallback callback, intptr_t hostHandle);
 
 // A library's two exports. Tests hand in entry points of modules linked into the test.
 struct EntryPoints {

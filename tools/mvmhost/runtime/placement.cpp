@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #if !defined(_WIN32)
+#include <signal.h>
 #include <csetjmp>
 #include <csignal>
-#include <signal.h>
 #endif
 
 namespace mvmhost {
@@ -16,14 +16,16 @@ float* StretchPlacement::place(const float* block, int32_t start, int32_t count,
     count_ = count;
     std::copy_n(block + start, count, first_);
     // The module indexes from the buffer's start; only first_ .. first_ + count is memory.
-    return reinterpret_cast<float*>(reinterpret_cast<uintptr_t>(first_) - static_cast<uintptr_t>(start) * sizeof(float));
+    return reinterpret_cast<float*>(reinterpret_cast<uintptr_t>(first_) -
+                                    static_cast<uintptr_t>(start) * sizeof(float));
 }
 
 bool StretchPlacement::describeOutside(uintptr_t address, std::string* where) const {
     std::ptrdiff_t unused;
     if (!region_.inGuard(address, &unused)) return false;
     const auto first = reinterpret_cast<intptr_t>(first_);
-    const intptr_t offset = (static_cast<intptr_t>(address) - first) / static_cast<intptr_t>(sizeof(float));
+    const intptr_t offset =
+        (static_cast<intptr_t>(address) - first) / static_cast<intptr_t>(sizeof(float));
     const intptr_t outside = static_cast<intptr_t>(address) < first
                                  ? (first - static_cast<intptr_t>(address) + 3) / 4
                                  : offset - count_ + 1;

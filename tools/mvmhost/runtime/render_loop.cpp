@@ -15,17 +15,26 @@ StretchSplitter::StretchSplitter(std::optional<uint64_t> seed)
 int32_t StretchSplitter::next(int32_t remaining) {
     if (!split_) return remaining;
     auto upTo = [&](int32_t most) {
-        return 1 + static_cast<int32_t>(random_.next() % static_cast<uint64_t>(std::min(remaining, most)));
+        return 1 + static_cast<int32_t>(random_.next() %
+                                        static_cast<uint64_t>(std::min(remaining, most)));
     };
     int32_t length;
     switch (random_.next() % 8) {
-    case 0: length = lastWasEmpty_ ? upTo(3) : 0; break;
+    case 0:
+        length = lastWasEmpty_ ? upTo(3) : 0;
+        break;
     case 1:
-    case 2: length = upTo(3); break;
+    case 2:
+        length = upTo(3);
+        break;
     case 3:
     case 4:
-    case 5: length = upTo(64); break;
-    default: length = remaining; break;
+    case 5:
+        length = upTo(64);
+        break;
+    default:
+        length = remaining;
+        break;
     }
     lastWasEmpty_ = length == 0;
     return length;
@@ -38,8 +47,9 @@ RenderCounts runBlocks(HostedModule& host, RenderJob job, BlockSink& sink,
 
 RenderCounts runBlocks(const std::vector<HostedModule*>& hosts, RenderJob job, BlockSink& sink,
                        const std::function<void(int64_t done)>& progress) {
-    std::stable_sort(job.changes.begin(), job.changes.end(),
-                     [](const ScheduledChange& a, const ScheduledChange& b) { return a.clock < b.clock; });
+    std::stable_sort(
+        job.changes.begin(), job.changes.end(),
+        [](const ScheduledChange& a, const ScheduledChange& b) { return a.clock < b.clock; });
     HostedModule& lead = *hosts.front();
     std::vector<char> fed(lead.plugs().size(), 0);
     for (const Feed& feed : job.feeds) fed[static_cast<size_t>(feed.plug)] = 1;
@@ -67,7 +77,8 @@ RenderCounts runBlocks(const std::vector<HostedModule*>& hosts, RenderJob job, B
 
         for (int32_t pos = 0; pos < n;) {
             const int32_t clock = start + pos;
-            for (; nextChange < job.changes.size() && job.changes[nextChange].clock <= clock; ++nextChange) {
+            for (; nextChange < job.changes.size() && job.changes[nextChange].clock <= clock;
+                 ++nextChange) {
                 const ScheduledChange& c = job.changes[nextChange];
                 for (HostedModule* host : hosts) {
                     if (c.kind == ScheduledChange::ListValue) {
@@ -103,7 +114,7 @@ RenderCounts runBlocks(const std::vector<HostedModule*>& hosts, RenderJob job, B
             for (const HostPlug& plug : host->plugs())
                 if (!host->guardsIntact(plug.index))
                     throw Error("the module wrote outside the buffer of plug " + plug.name +
-                                  " in the block from sample " + std::to_string(first));
+                                " in the block from sample " + std::to_string(first));
         for (HostedModule* host : hosts) sink.take(*host, start, n);
         ++counts.blocks;
         if (progress) progress(first + n);

@@ -20,7 +20,7 @@ struct ScheduledChange {
     int32_t clock;
     int32_t plug;
     Kind kind;
-    int32_t value;  // the new StreamState, or the new list value (told as a SingleChange)
+    int32_t value;            // the new StreamState, or the new list value (told as a SingleChange)
     mv::ModuleEvent event{};  // Event: delivered as it is, at `clock`
 };
 

@@ -52,7 +52,8 @@ Here here;
 
 [[noreturn]] void endHere(Verdict verdict) {
     verdict.seconds = secondsSince(here.started);
-    int status = verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted : exit_status::kFailed;
+    int status =
+        verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted : exit_status::kFailed;
     if (here.lastWord) status = (*here.lastWord)(here.unit ? *here.unit : "?", verdict);
     std::fflush(nullptr);
 #if defined(_WIN32)
@@ -105,13 +106,13 @@ void onFatalSignal(int signal) {
     endHere(Verdict::Crashed, "signal " + std::to_string(signal) + ", " + strsignal(signal));
 }
 
-const int kLastWordSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT,
+const int kLastWordSignals[] = {SIGSEGV, SIGBUS, SIGFPE,  SIGILL, SIGABRT,
                                 SIGALRM, SIGINT, SIGTERM, SIGHUP};
 struct sigaction previousActions[sizeof kLastWordSignals / sizeof *kLastWordSignals];
 
 void armHere() {
     for (size_t i = 0; i < sizeof kLastWordSignals / sizeof *kLastWordSignals; ++i) {
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = onFatalSignal;
         sigemptyset(&action.sa_mask);
         sigaction(kLastWordSignals[i], &action, &previousActions[i]);
@@ -151,7 +152,9 @@ SharedMemory::~SharedMemory() {
 // --- the sandbox -------------------------------------------------------------------------------
 
 Sandbox::Sandbox(std::string kind, double timeLimit)
-    : kind_(std::move(kind)), timeLimit_(timeLimit), watch_(std::make_unique<InterruptWatch>(true)) {}
+    : kind_(std::move(kind)),
+      timeLimit_(timeLimit),
+      watch_(std::make_unique<InterruptWatch>(true)) {}
 
 Sandbox::~Sandbox() {
 #if !defined(_WIN32)
@@ -244,9 +247,12 @@ Verdict Sandbox::finish(Child& child, int status, Verdict::Kind forced) {
             }
         }
     }
-    const bool failed = verdict.kind == Verdict::Crashed || (verdict.kind == Verdict::Exited && verdict.exitStatus != 0);
-    if (failed && !isEmptyFile(child.log)) verdict.log = child.log;
-    else unlink(child.log.c_str());
+    const bool failed = verdict.kind == Verdict::Crashed ||
+                        (verdict.kind == Verdict::Exited && verdict.exitStatus != 0);
+    if (failed && !isEmptyFile(child.log))
+        verdict.log = child.log;
+    else
+        unlink(child.log.c_str());
     return verdict;
 }
 
@@ -262,8 +268,7 @@ std::optional<Sandbox::Ended> Sandbox::next(std::optional<double> wait) {
                 const bool late = secondsSince(child.started) > timeLimit_;
                 if (!late && !stopping) continue;
                 kill(child.id, SIGKILL);
-                while (waitpid(child.id, &status, 0) < 0 && errno == EINTR) {
-                }
+                while (waitpid(child.id, &status, 0) < 0 && errno == EINTR) {}
                 kind = stopping ? Verdict::Interrupted : Verdict::TimedOut;
             } else if (stopping && WIFSIGNALED(status)) {
                 kind = Verdict::Interrupted;  // the terminal's Ctrl-C reached it too
@@ -282,8 +287,7 @@ void Sandbox::cut(int id) {
         if (children_[i].id != id) continue;
         kill(id, SIGKILL);
         int status = 0;
-        while (waitpid(id, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(id, &status, 0) < 0 && errno == EINTR) {}
         unlink(children_[i].log.c_str());
         children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
         return;
@@ -292,7 +296,8 @@ void Sandbox::cut(int id) {
 
 #endif
 
-void Sandbox::runHere(const std::string& unit, const std::function<void()>& work, LastWord lastWord) {
+void Sandbox::runHere(const std::string& unit, const std::function<void()>& work,
+                      LastWord lastWord) {
     here = {&unit, &lastWord, Clock::now(), timeLimit_};
     armHere();
     work();
@@ -310,14 +315,17 @@ std::string sanitizerSummary(const std::string& log) {
     std::ifstream in(log);
     std::string summary, runtimeError, error;
     for (std::string line; std::getline(in, line);) {
-        if (size_t at = line.find("SUMMARY: "); at != std::string::npos) summary = line.substr(at + 9);
-        if (size_t at = line.find("runtime error: "); at != std::string::npos && runtimeError.empty())
+        if (size_t at = line.find("SUMMARY: "); at != std::string::npos)
+            summary = line.substr(at + 9);
+        if (size_t at = line.find("runtime error: ");
+            at != std::string::npos && runtimeError.empty())
             runtimeError = "UndefinedBehaviorSanitizer: " + line.substr(at + 15);
         if (size_t at = line.find("ERROR: "); at != std::string::npos && error.empty())
             error = line.substr(at + 7);
     }
     if (summary.empty()) summary = runtimeError.empty() ? error : runtimeError;
-    while (!summary.empty() && (summary.back() == ' ' || summary.back() == '\r')) summary.pop_back();
+    while (!summary.empty() && (summary.back() == ' ' || summary.back() == '\r'))
+        summary.pop_back();
     return summary;
 }
 

@@ -6,8 +6,8 @@
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
-#include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/runtime/interrupts.h"
 
 namespace mvmhost {
 namespace {
@@ -95,7 +95,8 @@ CsvReader::CsvReader(std::string path) : path_(std::move(path)), buffer_(kReadCh
     std::string_view line;
     while (nextLine(line)) ++rows_;
     if (std::ferror(file_)) throw Error("cannot read " + path_ + ": read error");
-    if (rows_ == 0) throw Error(path_ + " holds no samples: it has a header row and nothing after it");
+    if (rows_ == 0)
+        throw Error(path_ + " holds no samples: it has a header row and nothing after it");
     std::rewind(file_);
     begin_ = end_ = 0;
     atEnd_ = false;
@@ -130,7 +131,8 @@ size_t CsvReader::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
+    if (end_ == buffer_.size())
+        buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
     const size_t n = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
     end_ += n;
     if (n == 0) atEnd_ = true;
@@ -165,7 +167,8 @@ void CsvReader::read(float* const* columns, int32_t count) {
     for (int32_t row = 0; row < count; ++row) {
         if (!nextLine(line)) {
             if (std::ferror(file_)) throw Error("cannot read " + path_ + ": read error");
-            throw Error("cannot read " + path_ + ": it ends early (was it changed while being read?)");
+            throw Error("cannot read " + path_ +
+                        ": it ends early (was it changed while being read?)");
         }
         size_t c = 0;
         for (size_t start = 0;; ++c) {
@@ -180,7 +183,7 @@ void CsvReader::read(float* const* columns, int32_t count) {
         }
         if (c + 1 != width)
             throw Error(where() + "expected " + std::to_string(width) +
-                          (width == 1 ? " value" : " values") + ", found " + std::to_string(c + 1));
+                        (width == 1 ? " value" : " values") + ", found " + std::to_string(c + 1));
     }
 }
 

@@ -46,7 +46,7 @@ private:
     // The next line that is not blank, without its line end; false at the end of the file.
     bool nextLine(std::string_view& line);
     void readHeader();  // at the start of the file, a byte-order mark passed over
-    size_t fill();  // more of the file after what is left of the buffer; answers the bytes read
+    size_t fill();      // more of the file after what is left of the buffer; answers the bytes read
     std::string where() const;
 
     std::string path_;

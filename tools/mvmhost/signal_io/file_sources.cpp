@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/base/error.h"
-#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/base/files.h"
+#include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/signal_io/csv.h"
 
 #if defined(MVMHOST_AUDIO)
 #include <sndfile.h>
@@ -38,7 +38,8 @@ private:
     void load(int32_t first, int32_t count) {
         if (first != next_) throw Error("cannot read " + reader_.path() + " out of order");
         for (size_t c = 0; c < columns_.size(); ++c) {
-            if (columns_[c].size() < static_cast<size_t>(count)) columns_[c].resize(static_cast<size_t>(count));
+            if (columns_[c].size() < static_cast<size_t>(count))
+                columns_[c].resize(static_cast<size_t>(count));
             pointers_[c] = columns_[c].data();
         }
         reader_.read(pointers_.data(), count);
@@ -54,7 +55,8 @@ private:
 
 class CsvColumn : public SignalSource {
 public:
-    CsvColumn(std::shared_ptr<CsvBlocks> blocks, size_t column) : blocks_(std::move(blocks)), column_(column) {}
+    CsvColumn(std::shared_ptr<CsvBlocks> blocks, size_t column)
+        : blocks_(std::move(blocks)), column_(column) {}
     void fill(int32_t first, float* out, int32_t count) override {
         std::copy_n(blocks_->column(column_, first, count), count, out);
     }
@@ -97,7 +99,10 @@ std::unique_ptr<SignalSource> csvColumn(const std::string& path, const std::stri
 class AudioChannel : public SignalSource {
 public:
     AudioChannel(std::string path, SNDFILE* file, const SF_INFO& info, int channel)
-        : path_(std::move(path)), file_(file), info_(info), channel_(channel),
+        : path_(std::move(path)),
+          file_(file),
+          info_(info),
+          channel_(channel),
           frames_(static_cast<size_t>(kAudioChunkFrames) * static_cast<size_t>(info.channels)) {}
     ~AudioChannel() override { sf_close(file_); }
     void fill(int32_t first, float* out, int32_t count) override {
@@ -106,9 +111,11 @@ public:
         for (int32_t done = 0; done < count;) {
             const int32_t n = std::min(count - done, kAudioChunkFrames);
             if (sf_readf_float(file_, frames_.data(), n) != n)
-                throw Error("cannot read " + path_ + ": it ends early (was it changed while being read?)");
+                throw Error("cannot read " + path_ +
+                            ": it ends early (was it changed while being read?)");
             for (int32_t i = 0; i < n; ++i)
-                out[done + i] = frames_[static_cast<size_t>(i) * channels + static_cast<size_t>(channel_)];
+                out[done + i] =
+                    frames_[static_cast<size_t>(i) * channels + static_cast<size_t>(channel_)];
             done += n;
         }
         next_ = int64_t{first} + count;
@@ -121,7 +128,7 @@ private:
     std::string path_;
     SNDFILE* file_;
     SF_INFO info_;
-    int channel_;  // from 0
+    int channel_;                // from 0
     std::vector<float> frames_;  // one chunk, interleaved
     int64_t next_ = 0;
 };
@@ -139,7 +146,8 @@ std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::s
     if (!file) throw Error("cannot read " + path + ": " + hostWords(sf_strerror(nullptr)));
     auto source = std::make_unique<AudioChannel>(path, file, info, static_cast<int>(number - 1));
     if (number > info.channels)
-        throw Error(path + " has " + std::to_string(info.channels) + " channels, not " + std::to_string(number));
+        throw Error(path + " has " + std::to_string(info.channels) + " channels, not " +
+                    std::to_string(number));
     if (info.frames <= 0) throw Error(path + " holds no samples");
     if (info.frames > INT32_MAX) throw Error(path + " holds more samples than a render can take");
     return source;
@@ -150,8 +158,9 @@ std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::s
 }
 
 bool isAudioExtension(const std::string& ext) {
-    static const char* const kAudio[] = {".wav", ".wave", ".aif", ".aiff", ".aifc", ".flac", ".ogg",
-                                         ".oga", ".opus", ".au", ".snd", ".caf", ".w64", ".rf64"};
+    static const char* const kAudio[] = {".wav",  ".wave", ".aif", ".aiff", ".aifc",
+                                         ".flac", ".ogg",  ".oga", ".opus", ".au",
+                                         ".snd",  ".caf",  ".w64", ".rf64"};
     return std::find(std::begin(kAudio), std::end(kAudio), ext) != std::end(kAudio);
 }
 
@@ -176,12 +185,14 @@ std::unique_ptr<SignalSource> fileSource(const std::string& text, const std::str
     std::fclose(openForReading(path));  // a directory or an unreadable file, said in its words
     const std::string holds = binaryContent(fileHead(path));
     const std::string ext = lowerExtension(path);
-    if (ext == ".csv" || (holds.empty() && !isAudioExtension(ext))) return csvColumn(path, column, plugName);
+    if (ext == ".csv" || (holds.empty() && !isAudioExtension(ext)))
+        return csvColumn(path, column, plugName);
     if (holds.empty()) throw Error(path + " holds text, not audio; name a CSV file .csv");
     return audioChannel(path, column, holds);
 }
 
-std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> csvColumnSources(const std::string& path) {
+std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> csvColumnSources(
+    const std::string& path) {
     auto blocks = std::make_shared<CsvBlocks>(path);
     std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> sources;
     for (size_t c = 0; c < blocks->reader().names().size(); ++c)

@@ -20,6 +20,7 @@ namespace mvmhost {
 std::unique_ptr<SignalSource> fileSource(const std::string& text, const std::string& plugName);
 
 // Every column of a CSV file, named by its header, read once for all of them.
-std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> csvColumnSources(const std::string& path);
+std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> csvColumnSources(
+    const std::string& path);
 
 }  // namespace mvmhost

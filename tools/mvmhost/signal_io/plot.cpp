@@ -9,13 +9,13 @@
 #include "tools/mvmhost/base/files.h"
 
 #if !defined(_WIN32)
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 extern char** environ;
 #endif
 
@@ -26,9 +26,12 @@ namespace {
 std::string quoted(const std::string& text, char quote) {
     std::string out(1, quote);
     for (char c : text) {
-        if (quote == '\'' && c == '\'') out += "''";  // gnuplot's single quotes escape by doubling
-        else if (quote == '"' && (c == '"' || c == '\\')) out += std::string("\\") + c;
-        else out += c;
+        if (quote == '\'' && c == '\'')
+            out += "''";  // gnuplot's single quotes escape by doubling
+        else if (quote == '"' && (c == '"' || c == '\\'))
+            out += std::string("\\") + c;
+        else
+            out += c;
     }
     return out + quote;
 }
@@ -42,7 +45,8 @@ std::string dataRows(const PlotColumns& columns, const std::vector<PlotPanel>& p
         s += std::to_string(x);
         for (const PlotPanel& panel : panels)
             for (const PlotLine& line : panel.lines)
-                for (double v : {line.low[static_cast<size_t>(c)], line.high[static_cast<size_t>(c)]}) {
+                for (double v :
+                     {line.low[static_cast<size_t>(c)], line.high[static_cast<size_t>(c)]}) {
                     std::snprintf(number, sizeof number, std::isnan(v) ? " NaN" : " %.6g", v);
                     s += number;
                 }
@@ -54,12 +58,15 @@ std::string dataRows(const PlotColumns& columns, const std::vector<PlotPanel>& p
     return s;
 }
 
-std::string script(const std::string& output, bool svg, const std::string& title, const PlotColumns& columns,
-                   const std::vector<PlotPanel>& panels) {
-    std::string s = svg ? "set terminal svg size 1100,900 dynamic font 'sans,10' background rgb 'white'\n"
-                        : "set terminal pngcairo size 1100,900 font 'sans,10'\n";
-    s += "set output " + quoted(output, '\'') + "\n$signals << EOD\n" + dataRows(columns, panels) + "EOD\n";
-    s += "set multiplot layout " + std::to_string(panels.size()) + ",1 title " + quoted(title, '"') + "\n";
+std::string script(const std::string& output, bool svg, const std::string& title,
+                   const PlotColumns& columns, const std::vector<PlotPanel>& panels) {
+    std::string s =
+        svg ? "set terminal svg size 1100,900 dynamic font 'sans,10' background rgb 'white'\n"
+            : "set terminal pngcairo size 1100,900 font 'sans,10'\n";
+    s += "set output " + quoted(output, '\'') + "\n$signals << EOD\n" + dataRows(columns, panels) +
+         "EOD\n";
+    s += "set multiplot layout " + std::to_string(panels.size()) + ",1 title " +
+         quoted(title, '"') + "\n";
     s += "set termoption noenhanced\n";  // plug names are text, not markup ("reset@")
     s += "set lmargin 14\nset rmargin 4\nset grid\nset key outside top center horizontal\n";
     s += "set style fill transparent solid 0.35 noborder\n";
@@ -73,11 +80,13 @@ std::string script(const std::string& output, bool svg, const std::string& title
         for (size_t l = 0; l < panel.lines.size(); ++l, column += 2, ++colour) {
             const PlotLine& line = panel.lines[l];
             const std::string low = std::to_string(column), high = std::to_string(column + 1);
-            const std::string style = " lw 2 lc " + std::to_string(colour) + (line.dashed ? " dt 2" : "");
+            const std::string style =
+                " lw 2 lc " + std::to_string(colour) + (line.dashed ? " dt 2" : "");
             // Where a column holds many samples the band between its low and high is filled.
             s += (l ? ", " : "") + std::string("$signals using 1:") + low + ":" + high +
-                 " with filledcurves lc " + std::to_string(colour) + " notitle, $signals using 1:" + low +
-                 " with steps" + style + " notitle, $signals using 1:" + high + " with steps" + style +
+                 " with filledcurves lc " + std::to_string(colour) +
+                 " notitle, $signals using 1:" + low + " with steps" + style +
+                 " notitle, $signals using 1:" + high + " with steps" + style +
                  (panel.lines.size() > 1 ? " title " + quoted(line.title, '"') : " notitle");
         }
         s += "\n";
@@ -89,11 +98,14 @@ std::string script(const std::string& output, bool svg, const std::string& title
 #endif
 
 PlotColumns::PlotColumns(int64_t samples)
-    : samples_(std::max<int64_t>(samples, 1)), count_(static_cast<int32_t>(std::min<int64_t>(samples_, kPlotColumns))) {}
+    : samples_(std::max<int64_t>(samples, 1)),
+      count_(static_cast<int32_t>(std::min<int64_t>(samples_, kPlotColumns))) {}
 
 PlotLine::PlotLine(std::string title_, const PlotColumns& columns, bool dashed_)
-    : title(std::move(title_)), low(static_cast<size_t>(columns.count()), NAN),
-      high(static_cast<size_t>(columns.count()), NAN), dashed(dashed_) {}
+    : title(std::move(title_)),
+      low(static_cast<size_t>(columns.count()), NAN),
+      high(static_cast<size_t>(columns.count()), NAN),
+      dashed(dashed_) {}
 
 void PlotLine::addVolts(const PlotColumns& columns, int64_t sample, double volts) {
     if (!std::isfinite(volts)) return;  // no level to draw
@@ -111,7 +123,8 @@ bool isPicturePath(const std::string& path) {
     return ext == ".png" || ext == ".svg";
 }
 
-PlotSink::PlotSink(const HostedModule& host, int64_t samples, BlockSink& next) : columns_(samples), next_(next) {
+PlotSink::PlotSink(const HostedModule& host, int64_t samples, BlockSink& next)
+    : columns_(samples), next_(next) {
     for (bool inputs : {true, false})
         for (const HostPlug& plug : host.plugs())
             if (plug.isSignal() && plug.isInput() == inputs) {
@@ -121,7 +134,8 @@ PlotSink::PlotSink(const HostedModule& host, int64_t samples, BlockSink& next) :
 }
 
 void PlotSink::take(const HostedModule& host, int32_t first, int32_t count) {
-    for (size_t p = 0; p < plugs_.size(); ++p) lines_[p].add(columns_, first, host.buffer(plugs_[p]), count);
+    for (size_t p = 0; p < plugs_.size(); ++p)
+        lines_[p].add(columns_, first, host.buffer(plugs_[p]), count);
     next_.take(host, first, count);
 }
 
@@ -131,8 +145,9 @@ std::vector<PlotPanel> PlotSink::panels() const {
     return panels;
 }
 
-bool drawPicture(const std::string& temporary, bool svg, const std::string& title, const PlotColumns& columns,
-                 const std::vector<PlotPanel>& panels, std::string& reason) {
+bool drawPicture(const std::string& temporary, bool svg, const std::string& title,
+                 const PlotColumns& columns, const std::vector<PlotPanel>& panels,
+                 std::string& reason) {
 #if defined(_WIN32)
     (void)temporary, (void)svg, (void)title, (void)columns, (void)panels;
     reason = "this build draws no pictures";
@@ -171,7 +186,8 @@ bool drawPicture(const std::string& temporary, bool svg, const std::string& titl
     int status = 0;
     waitpid(pid, &status, 0);
     std::error_code ec;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::filesystem::file_size(temporary, ec) == 0) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        std::filesystem::file_size(temporary, ec) == 0) {
         reason = "gnuplot could not draw it";
         return false;
     }

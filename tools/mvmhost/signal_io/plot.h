@@ -19,7 +19,9 @@ public:
     explicit PlotColumns(int64_t samples);
     int32_t count() const { return count_; }
     int32_t of(int64_t sample) const { return static_cast<int32_t>(sample * count_ / samples_); }
-    int64_t firstSample(int32_t column) const { return (int64_t{column} * samples_ + count_ - 1) / count_; }
+    int64_t firstSample(int32_t column) const {
+        return (int64_t{column} * samples_ + count_ - 1) / count_;
+    }
     int64_t samples() const { return samples_; }
 
 private:
@@ -49,8 +51,9 @@ bool isPicturePath(const std::string& path);
 // Writes a PNG, or an SVG when the path ends in .svg, to `temporary`; the caller puts it in
 // place. Answers false, with the reason, when no picture could be made (no gnuplot, a build
 // without pictures).
-bool drawPicture(const std::string& temporary, bool svg, const std::string& title, const PlotColumns& columns,
-                 const std::vector<PlotPanel>& panels, std::string& reason);
+bool drawPicture(const std::string& temporary, bool svg, const std::string& title,
+                 const PlotColumns& columns, const std::vector<PlotPanel>& panels,
+                 std::string& reason);
 
 // Keeps a line for every Signal plug of a render, block by block, and passes each block on.
 class PlotSink : public BlockSink {

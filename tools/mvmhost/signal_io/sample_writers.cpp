@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/base/error.h"
-#include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/base/files.h"
+#include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/signal_io/csv.h"
 
 #if defined(_WIN32)
 #include <process.h>

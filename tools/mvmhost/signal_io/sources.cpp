@@ -8,11 +8,11 @@
 #include <optional>
 #include <utility>
 
-#include "tools/mvmhost/base/random.h"
-#include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/base/error.h"
-#include "tools/mvmhost/signal_io/file_sources.h"
+#include "tools/mvmhost/base/random.h"
 #include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/signal_io/file_sources.h"
 
 namespace mvmhost {
 namespace {
@@ -32,15 +32,20 @@ int64_t samplesAt(const std::string& shown, const std::string& text, double rate
     const std::optional<SampleTime> time = SampleTime::parse(text);
     if (!time) throw Error(shown + ": give " + kSampleTimeForms);
     const int64_t samples = time->at(rate);
-    if (samples < least) throw Error(shown + (time->isTime() ? " (" + time->describe(rate) + ")" : "") + ": " + needs);
-    if (samples > INT32_MAX) throw Error(shown + ": beyond the longest render (" + std::to_string(INT32_MAX) + " samples)");
+    if (samples < least)
+        throw Error(shown + (time->isTime() ? " (" + time->describe(rate) + ")" : "") + ": " +
+                    needs);
+    if (samples > INT32_MAX)
+        throw Error(shown + ": beyond the longest render (" + std::to_string(INT32_MAX) +
+                    " samples)");
     return samples;
 }
 
 // "key=value,key=value" after a generator's name; every key one the generator knows, once.
 class Parameters {
 public:
-    Parameters(std::string kind, const std::string& text, const std::vector<std::string>& known, double rate)
+    Parameters(std::string kind, const std::string& text, const std::vector<std::string>& known,
+               double rate)
         : kind_(std::move(kind)), rate_(rate) {
         for (size_t start = 0; start < text.size();) {
             size_t comma = text.find(',', start);
@@ -48,7 +53,8 @@ public:
             const std::string item = text.substr(start, comma - start);
             const size_t equals = item.find('=');
             const std::string key = item.substr(0, equals);
-            if (equals == std::string::npos || std::find(known.begin(), known.end(), key) == known.end()) {
+            if (equals == std::string::npos ||
+                std::find(known.begin(), known.end(), key) == known.end()) {
                 std::string list;
                 for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k + "=";
                 throw Error(kind_ + ": '" + item + "' is not one of " + list);
@@ -60,12 +66,15 @@ public:
     }
 
     bool has(const std::string& key) const { return found_.count(key) > 0; }
-    std::string shown(const std::string& key) const { return kind_ + ": " + key + "=" + found_.at(key); }
+    std::string shown(const std::string& key) const {
+        return kind_ + ": " + key + "=" + found_.at(key);
+    }
 
     double volts(const std::string& key, double fallback) const {
         if (!has(key)) return fallback;
         double volts;
-        if (!parseVolts(found_.at(key), volts)) throw Error(shown(key) + " is not a level in volts");
+        if (!parseVolts(found_.at(key), volts))
+            throw Error(shown(key) + " is not a level in volts");
         levelUnits(shown(key), volts);
         return volts;
     }
@@ -90,7 +99,8 @@ public:
     }
     double fraction(const std::string& key) const {
         const std::optional<double> value = parseNumber(found_.at(key));
-        if (!value || !(*value > 0 && *value < 1)) throw Error(shown(key) + " must lie between 0 and 1");
+        if (!value || !(*value > 0 && *value < 1))
+            throw Error(shown(key) + " must lie between 0 and 1");
         return *value;
     }
 
@@ -132,7 +142,9 @@ public:
     }
 
 private:
-    int64_t start(int64_t cycle) const { return static_cast<int64_t>(std::floor(double(cycle) * period_ + 0.5)); }
+    int64_t start(int64_t cycle) const {
+        return static_cast<int64_t>(std::floor(double(cycle) * period_ + 0.5));
+    }
 
     double period_;
     int64_t highSamples_, delay_;
@@ -177,8 +189,9 @@ class Steps : public SignalSource {
 public:
     explicit Steps(std::vector<std::pair<int32_t, float>> steps) : steps_(std::move(steps)) {}
     void fill(int32_t first, float* out, int32_t count) override {
-        auto next = std::upper_bound(steps_.begin(), steps_.end(), first,
-                                     [](int32_t clock, const auto& step) { return clock < step.first; });
+        auto next =
+            std::upper_bound(steps_.begin(), steps_.end(), first,
+                             [](int32_t clock, const auto& step) { return clock < step.first; });
         float level = std::prev(next)->second;
         for (int32_t i = 0; i < count; ++i) {
             for (; next != steps_.end() && next->first <= first + i; ++next) level = next->second;
@@ -226,7 +239,9 @@ std::unique_ptr<SignalSource> makeSteps(const std::string& text, double rate) {
                                   ? 0
                                   : samplesAt("steps: " + item, item.substr(at + 1), rate, 0, "");
         if (steps.empty() ? clock != 0 : clock <= steps.back().first)
-            throw Error("steps: the first level starts at sample 0, and every later one after the one before");
+            throw Error(
+                "steps: the first level starts at sample 0, and every later one after the one "
+                "before");
         steps.emplace_back(static_cast<int32_t>(clock), levelUnits("steps: " + item, volts));
         start = comma + 1;
     } while (start <= text.size());
@@ -263,7 +278,9 @@ bool audioFilesSupported() {
 #endif
 }
 
-std::unique_ptr<SignalSource> constantSource(float units) { return std::make_unique<Constant>(units); }
+std::unique_ptr<SignalSource> constantSource(float units) {
+    return std::make_unique<Constant>(units);
+}
 
 std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples) {
     return std::make_unique<Samples>(std::move(samples), 0);
@@ -291,10 +308,12 @@ bool namesGenerator(const std::string& text) {
            kind == "noise" || kind == "steps";
 }
 
-std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName, double rate) {
+std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::string& plugName,
+                                         double rate) {
     double volts;
     if (parseVolts(text, volts))
-        return constantSource(levelUnits(text.find_first_of("Vv") == std::string::npos ? text + " V" : text, volts));
+        return constantSource(
+            levelUnits(text.find_first_of("Vv") == std::string::npos ? text + " V" : text, volts));
     const size_t colon = text.find(':');
     const std::string kind = text.substr(0, colon);
     const std::string rest = colon == std::string::npos ? "" : text.substr(colon + 1);
@@ -303,7 +322,8 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
         return constantSource(levelUnits(text, volts));
     }
     if (kind == "clock") {
-        const Parameters p(kind, rest, {"period", "hz", "bpm", "duty", "high", "low", "delay"}, rate);
+        const Parameters p(kind, rest, {"period", "hz", "bpm", "duty", "high", "low", "delay"},
+                           rate);
         if (p.has("period") + p.has("hz") + p.has("bpm") > 1)
             throw Error("clock: give one of period=, hz= and bpm=");
         double period;  // in samples
@@ -311,21 +331,27 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
             const char* key = p.has("hz") ? "hz" : "bpm";
             period = rate / p.positive(key) * (p.has("bpm") ? kSecondsPerMinute : 1);
             if (!(period >= kShortestClockPeriod))
-                throw Error(p.shown(key) + " is faster than half the sample rate (" + formatSample(float(rate)) + " Hz)");
-            if (!(period <= INT32_MAX)) throw Error(p.shown(key) + " is slower than the longest render");
+                throw Error(p.shown(key) + " is faster than half the sample rate (" +
+                            formatSample(float(rate)) + " Hz)");
+            if (!(period <= INT32_MAX))
+                throw Error(p.shown(key) + " is slower than the longest render");
         } else {
-            period = double(p.samples("period", std::nullopt, kShortestClockPeriod, "a clock period needs at least 2 samples"));
+            period = double(p.samples("period", std::nullopt, kShortestClockPeriod,
+                                      "a clock period needs at least 2 samples"));
         }
         const double duty = p.has("duty") ? p.fraction("duty") : 0.5;
-        const int64_t longest = static_cast<int64_t>(period) - 1;  // the shorter of the two cycle lengths, less one
+        const int64_t longest =
+            static_cast<int64_t>(period) - 1;  // the shorter of the two cycle lengths, less one
         const int64_t highSamples = std::clamp<int64_t>(std::llround(duty * period), 1, longest);
         return std::make_unique<Clock>(period, highSamples, p.samples("delay", 0, 0, ""),
-                                       voltsToUnits(p.volts("high", 5.0)), voltsToUnits(p.volts("low", 0.0)));
+                                       voltsToUnits(p.volts("high", 5.0)),
+                                       voltsToUnits(p.volts("low", 0.0)));
     }
     if (kind == "ramp") {
         const Parameters p(kind, rest, {"period", "from", "to"}, rate);
-        return std::make_unique<Ramp>(p.samples("period", std::nullopt, 1, "a ramp period needs at least 1 sample"),
-                                      p.volts("from", 0.0), p.volts("to", 10.0));
+        return std::make_unique<Ramp>(
+            p.samples("period", std::nullopt, 1, "a ramp period needs at least 1 sample"),
+            p.volts("from", 0.0), p.volts("to", 10.0));
     }
     if (kind == "noise") {
         const Parameters p(kind, rest, {"seed", "min", "max"}, rate);
@@ -334,7 +360,8 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
     if (kind == "steps") return makeSteps(rest, rate);
 
     if (auto file = fileSource(text, plugName)) return file;
-    throw Error("'" + text + "' is neither a level, a generator (const, clock, ramp, noise, steps) nor a file");
+    throw Error("'" + text +
+                "' is neither a level, a generator (const, clock, ramp, noise, steps) nor a file");
 }
 
 }  // namespace mvmhost

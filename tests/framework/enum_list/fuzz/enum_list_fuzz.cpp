@@ -62,7 +62,8 @@ void checkLabels(const Walk& w, bool isRange) {
     for (std::size_t k = 0; k < w.items.size(); ++k) {
         const EnumListItem& item = w.items[k];
         if (isRange) {
-            check(item.label == mv::widen(std::to_string(item.value)), "a range label is its value");
+            check(item.label == mv::widen(std::to_string(item.value)),
+                  "a range label is its value");
             check(k == 0 || item.value == w.items[k - 1].value + 1, "a range steps by one");
         } else {
             check(item.label.find(',') == WideString::npos, "no label holds a comma");
@@ -85,8 +86,10 @@ void checkCount(const WideString& text, const Walk& w, std::int32_t count, bool 
     for (auto c : text) commas += c == ',';
     const std::size_t lead = !text.empty() && text.front() == ',';
     const std::size_t trail = !text.empty() && text.back() == ',';
-    check(walked == (text.empty() ? 0 : commas + 1 - trail), "a list walks one item per comma part");
-    check(static_cast<std::size_t>(count) == commas + 1 - lead, "a list counts commas after the first place");
+    check(walked == (text.empty() ? 0 : commas + 1 - trail),
+          "a list walks one item per comma part");
+    check(static_cast<std::size_t>(count) == commas + 1 - lead,
+          "a list counts commas after the first place");
 }
 
 // Finds in a walk that did not end are only asked about its first items: deeper
@@ -110,8 +113,10 @@ void checkFinds(const WideString& text, EnumListIterator& it, const Walk& w) {
         if (!inWalk && !w.complete) continue;
 
         check(it.findValue(v) == inWalk, "findValue agrees with the walk");
-        if (inWalk) check(sameItem(it.current(), w.items[at]), "findValue stands on the first match");
-        else check(it.done(), "a failed findValue ends the walk");
+        if (inWalk)
+            check(sameItem(it.current(), w.items[at]), "findValue stands on the first match");
+        else
+            check(it.done(), "a failed findValue ends the walk");
 
         check(mv::isValidEnumValue(text, v) == inWalk, "isValidEnumValue agrees with the walk");
         const std::int32_t forced = mv::forceValidEnumValue(text, v);
@@ -124,8 +129,10 @@ void checkFinds(const WideString& text, EnumListIterator& it, const Walk& w) {
         const bool inWalk = i >= 0 && i < walked;
         if (!w.complete && i > 1) continue;
         check(it.findIndex(i) == inWalk, "findIndex agrees with the walk");
-        if (inWalk) check(sameItem(it.current(), w.items[i]), "findIndex stands on its item");
-        else check(it.done(), "a failed findIndex ends the walk");
+        if (inWalk)
+            check(sameItem(it.current(), w.items[i]), "findIndex stands on its item");
+        else
+            check(it.done(), "a failed findIndex ends the walk");
     }
 }
 

@@ -6,21 +6,21 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 #include <fstream>
 #include <iostream>
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/runtime/alloc_hooks.h"
+#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/contract/stimulus.h"
-#include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/runtime/alloc_hooks.h"
 
 namespace mvmhost {
 namespace {
@@ -57,7 +57,8 @@ TEST_P(ValidatorPasses, EveryCheck) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ValidatorPasses,
-                         ::testing::Values(GoodModule{"COUNTreset1.mvm", false}, GoodModule{"COUNTreset1.mvm", true},
+                         ::testing::Values(GoodModule{"COUNTreset1.mvm", false},
+                                           GoodModule{"COUNTreset1.mvm", true},
                                            GoodModule{"faulty_plain.mvm", false},
                                            GoodModule{"faulty_plain.mvm", true}));
 
@@ -65,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(Modules, ValidatorPasses,
 
 struct Fault {
     const char* file;
-    const char* check;   // the check that must fail
-    const char* reason;  // a part of its reason
+    const char* check;    // the check that must fail
+    const char* reason;   // a part of its reason
     bool strict = false;  // a fault only --strict fails
 };
 
@@ -118,13 +119,15 @@ const Fault kFaults[] = {
     {"faulty_switches_untold.mvm", "process-entry-order", "rewrote processEntry in the handler of"},
     {"faulty_version_at_zero_only.mvm", "identity-other-indices",
      "left frameworkVersion unwritten"},
-    {"faulty_event_asks_buffer.mvm", "process-requests", "asked for a buffer (request 7) after open"},
+    {"faulty_event_asks_buffer.mvm", "process-requests",
+     "asked for a buffer (request 7) after open"},
     {"faulty_glides_while_static.mvm", "static-stability", "announced Static from clock"},
     {"faulty_coincidence.mvm", "static-stability", "announced Static from clock"},
     {"faulty_late_announcements.mvm", "state-clocks", "before the host's clock"},
     {"faulty_shared_announcement_count.mvm", "state-change-determinism", "announces differently"},
     {"faulty_shared_last_state.mvm", "state-change-determinism", "announces differently"},
-    {"faulty_reused_name_buffer.mvm", "texts-stay-valid", "description 0's name (first instance) read \"in\""},
+    {"faulty_reused_name_buffer.mvm", "texts-stay-valid",
+     "description 0's name (first instance) read \"in\""},
     {"faulty_scratch_texts.mvm", "texts-stay-valid", "the name read \"Scratch texts\""},
     {"faulty_notify_before_open.mvm", "opcode-answers", "crashed"},
     {"faulty_open_answers_one.mvm", "opcode-answers", "opcode 0 (open) answered 1"},
@@ -218,18 +221,19 @@ TEST(ValidatorReport, OneLinePerCheckThenTheClosingLine) {
     EXPECT_NE(lines.front().find("seed 20240601"), std::string::npos) << lines.front();
     for (size_t i = 0; i < run.results.size(); ++i) {
         const std::string& line = lines[i + 1];
-        EXPECT_EQ(line.compare(0, 4, run.results[i].status == CheckStatus::Pass   ? "PASS"
-                                     : run.results[i].status == CheckStatus::Fail ? "FAIL"
-                                     : run.results[i].status == CheckStatus::Skip ? "SKIP"
-                                                                                  : "WARN"),
+        EXPECT_EQ(line.compare(0, 4,
+                               run.results[i].status == CheckStatus::Pass   ? "PASS"
+                               : run.results[i].status == CheckStatus::Fail ? "FAIL"
+                               : run.results[i].status == CheckStatus::Skip ? "SKIP"
+                                                                            : "WARN"),
                   0)
             << line;
         EXPECT_NE(line.find(run.results[i].name), std::string::npos);
         EXPECT_EQ(line.substr(line.size() - 3), " s)") << line;
     }
     int passed = 0, failed = 0, skipped = 0, warned = 0;
-    ASSERT_EQ(std::sscanf(lines.back().c_str(), "%d passed, %d failed, %d skipped, %d warned", &passed, &failed,
-                          &skipped, &warned),
+    ASSERT_EQ(std::sscanf(lines.back().c_str(), "%d passed, %d failed, %d skipped, %d warned",
+                          &passed, &failed, &skipped, &warned),
               4)
         << lines.back();
     EXPECT_EQ(passed + failed + skipped + warned, static_cast<int>(run.results.size()));
@@ -240,7 +244,8 @@ TEST(ValidatorReport, OneLinePerCheckThenTheClosingLine) {
 TEST(ValidatorReport, SameSeedSameVerdicts) {
     std::ostringstream first, second;
     const CheckRun a = runChecks(options("faulty_split_dependent.mvm", "split-determinism"), first);
-    const CheckRun b = runChecks(options("faulty_split_dependent.mvm", "split-determinism"), second);
+    const CheckRun b =
+        runChecks(options("faulty_split_dependent.mvm", "split-determinism"), second);
     ASSERT_EQ(a.results.size(), 1u);
     ASSERT_EQ(b.results.size(), 1u);
     EXPECT_EQ(a.results[0].reason, b.results[0].reason);
@@ -254,7 +259,9 @@ TEST(ValidatorReport, JsonHoldsEveryResult) {
     std::ifstream file(o.json);
     std::stringstream text;
     text << file.rdbuf();
-    EXPECT_NE(text.str().find("\"name\": \"plug-descriptions\", \"status\": \"FAIL\""), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\"name\": \"plug-descriptions\", \"status\": \"FAIL\""),
+              std::string::npos)
+        << text.str();
     EXPECT_NE(text.str().find("\"seed\": 20240601"), std::string::npos);
     EXPECT_NE(text.str().find("\"failed\": 1"), std::string::npos);
     std::remove(o.json.c_str());
@@ -282,11 +289,13 @@ TEST_P(ValidatorRefuses, WithFailure) {
     EXPECT_EQ(report.str(), "");  // nothing ran
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, ValidatorRefuses,
-    ::testing::Values(BadCommand{"no_such_library.mvm", "", "", "no such file"},
-                      BadCommand{"faulty_plain.mvm", "no-such-check", "", "there is no check named"},
-                      BadCommand{"faulty_plain.mvm", "", "/no/such/dir/report.json", "cannot write"}));
+INSTANTIATE_TEST_SUITE_P(Commands, ValidatorRefuses,
+                         ::testing::Values(BadCommand{"no_such_library.mvm", "", "",
+                                                      "no such file"},
+                                           BadCommand{"faulty_plain.mvm", "no-such-check", "",
+                                                      "there is no check named"},
+                                           BadCommand{"faulty_plain.mvm", "",
+                                                      "/no/such/dir/report.json", "cannot write"}));
 
 // --- choosing, isolating, reporting ----------------------------------------------------------
 
@@ -314,10 +323,11 @@ TEST_P(ValidatorChooses, TheChecksNamed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ValidatorChooses,
-    ::testing::Values(Choice{"reopen", false, "", "", {"reopen"}},  // --only reaches a strict check
-                      Choice{"", false, "^identity-", "", {"identity-index-0", "identity-other-indices"}},
-                      Choice{"", true, "open", "^un", {"reopen", "events-before-open"}},
-                      Choice{"", false, "lifecycle|enum", "memory", {"enum-lists", "lifecycle-cycles"}}));
+    ::testing::Values(
+        Choice{"reopen", false, "", "", {"reopen"}},  // --only reaches a strict check
+        Choice{"", false, "^identity-", "", {"identity-index-0", "identity-other-indices"}},
+        Choice{"", true, "open", "^un", {"reopen", "events-before-open"}},
+        Choice{"", false, "lifecycle|enum", "memory", {"enum-lists", "lifecycle-cycles"}}));
 
 // Every row of the check table in docs/validator.md is a row of the validator's table, in order.
 TEST(ValidatorList, MatchesTheDocumentedTable) {
@@ -328,13 +338,17 @@ TEST(ValidatorList, MatchesTheDocumentedTable) {
     bool inTable = false;
     for (std::string line; std::getline(doc, line);) {
         inTable = line == "| check | what must hold |" || (inTable && !line.empty());
-        if (!inTable || line.rfind("| `", 0) != 0 || line.size() < 8 || line.compare(line.size() - 2, 2, " |") != 0) continue;
+        if (!inTable || line.rfind("| `", 0) != 0 || line.size() < 8 ||
+            line.compare(line.size() - 2, 2, " |") != 0)
+            continue;
         const size_t tick = line.find('`', 3), bar = line.find(" | ", 3);
         if (tick == std::string::npos || bar == std::string::npos || tick > bar) continue;
         const std::string level = line.substr(tick + 1, bar - tick - 1);
-        documented.push_back(line.substr(3, tick - 3) + level + ": " + line.substr(bar + 3, line.size() - bar - 5));
+        documented.push_back(line.substr(3, tick - 3) + level + ": " +
+                             line.substr(bar + 3, line.size() - bar - 5));
     }
-    ASSERT_FALSE(documented.empty()) << "no \"| check | what must hold |\" table in docs/validator.md";
+    ASSERT_FALSE(documented.empty())
+        << "no \"| check | what must hold |\" table in docs/validator.md";
     std::vector<std::string> listed;
     std::ostringstream list;
     listChecks(list);
@@ -344,7 +358,8 @@ TEST(ValidatorList, MatchesTheDocumentedTable) {
         ASSERT_TRUE(std::getline(lines, line));
         EXPECT_NE(line.find(check.name), std::string::npos) << line;
         EXPECT_NE(line.find(check.description), std::string::npos) << line;
-        listed.push_back(std::string(check.name) + (check.strictOnly ? " (strict)" : "") + ": " + check.description);
+        listed.push_back(std::string(check.name) + (check.strictOnly ? " (strict)" : "") + ": " +
+                         check.description);
     }
     EXPECT_EQ(documented, listed);
 }
@@ -361,7 +376,9 @@ TEST(ValidatorIsolation, InProcessCrashListsWhatDidNotRun) {
     std::ifstream file(o.json);
     std::stringstream text;
     text << file.rdbuf();
-    EXPECT_NE(text.str().find("\"status\": \"FAIL\", \"reason\": \"crashed (signal"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\"status\": \"FAIL\", \"reason\": \"crashed (signal"),
+              std::string::npos)
+        << text.str();
     EXPECT_NE(text.str().find("\"NOT RUN\""), std::string::npos) << text.str();
     EXPECT_NE(text.str().find("\"unknown-opcodes\"]"), std::string::npos) << text.str();
     std::remove(o.json.c_str());
@@ -370,7 +387,8 @@ TEST(ValidatorIsolation, InProcessCrashListsWhatDidNotRun) {
 TEST(ValidatorIsolation, InProcessCrashClosingLine) {
     CheckOptions o = options("faulty_crashing.mvm");
     o.inProcess = true;
-    EXPECT_EXIT(runChecks(o, std::cerr), ::testing::ExitedWithCode(1), "warned, [0-9]+ not run: .*unknown-opcodes\n");
+    EXPECT_EXIT(runChecks(o, std::cerr), ::testing::ExitedWithCode(1),
+                "warned, [0-9]+ not run: .*unknown-opcodes\n");
 }
 
 // In a child, a crash reads as a crash, with the sanitizer's one-line summary where there is
@@ -403,10 +421,12 @@ TEST(ValidatorIsolation, InProcessChecksEachLoadTheLibraryAfresh) {
         o.inProcess = inProcess;
         std::ostringstream report;
         const CheckRun run = runChecks(o, report);
-        const auto allocation = std::find_if(run.results.begin(), run.results.end(),
-                                             [](const CheckResult& r) { return r.name == "realtime-allocation"; });
+        const auto allocation =
+            std::find_if(run.results.begin(), run.results.end(),
+                         [](const CheckResult& r) { return r.name == "realtime-allocation"; });
         ASSERT_NE(allocation, run.results.end()) << report.str();
-        EXPECT_EQ(allocation->status, CheckStatus::Fail) << (inProcess ? "in process: " : "in children: ") << report.str();
+        EXPECT_EQ(allocation->status, CheckStatus::Fail)
+            << (inProcess ? "in process: " : "in children: ") << report.str();
     }
 }
 

@@ -42,15 +42,24 @@ TEST_F(PlugNumbering, HostAndFrameworkAgreeOnEveryPlugIndex) {
     } rows[] = {
         {"plain", {kIn, kSel, kOut}, -1, {"in", "sel", "out"}},
         {"not a plug", {kIn, {"hidden", 0, mv::Signal, mv::NotAPlug}, kOut}, -1, {"in", "out"}},
-        {"counted after all", {kIn, {"both", 0, mv::Signal, mv::NotAPlug | mv::CountAsPlug}, kOut}, -1,
+        {"counted after all",
+         {kIn, {"both", 0, mv::Signal, mv::NotAPlug | mv::CountAsPlug}, kOut},
+         -1,
          {"in", "both", "out"}},
-        {"last repeated", {kIn, kOut, {"more", 0, mv::Signal, mv::RepeatLast}}, 5,
+        {"last repeated",
+         {kIn, kOut, {"more", 0, mv::Signal, mv::RepeatLast}},
+         5,
          {"in", "out", "more", "more_3", "more_4"}},
-        {"repeat only from the last", {{"more", 0, mv::Signal, mv::RepeatLast}, kOut}, 4,
+        {"repeat only from the last",
+         {{"more", 0, mv::Signal, mv::RepeatLast}, kOut},
+         4,
          {"more", "out", "plug2", "plug3"}},
         {"fewer slots than plugs", {kIn, kSel, kOut}, 2, {"in", "sel"}},
         {"no slots", {kIn, kOut}, 0, {}},
-        {"signal without variable", {{"loose", 0, mv::Signal, 0, false}, kOut}, -1, {"loose", "out"}},
+        {"signal without variable",
+         {{"loose", 0, mv::Signal, 0, false}, kOut},
+         -1,
+         {"loose", "out"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -108,10 +117,12 @@ TEST_F(Requests, AnsweredOrLoggedWithTheClockTheyCameAt) {
         {-4, 0, 0, 0, 0, true},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE("request " + std::to_string(row.request) + " index " + std::to_string(row.index));
+        SCOPED_TRACE("request " + std::to_string(row.request) + " index " +
+                     std::to_string(row.index));
         const size_t logged = host.log().size();
-        EXPECT_EQ(module.callHost(row.request, row.index, row.value, reinterpret_cast<void*>(row.ptr)),
-                  row.answer);
+        EXPECT_EQ(
+            module.callHost(row.request, row.index, row.value, reinterpret_cast<void*>(row.ptr)),
+            row.answer);
         ASSERT_EQ(host.log().size(), logged + (row.logged ? 1 : 0));
         if (!row.logged) continue;
         const LoggedRequest& entry = host.log().back();
@@ -135,7 +146,8 @@ TEST_F(Requests, PostedRoutineCallsAreKeptOtherEventsLogged) {
     EXPECT_EQ(host.log().size(), 1u);
     EXPECT_EQ(module.callHost(mv::hostPostEvent), 0);  // no event at all
     int accepted = 0;
-    for (int i = 0; i < 70; ++i) accepted += static_cast<int>(module.postEvent(200 - i, mv::RoutineCall, 0, 0, 0));
+    for (int i = 0; i < 70; ++i)
+        accepted += static_cast<int>(module.postEvent(200 - i, mv::RoutineCall, 0, 0, 0));
     EXPECT_EQ(accepted, 64);  // the host's queue holds 64; the rest are refused, not lost silently
     EXPECT_EQ(host.log().size(), 2u + 6u);
     EXPECT_EQ(host.nextPostedClock(), 200 - 63);
@@ -150,9 +162,11 @@ TEST_F(Creation, UnusableInstancesFailAndAreClosed) {
         const char* message;
         int destroyed;
     } rows[] = {
-        {"makeModule answers null", [](test::ProbeSetup& s) { s.noInstance = true; }, "answered null", 0},
+        {"makeModule answers null", [](test::ProbeSetup& s) { s.noInstance = true; },
+         "answered null", 0},
         {"opcode 6 answers 2", [](test::ProbeSetup& s) { s.opcode6Answer = 2; }, "answered 2", 1},
-        {"descriptions never end", [](test::ProbeSetup& s) { s.describesForever = true; }, "more than 4096", 1},
+        {"descriptions never end", [](test::ProbeSetup& s) { s.describesForever = true; },
+         "more than 4096", 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -163,7 +177,8 @@ TEST_F(Creation, UnusableInstancesFailAndAreClosed) {
             HostedModule host(test::probeEntries(), HostSettings{});
             ADD_FAILURE() << "no failure";
         } catch (const Error& failure) {
-            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos)
+                << failure.what();
         }
         EXPECT_EQ(test::probesDestroyed, row.destroyed);
     }

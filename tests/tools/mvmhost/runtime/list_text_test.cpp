@@ -61,8 +61,14 @@ TEST_F(ListTexts, NumbersAsTheFormatReadsThem) {
     const struct {
         const char* text;
         int32_t value;
-    } rows[] = {{"7", 7}, {"  -12x", -12}, {"+3", 3}, {"", 0}, {"x1", 0},
-                {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX}, {"-2147483649", INT32_MIN},
+    } rows[] = {{"7", 7},
+                {"  -12x", -12},
+                {"+3", 3},
+                {"", 0},
+                {"x1", 0},
+                {"2147483647", INT32_MAX},
+                {"2147483648", INT32_MAX},
+                {"-2147483649", INT32_MIN},
                 {"99999999999999999999", INT32_MAX}};
     for (const auto& row : rows) EXPECT_EQ(readListNumber(row.text), row.value) << row.text;
 }

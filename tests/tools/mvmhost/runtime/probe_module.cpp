@@ -65,8 +65,9 @@ bool ProbeModule::getPlugProperties(int32_t index, mv::PlugInfo* info) {
 }
 
 void ProbeModule::onPlugStateChange(mv::Plug* plug) {
-    probeLog.push_back("e" + std::to_string(getSampleClock()) + ":" + std::to_string(plug->getIndex()) +
-                       "=" + std::to_string(plug->getStreamState()));
+    probeLog.push_back("e" + std::to_string(getSampleClock()) + ":" +
+                       std::to_string(plug->getIndex()) + "=" +
+                       std::to_string(plug->getStreamState()));
     probeEventValues.push_back(plug->getDatatype() == mv::Signal ? plug->currentValue() : 0.0f);
 }
 
@@ -77,13 +78,14 @@ void MV_CDECL ProbeModule::process(void* instance, int32_t start, int32_t count)
     probeLog.push_back("p" + std::to_string(m.getSampleClock()) + "+" + std::to_string(count));
     const float* in = nullptr;
     for (size_t i = 0; i < m.setup_.plugs.size() && !in; ++i)
-        if (m.setup_.plugs[i].datatype == mv::Signal && m.setup_.plugs[i].direction == mv::PlugInput &&
-            m.setup_.plugs[i].withVariable)
+        if (m.setup_.plugs[i].datatype == mv::Signal &&
+            m.setup_.plugs[i].direction == mv::PlugInput && m.setup_.plugs[i].withVariable)
             in = m.slots[i].buffer;
     for (size_t i = 0; i < m.setup_.plugs.size(); ++i) {
         const ProbePlug& plug = m.setup_.plugs[i];
         float* out = m.slots[i].buffer;
-        if (plug.datatype != mv::Signal || plug.direction != mv::PlugOutput || !plug.withVariable || !out)
+        if (plug.datatype != mv::Signal || plug.direction != mv::PlugOutput || !plug.withVariable ||
+            !out)
             continue;
         for (int32_t k = start; k < start + count; ++k) out[k] = in ? in[k] : 0.0f;
         if (m.setup_.strayWrite > 0) out[m.getBlockSize()] = 1.0f;

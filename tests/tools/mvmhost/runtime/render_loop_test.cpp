@@ -24,10 +24,12 @@ constexpr ProbePlug kOut{"out", mv::PlugOutput, mv::Signal};
 
 // Every block of the given plugs, end to end.
 struct Capture : BlockSink {
-    explicit Capture(std::vector<int32_t> plugs) : plugs(std::move(plugs)), signals(this->plugs.size()) {}
+    explicit Capture(std::vector<int32_t> plugs)
+        : plugs(std::move(plugs)), signals(this->plugs.size()) {}
     void take(const HostedModule& host, int32_t, int32_t count) override {
         for (size_t c = 0; c < plugs.size(); ++c)
-            signals[c].insert(signals[c].end(), host.buffer(plugs[c]), host.buffer(plugs[c]) + count);
+            signals[c].insert(signals[c].end(), host.buffer(plugs[c]),
+                              host.buffer(plugs[c]) + count);
     }
     std::vector<int32_t> plugs;
     std::vector<std::vector<float>> signals;
@@ -80,11 +82,22 @@ TEST_F(StretchCuts, EveryChangeSplitsItsBlockAndSeesItsOwnSample) {
         const char* calls;
     } rows[] = {
         {"none", 8, 20, {}, "p0+8 p8+8 p16+4"},
-        {"inside blocks", 8, 20, {state(3, 2), state(19, 0)}, "p0+3 e3:0=2 p3+5 p8+8 p16+3 e19:0=0 p19+1"},
-        {"on block starts", 8, 20, {state(0, 2), state(8, 1), state(16, 0)},
+        {"inside blocks",
+         8,
+         20,
+         {state(3, 2), state(19, 0)},
+         "p0+3 e3:0=2 p3+5 p8+8 p16+3 e19:0=0 p19+1"},
+        {"on block starts",
+         8,
+         20,
+         {state(0, 2), state(8, 1), state(16, 0)},
          "e0:0=2 p0+8 e8:0=1 p8+8 e16:0=0 p16+4"},
         {"two at one sample", 8, 12, {state(5, 2), state(5, 1)}, "p0+5 e5:0=2 e5:0=1 p5+3 p8+4"},
-        {"given out of order", 4, 8, {state(6, 1), state(1, 2)}, "p0+1 e1:0=2 p1+3 p4+2 e6:0=1 p6+2"},
+        {"given out of order",
+         4,
+         8,
+         {state(6, 1), state(1, 2)},
+         "p0+1 e1:0=2 p1+3 p4+2 e6:0=1 p6+2"},
         {"one-sample blocks", 1, 3, {state(1, 2)}, "p0+1 e1:0=2 p1+1 p2+1"},
     };
     for (const auto& row : rows) {
@@ -108,7 +121,8 @@ TEST_F(StretchCuts, ListChangesAreWrittenAndToldAsSingleChanges) {
     HostedModule host(test::probeEntries(), settings);
     host.open();
     const auto zero = constantSource(0.0f);
-    auto& probe = *static_cast<test::ProbeModule*>(static_cast<mv::ModuleBase*>(host.record()->instance));
+    auto& probe =
+        *static_cast<test::ProbeModule*>(static_cast<mv::ModuleBase*>(host.record()->instance));
     int16_t seenAtProcess = -1;
     RenderJob job{12, {{0, zero.get()}}, {{10, 1, ScheduledChange::ListValue, 1}}, std::nullopt};
     struct Watch : BlockSink {
@@ -145,7 +159,8 @@ TEST_F(RandomSplits, CallsTileEachBlockAndLeaveTheOutputAlone) {
             in >> sep >> count;
             EXPECT_EQ(clock, end) << entry;
             if (count > 0) {
-                EXPECT_EQ(clock / block, (clock + count - 1) / block) << "crosses a block: " << entry;
+                EXPECT_EQ(clock / block, (clock + count - 1) / block)
+                    << "crosses a block: " << entry;
             }
             sawEmptyCall |= count == 0;
             end = clock + count;
@@ -191,7 +206,8 @@ TEST_F(Guards, WritesOutsideABufferStopTheRender) {
             run(16, 40, {});
             ADD_FAILURE() << "no failure";
         } catch (const Error& failure) {
-            EXPECT_NE(std::string(failure.what()).find("outside the buffer of plug out in the block from sample 0"),
+            EXPECT_NE(std::string(failure.what())
+                          .find("outside the buffer of plug out in the block from sample 0"),
                       std::string::npos)
                 << failure.what();
         }
@@ -213,7 +229,8 @@ TEST_F(CounterRun, MatchesTheDocumentedTableForAnySplit) {
     std::vector<Row> rows = {{1, {}}, {3, {}}, {10, {}}, {1024, {}}};
     for (uint64_t seed = 1; seed <= 30; ++seed) rows.push_back({4, seed});
     for (const Row& row : rows) {
-        SCOPED_TRACE("block " + std::to_string(row.block) + " seed " + std::to_string(row.seed.value_or(0)));
+        SCOPED_TRACE("block " + std::to_string(row.block) + " seed " +
+                     std::to_string(row.seed.value_or(0)));
         HostSettings settings;
         settings.blockSize = row.block;
         HostedModule host({getModuleProperties, makeModule}, settings);
@@ -222,12 +239,13 @@ TEST_F(CounterRun, MatchesTheDocumentedTableForAnySplit) {
         const auto up = samplesSource(upCount);
         const auto low = constantSource(0.0f);
         const auto step = constantSource(0.1f);
-        RenderJob job{10,
-                      {{host.plugNamed("upCOUNT").index, up.get()},
-                       {host.plugNamed("upZERO").index, low.get()},
-                       {host.plugNamed("bySTEP").index, step.get()}},
-                      {{0, host.plugNamed("upCOUNT").index, ScheduledChange::StreamState, mv::Streaming}},
-                      row.seed};
+        RenderJob job{
+            10,
+            {{host.plugNamed("upCOUNT").index, up.get()},
+             {host.plugNamed("upZERO").index, low.get()},
+             {host.plugNamed("bySTEP").index, step.get()}},
+            {{0, host.plugNamed("upCOUNT").index, ScheduledChange::StreamState, mv::Streaming}},
+            row.seed};
         Capture capture({host.plugNamed("OUTclimb").index, host.plugNamed("RESETpulse").index});
         runBlocks(host, job, capture);
         EXPECT_EQ(capture.signals[0], outClimb);

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/signal_io/csv.h"
 
 namespace mvmhost {
 namespace {
@@ -58,8 +58,8 @@ TEST_F(SampleText, ShortestTextThatReadsBack) {
 
 TEST_F(SampleText, EveryFloatReadsBackBitForBit) {
     std::mt19937 random(2024);
-    std::vector<uint32_t> patterns = {0x00000001u, 0x007FFFFFu, 0x00800000u, 0x7F7FFFFFu, 0x80000000u,
-                                      0x3EAA7EFAu, 0x3EDDB22Du, 0xFF7FFFFFu};
+    std::vector<uint32_t> patterns = {0x00000001u, 0x007FFFFFu, 0x00800000u, 0x7F7FFFFFu,
+                                      0x80000000u, 0x3EAA7EFAu, 0x3EDDB22Du, 0xFF7FFFFFu};
     for (int i = 0; i < 200000; ++i) patterns.push_back(static_cast<uint32_t>(random()));
     for (uint32_t bits : patterns) {
         const float value = fromBits(bits);
@@ -118,9 +118,11 @@ CsvTable readCsv(const std::string& path) {
 }
 
 struct CsvFiles : ::testing::Test {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("mvmhost-csv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".csv"))
-                           .string();
+    std::string path =
+        (std::filesystem::temp_directory_path() /
+         ("mvmhost-csv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+          ".csv"))
+            .string();
     void TearDown() override { std::filesystem::remove(path); }
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 };
@@ -136,8 +138,14 @@ TEST_F(CsvFiles, ReadAsColumnsByName) {
         {"CRLF and blanks", "a , b\r\n 1, 2 \r\n3,4\r\n", {"a", "b"}, {{1, 3}, {2, 4}}},
         {"blank lines", "a\n\n0.5\n\n\n", {"a"}, {{0.5f}}},
         {"no final line feed", "a\n7", {"a"}, {{7}}},
-        {"byte-order mark", "\xEF\xBB\xBF" "a\n1\n", {"a"}, {{1}}},
-        {"long", "a,b\n1,2\n3,4\n5,6\n7,8\n9,10\n11,12\n13,14\n", {"a", "b"},
+        {"byte-order mark",
+         "\xEF\xBB\xBF"
+         "a\n1\n",
+         {"a"},
+         {{1}}},
+        {"long",
+         "a,b\n1,2\n3,4\n5,6\n7,8\n9,10\n11,12\n13,14\n",
+         {"a", "b"},
          {{1, 3, 5, 7, 9, 11, 13}, {2, 4, 6, 8, 10, 12, 14}}},
         {"quoted name", "\"a,b\",\"say \"\"hi\"\"\"\n1,2\n", {"a,b", "say \"hi\""}, {{1}, {2}}},
         {"plug names", "reset@,upCOUNT\n0,0.333\n", {"reset@", "upCOUNT"}, {{0}, {0.333f}}},
@@ -160,7 +168,8 @@ TEST_F(CsvFiles, LargeFileReadsBackBitForBit) {
     for (int row = 0; row < 300000; ++row) {
         for (auto& column : columns) {
             float value;
-            do value = fromBits(static_cast<uint32_t>(random())); while (std::isnan(value));
+            do value = fromBits(static_cast<uint32_t>(random()));
+            while (std::isnan(value));
             column.push_back(value);
             text += formatSample(value) + (&column == &columns[0] ? "," : "");
         }
@@ -206,7 +215,8 @@ TEST_F(CsvFiles, NameTheLineThatIsWrong) {
             readCsv(path);
             ADD_FAILURE() << "read without complaint";
         } catch (const Error& failure) {
-            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos)
+                << failure.what();
         }
     }
     std::filesystem::remove(path);

@@ -22,7 +22,8 @@ struct OutputFiles : ::testing::Test {
     void TearDown() override { fs::remove_all(dir); }
     std::vector<std::string> filesThere() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -37,7 +38,8 @@ struct OutputFiles : ::testing::Test {
 TEST_F(OutputFiles, CsvIsTheSameBytesEverywhere) {
     const float a[] = {0.1f, 0.5f, -0.0f}, b[] = {1e-45f, 100.0f, 0.333f};
     const float* columns[] = {a, b};
-    auto writer = openSampleWriter((dir / "out.csv").string(), {"OUTclimb", "RESETpulse"}, 44100, 2);
+    auto writer =
+        openSampleWriter((dir / "out.csv").string(), {"OUTclimb", "RESETpulse"}, 44100, 2);
     writer->write(columns, 2);
     const float* rest[] = {a + 2, b + 2};
     writer->write(rest, 1);
@@ -110,7 +112,8 @@ TEST_F(OutputFiles, PlacesThatCannotTakeAFileAreRefusedUpFront) {
             openSampleWriter(row.path, {"x"}, 44100, 1);
             ADD_FAILURE() << "accepted";
         } catch (const Error& failure) {
-            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos)
+                << failure.what();
         }
     }
     EXPECT_EQ(filesThere(), std::vector<std::string>{"taken.csv"});

@@ -37,11 +37,17 @@ TEST_F(Generators, SamplesStatesAndChanges) {
         {"clock:period=4", {h, h, 0, 0, h, h, 0, 0}, mv::Streaming, {}},
         {"clock:period=4,delay=1,high=10,low=-10", {-1, 1, 1, -1, -1, 1}, mv::Streaming, {}},
         {"clock:period=4,duty=0.25", {h, 0, 0, 0, h}, mv::Streaming, {}},
-        {"clock:period=2,duty=0.01", {h, 0, h, 0}, mv::Streaming, {}},  // never shorter than a sample
-        {"clock:hz=11025", {h, h, 0, 0, h, h, 0, 0}, mv::Streaming, {}},    // 4 samples at 44100 Hz
-        {"clock:bpm=441000,delay=0.1ms", {0, 0, 0, 0, h, h, h, 0, 0, 0, h}, mv::Streaming, {}},  // 6 samples
-        {"clock:period=0.1ms", {h, h, 0, 0, h, h}, mv::Streaming, {}},    // 4.41: 4 samples
-        {"steps:0,5@0.05ms,0@4", {0, 0, h, h, 0}, mv::Static, {2, 4}},   // 2.205: sample 2
+        {"clock:period=2,duty=0.01",
+         {h, 0, h, 0},
+         mv::Streaming,
+         {}},  // never shorter than a sample
+        {"clock:hz=11025", {h, h, 0, 0, h, h, 0, 0}, mv::Streaming, {}},  // 4 samples at 44100 Hz
+        {"clock:bpm=441000,delay=0.1ms",
+         {0, 0, 0, 0, h, h, h, 0, 0, 0, h},
+         mv::Streaming,
+         {}},                                                           // 6 samples
+        {"clock:period=0.1ms", {h, h, 0, 0, h, h}, mv::Streaming, {}},  // 4.41: 4 samples
+        {"steps:0,5@0.05ms,0@4", {0, 0, h, h, 0}, mv::Static, {2, 4}},  // 2.205: sample 2
         {"ramp:period=4,from=0,to=8", {0, 0.2f, 0.4f, 0.6f, 0}, mv::Streaming, {}},
         {"steps:0,5@2,0@4", {0, 0, h, h, 0, 0}, mv::Static, {2, 4}},
         {"steps:1,1@3,2@5", {v1, v1, v1, v1, v1, 0.2f}, mv::Static, {5}},  // no change, no event
@@ -76,7 +82,7 @@ TEST_F(Generators, ClocksInHzAndBpmDoNotDrift) {
         const char* text;
         int64_t num, den;  // the exact period in samples at 44100 Hz
     } rows[] = {
-        {"clock:bpm=128", 165375, 8},     // 20671.875
+        {"clock:bpm=128", 165375, 8},      // 20671.875
         {"clock:hz=440.1", 441000, 4401},  // 100.2045...
         {"clock:hz=3,duty=0.1", 14700, 1},
     };
@@ -86,8 +92,10 @@ TEST_F(Generators, ClocksInHzAndBpmDoNotDrift) {
         int64_t checked = 0;
         for (int64_t n = 1; n * row.num / row.den < INT32_MAX - 2; n = n * 3 / 2 + 1, ++checked) {
             const int64_t edge = (2 * n * row.num + row.den) / (2 * row.den);  // nearest, halves up
-            const std::vector<float> around = firstSamples(*source, static_cast<int32_t>(edge - 1), 2);
-            ASSERT_EQ(around, (std::vector<float>{0, 0.5f})) << "cycle " << n << ", sample " << edge;
+            const std::vector<float> around =
+                firstSamples(*source, static_cast<int32_t>(edge - 1), 2);
+            ASSERT_EQ(around, (std::vector<float>{0, 0.5f}))
+                << "cycle " << n << ", sample " << edge;
         }
         EXPECT_GT(checked, 20);
     }
@@ -113,14 +121,16 @@ TEST_F(Generators, BadTextsSayWhatIsWrong) {
         {"const:x", "const: 'x' is not a level"},
         {"clock:", "clock: give period=N"},
         {"clock:period=1", "period=1: a clock period needs at least 2 samples"},
-        {"clock:period=0.02ms", "period=0.02ms (1 sample at 44100 Hz): a clock period needs at least 2"},
+        {"clock:period=0.02ms",
+         "period=0.02ms (1 sample at 44100 Hz): a clock period needs at least 2"},
         {"clock:period=2.5", "period=2.5: give a sample count or a time (10s, 250ms, 2:30)"},
         {"clock:period=4,period=5", "clock: period= is given twice"},
         {"clock:period=4,hz=5", "clock: give one of period=, hz= and bpm="},
         {"clock:hz=30000", "hz=30000 is faster than half the sample rate (44100 Hz)"},
         {"clock:bpm=0", "bpm=0: give a positive number"},
         {"clock:period=4,high=1e40", "high=1e40 is beyond the range of a float sample"},
-        {"noise:seed=18446744073709551616", "a seed is a whole number from 0 to 18446744073709551615"},
+        {"noise:seed=18446744073709551616",
+         "a seed is a whole number from 0 to 18446744073709551615"},
         {"noise:seed=-1", "a seed is a whole number from 0"},
         {"clock:period=4,duty=1", "duty=1 must lie between 0 and 1"},
         {"clock:period=4,perid=3", "'perid=3' is not one of period=, hz=, bpm=, duty="},
@@ -142,7 +152,8 @@ TEST_F(Generators, BadTextsSayWhatIsWrong) {
             makeSource(row.text, "in");
             ADD_FAILURE() << "accepted";
         } catch (const Error& failure) {
-            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos) << failure.what();
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos)
+                << failure.what();
         }
     }
 }

@@ -18,7 +18,8 @@ void MV_CDECL lazyProcess(void* instance, int32_t start, int32_t count) {
 }
 
 struct AllocatesOnce : PlainModule {
-    AllocatesOnce(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, lazyProcess) {}
+    AllocatesOnce(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, lazyProcess) {}
 };
 
 }  // namespace

@@ -20,7 +20,8 @@ void MV_CDECL scratchProcess(void* instance, int32_t start, int32_t count) {
 }
 
 struct Allocating : PlainModule {
-    Allocating(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, scratchProcess) {}
+    Allocating(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, scratchProcess) {}
     void onPlugStateChange(Plug* plug) override {
         void* note = std::malloc(32);
         lastBlock = note;

@@ -17,5 +17,6 @@ struct BadList : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"badList", "Bad list", faulty::kAbout, createModule<faulty::BadList>};
+const LibraryModule libraryModule = {"badList", "Bad list", faulty::kAbout,
+                                     createModule<faulty::BadList>};
 }

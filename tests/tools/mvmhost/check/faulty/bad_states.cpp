@@ -6,12 +6,15 @@ namespace {
 
 struct BadStates : PlainModule {
     using PlainModule::PlainModule;
-    void onPlugStateChange(Plug* plug) override { plug->setOutputState(getSampleClock(), plug->getStreamState()); }
+    void onPlugStateChange(Plug* plug) override {
+        plug->setOutputState(getSampleClock(), plug->getStreamState());
+    }
 };
 
 }  // namespace
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"badStates", "Bad states", faulty::kAbout, createModule<faulty::BadStates>};
+const LibraryModule libraryModule = {"badStates", "Bad states", faulty::kAbout,
+                                     createModule<faulty::BadStates>};
 }

@@ -6,7 +6,8 @@ namespace mv::faulty {
 namespace {
 
 struct CloseUnprocessed : PlainModule {
-    CloseUnprocessed(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, remembering) {}
+    CloseUnprocessed(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, remembering) {}
     void open() override {
         PlainModule::open();
         last = nullptr;

@@ -7,7 +7,8 @@ namespace {
 struct Crashing : PlainModule {
     using PlainModule::PlainModule;
     void handleEvent(ModuleEvent* event) override {
-        if (event->type == PlugStateChange || event->type == DataEvent) return PlainModule::handleEvent(event);
+        if (event->type == PlugStateChange || event->type == DataEvent)
+            return PlainModule::handleEvent(event);
         reinterpret_cast<ModuleRoutine>(event->param3)(*this);
     }
 };
@@ -16,5 +17,6 @@ struct Crashing : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"crashing", "Crashing", faulty::kAbout, createModule<faulty::Crashing>};
+const LibraryModule libraryModule = {"crashing", "Crashing", faulty::kAbout,
+                                     createModule<faulty::Crashing>};
 }

@@ -8,7 +8,8 @@ struct EventAsksBuffer : PlainModule {
     using PlainModule::PlainModule;
     void onPlugStateChange(Plug* plug) override {
         PlainModule::onPlugStateChange(plug);
-        if (void* buffer = reinterpret_cast<void*>(callHost(hostGetPlugValuePointer, In))) lastBuffer = buffer;
+        if (void* buffer = reinterpret_cast<void*>(callHost(hostGetPlugValuePointer, In)))
+            lastBuffer = buffer;
     }
     void* lastBuffer = nullptr;
 };

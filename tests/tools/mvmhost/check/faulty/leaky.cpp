@@ -5,7 +5,8 @@ namespace mv::faulty {
 namespace {
 
 struct Leaky : PlainModule {
-    Leaky(HostCallback callback, intptr_t handle) : PlainModule(callback, handle), history(new float[64]) {}
+    Leaky(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle), history(new float[64]) {}
     float* history;
 };
 

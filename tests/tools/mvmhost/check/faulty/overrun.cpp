@@ -7,7 +7,8 @@ namespace {
 void MV_CDECL overrun(void* instance, int32_t start, int32_t count) {
     PlainModule& m = PlainModule::of(instance);
     if (!m.inBuffer || !m.outBuffer || count < 0) return;
-    for (int32_t i = start; i <= start + count; ++i) m.outBuffer[i] = m.inBuffer[i > start ? i - 1 : i];
+    for (int32_t i = start; i <= start + count; ++i)
+        m.outBuffer[i] = m.inBuffer[i > start ? i - 1 : i];
 }
 
 struct Overrun : PlainModule {
@@ -18,5 +19,6 @@ struct Overrun : PlainModule {
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"overrun", "Overrun", faulty::kAbout, createModule<faulty::Overrun>};
+const LibraryModule libraryModule = {"overrun", "Overrun", faulty::kAbout,
+                                     createModule<faulty::Overrun>};
 }

@@ -2,5 +2,6 @@
 #include "tests/tools/mvmhost/check/faulty/plain_module.h"
 
 namespace mv {
-const LibraryModule libraryModule = {"plain", "Plain", faulty::kAbout, createModule<faulty::PlainModule>};
+const LibraryModule libraryModule = {"plain", "Plain", faulty::kAbout,
+                                     createModule<faulty::PlainModule>};
 }

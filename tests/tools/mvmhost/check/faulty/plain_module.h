@@ -23,7 +23,9 @@ public:
     // What it announces for out: a busier state than needed is never wrong.
     StreamState outputState();
 
-    static PlainModule& of(void* instance) { return *static_cast<PlainModule*>(static_cast<ModuleBase*>(instance)); }
+    static PlainModule& of(void* instance) {
+        return *static_cast<PlainModule*>(static_cast<ModuleBase*>(instance));
+    }
     static void MV_CDECL difference(void* instance, int32_t start, int32_t count);
 
     ProcessRoutine routine;

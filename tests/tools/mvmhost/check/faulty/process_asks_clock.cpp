@@ -13,7 +13,8 @@ void MV_CDECL asksClock(void* instance, int32_t start, int32_t count) {
 }
 
 struct ProcessAsksClock : PlainModule {
-    ProcessAsksClock(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, asksClock) {}
+    ProcessAsksClock(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, asksClock) {}
 };
 
 }  // namespace

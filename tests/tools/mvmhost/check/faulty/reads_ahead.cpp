@@ -18,12 +18,14 @@ void MV_CDECL readsAhead(void* instance, int32_t start, int32_t count) {
 }
 
 struct ReadsAhead : PlainModule {
-    ReadsAhead(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, readsAhead) {}
+    ReadsAhead(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, readsAhead) {}
 };
 
 }  // namespace
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"readsAhead", "Reads ahead", faulty::kAbout, createModule<faulty::ReadsAhead>};
+const LibraryModule libraryModule = {"readsAhead", "Reads ahead", faulty::kAbout,
+                                     createModule<faulty::ReadsAhead>};
 }

@@ -17,12 +17,14 @@ void MV_CDECL readsBehind(void* instance, int32_t start, int32_t count) {
 }
 
 struct ReadsBehind : PlainModule {
-    ReadsBehind(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, readsBehind) {}
+    ReadsBehind(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, readsBehind) {}
 };
 
 }  // namespace
 }  // namespace mv::faulty
 
 namespace mv {
-const LibraryModule libraryModule = {"readsBehind", "Reads behind", faulty::kAbout, createModule<faulty::ReadsBehind>};
+const LibraryModule libraryModule = {"readsBehind", "Reads behind", faulty::kAbout,
+                                     createModule<faulty::ReadsBehind>};
 }

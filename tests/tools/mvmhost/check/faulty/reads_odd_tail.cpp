@@ -12,7 +12,8 @@ void MV_CDECL pairwise(void* instance, int32_t start, int32_t count) {
     const int32_t end = start + count;
     for (int32_t i = start; i < end; i += 2) {
         const float a = m.inBuffer[i];
-        const float b = *static_cast<const volatile float*>(&m.inBuffer[i + 1]);  // read before the bound is looked at
+        const float b = *static_cast<const volatile float*>(
+            &m.inBuffer[i + 1]);  // read before the bound is looked at
         m.outBuffer[i] = m.mode ? a - m.previous : a;
         m.previous = a;
         if (i + 1 == end) break;
@@ -22,7 +23,8 @@ void MV_CDECL pairwise(void* instance, int32_t start, int32_t count) {
 }
 
 struct ReadsOddTail : PlainModule {
-    ReadsOddTail(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, pairwise) {}
+    ReadsOddTail(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, pairwise) {}
 };
 
 }  // namespace

@@ -22,6 +22,5 @@ struct SharedAnnouncementCount : PlainModule {
 
 namespace mv {
 const LibraryModule libraryModule = {"sharedAnnouncementCount", "Shared announcement count",
-                                     faulty::kAbout,
-                                     createModule<faulty::SharedAnnouncementCount>};
+                                     faulty::kAbout, createModule<faulty::SharedAnnouncementCount>};
 }

@@ -16,7 +16,8 @@ void MV_CDECL sharedDifference(void* instance, int32_t start, int32_t count) {
 }
 
 struct SharedState : PlainModule {
-    SharedState(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, sharedDifference) {}
+    SharedState(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, sharedDifference) {}
 };
 
 }  // namespace

@@ -10,7 +10,8 @@ void MV_CDECL forgetful(void* instance, int32_t start, int32_t count) {
 }
 
 struct SplitDependent : PlainModule {
-    SplitDependent(HostCallback callback, intptr_t handle) : PlainModule(callback, handle, forgetful) {}
+    SplitDependent(HostCallback callback, intptr_t handle)
+        : PlainModule(callback, handle, forgetful) {}
 };
 
 }  // namespace
