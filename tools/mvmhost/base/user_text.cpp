@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,18 @@ std::string printable(std::string_view text, bool keepLines) {
         text.remove_prefix(1);
     }
     return shown;
+}
+
+std::string volts(double units) {
+    if (std::isnan(units)) return "nan V";
+    if (std::isinf(units)) return units > 0 ? "inf V" : "-inf V";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", units * 10.0);
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    if (s == "-0") s = "0";
+    return s + " V";
 }
 
 }  // namespace mvmhost

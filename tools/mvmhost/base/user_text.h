@@ -54,4 +54,7 @@ constexpr const char* kSampleTimeForms = "a sample count or a time (10s, 250ms, 
 // ends stay line ends (a module's about text has several lines), "\r\n" read as one.
 std::string printable(std::string_view text, bool keepLines = false);
 
+// Volts for a person: "1 V", "3.33 V", "-0.5 V".
+std::string volts(double units);
+
 }  // namespace mvmhost

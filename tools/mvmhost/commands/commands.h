@@ -2,6 +2,7 @@
 // that cannot be loaded or used (1 is kept for a failed check). They throw Error for 2.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,11 @@ struct DemoOptions {
 };
 int demoCommand(const DemoOptions& options);
 
-// Parses and runs one command line (without the program name); prints a failure as one line
-// on standard error and answers its exit status.
-int runCommandLine(const std::vector<std::string>& args);
+// Every line of the file a command line of its own, run by `runLine` in this one process.
+int batchCommand(const std::string& path,
+                 const std::function<int(const std::vector<std::string>&)>& runLine);
+
+// Prints "mvmhost: MESSAGE" on standard error, escaped where not printable; answers 2.
+int failWith(const std::string& message);
 
 }  // namespace mvmhost

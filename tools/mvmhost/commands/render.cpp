@@ -9,6 +9,7 @@
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/commands/progress_bar.h"
 #include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
@@ -16,14 +17,6 @@
 #include "tools/mvmhost/signal_io/file_sources.h"
 #include "tools/mvmhost/signal_io/plot.h"
 #include "tools/mvmhost/signal_io/sample_writers.h"
-
-#if defined(_WIN32)
-#include <io.h>
-#define MVMHOST_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define MVMHOST_ISATTY(f) isatty(fileno(f))
-#endif
 
 namespace mvmhost {
 namespace {
@@ -35,54 +28,6 @@ std::pair<std::string, std::string> splitAssignment(const std::string& text, con
         throw Error(std::string(option) + " " + text + ": expected " + form);
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
-
-// Drawn on standard error for renders that take a while, and only for a person watching:
-// the share done, then the time taken and, in brackets, the time still to go.
-class ProgressBar {
-public:
-    ProgressBar(int64_t total, bool shown)
-        : total_(total),
-          shown_(shown && MVMHOST_ISATTY(stderr) != 0),
-          start_(Clock::now()),
-          last_(start_) {}
-    ~ProgressBar() {
-        if (drawn_) std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
-    }
-    void update(int64_t done) {
-        if (!shown_ || total_ <= 0 || done <= 0) return;
-        const Clock::time_point now = Clock::now();
-        if (now - start_ < kQuietStart || now - last_ < kRedrawEvery) return;
-        last_ = now;
-        const double elapsed = std::chrono::duration<double>(now - start_).count();
-        const double remaining = elapsed * double(total_ - done) / double(done);
-        const int filled = static_cast<int>(kBarWidth * done / total_);
-        std::fprintf(stderr, "\r[%s%*s] %3d%%  %s [%s]",
-                     std::string(static_cast<size_t>(filled), '#').c_str(), kBarWidth - filled, "",
-                     static_cast<int>(100 * done / total_), clockTime(elapsed).c_str(),
-                     clockTime(remaining).c_str());
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr int kBarWidth = 40;
-    static constexpr int kLineWidth = 79;
-    static constexpr auto kQuietStart = std::chrono::milliseconds(500);
-    static constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
-
-    static std::string clockTime(double seconds) {
-        const auto s = static_cast<long long>(seconds);
-        char text[32];
-        std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-        return text;
-    }
-
-    int64_t total_;
-    bool shown_;
-    bool drawn_ = false;
-    Clock::time_point start_, last_;
-};
 
 const char* requestName(int32_t request) {
     switch (request) {
@@ -100,24 +45,6 @@ const char* requestName(int32_t request) {
 }
 
 }  // namespace
-
-std::string volts(double units) {
-    if (std::isnan(units)) return "nan V";
-    if (std::isinf(units)) return units > 0 ? "inf V" : "-inf V";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", units * 10.0);
-    std::string s = text;
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-    if (s == "-0") s = "0";
-    return s + " V";
-}
-
-std::string listLabel(const HostPlug& plug, int32_t value) {
-    if (plug.description && plug.description->listText)
-        if (auto label = ListText(*plug.description->listText).labelOf(value)) return *label;
-    return std::to_string(value);
-}
 
 Render::Render(const EntryPoints& entries, const RenderOptions& options) {
     if (options.blockSize < 1 || options.blockSize > kMaxBlockSize)
@@ -410,6 +337,45 @@ void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outpu
 
 }  // namespace
 
+namespace {
+
+// Each request the host did not answer, for --log.
+void printRequestLog(const HostedModule& host) {
+    for (const LoggedRequest& r : host.log())
+        std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n", r.clock,
+                     r.request, requestName(r.request), r.index, r.value,
+                     static_cast<long long>(r.ptr));
+    if (host.droppedLogEntries() > 0)
+        std::fprintf(stderr, "%llu more requests not kept\n",
+                     static_cast<unsigned long long>(host.droppedLogEntries()));
+}
+
+// What ran and what was written, on standard output.
+void printSummary(const ModuleIdentity& identity, Render& render, const RenderCounts& counts,
+                  const RenderOptions& options) {
+    const HostedModule& host = render.host();
+    std::printf(
+        "%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
+        printable(identity.identifier).c_str(), render.samples(),
+        formatSample(host.sampleRate()).c_str(), host.blockSize(),
+        static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
+    std::string requests;
+    for (int32_t r = 0; r <= HostedModule::kRequestSlots; ++r)
+        if (const uint64_t n = host.requestCount(r))
+            requests += (requests.empty() ? "" : ", ") +
+                        (r < HostedModule::kRequestSlots ? std::to_string(r) : "other") + " x" +
+                        std::to_string(n);
+    std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
+    std::string names;
+    for (const std::string& name : render.columnNames())
+        names += (names.empty() ? "" : ", ") + printable(name);
+    for (const std::string& path : options.outputs)
+        std::printf("wrote %s (%s)\n", printable(path).c_str(), names.c_str());
+    if (!options.plot.empty()) std::printf("drew %s\n", printable(options.plot).c_str());
+}
+
+}  // namespace
+
 int renderCommand(const RenderOptions& options) {
     if (options.outputs.empty() && options.plot.empty())
         throw Error("render: give at least one --out FILE or a --plot FILE");
@@ -464,35 +430,8 @@ int renderCommand(const RenderOptions& options) {
     stopIfInterrupted();
     sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});
 
-    const HostedModule& host = render.host();
-    if (options.logRequests) {
-        for (const LoggedRequest& r : host.log())
-            std::fprintf(stderr, "sample %d: request %d (%s), index %d, value %d, ptr %lld\n",
-                         r.clock, r.request, requestName(r.request), r.index, r.value,
-                         static_cast<long long>(r.ptr));
-        if (host.droppedLogEntries() > 0)
-            std::fprintf(stderr, "%llu more requests not kept\n",
-                         static_cast<unsigned long long>(host.droppedLogEntries()));
-    }
-    if (options.quiet) return 0;
-    std::printf(
-        "%s: %d samples at %s Hz in blocks of %d; process calls: %lld, changes delivered: %lld\n",
-        printable(identity.identifier).c_str(), render.samples(),
-        formatSample(host.sampleRate()).c_str(), host.blockSize(),
-        static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes));
-    std::string requests;
-    for (int32_t r = 0; r <= HostedModule::kRequestSlots; ++r)
-        if (const uint64_t n = host.requestCount(r))
-            requests += (requests.empty() ? "" : ", ") +
-                        (r < HostedModule::kRequestSlots ? std::to_string(r) : "other") + " x" +
-                        std::to_string(n);
-    std::printf("host requests: %s\n", requests.empty() ? "none" : requests.c_str());
-    std::string names;
-    for (const std::string& name : render.columnNames())
-        names += (names.empty() ? "" : ", ") + printable(name);
-    for (const std::string& path : options.outputs)
-        std::printf("wrote %s (%s)\n", printable(path).c_str(), names.c_str());
-    if (!options.plot.empty()) std::printf("drew %s\n", printable(options.plot).c_str());
+    if (options.logRequests) printRequestLog(render.host());
+    if (!options.quiet) printSummary(identity, render, counts, options);
     return 0;
 }
 

@@ -86,12 +86,6 @@ private:
     std::vector<std::unique_ptr<SampleWriter>> writers_;
 };
 
-// The label of a list plug's value, or the value itself when the list has no such item.
-std::string listLabel(const HostPlug& plug, int32_t value);
-
-// Volts for a person: "1 V", "3.33 V", "-0.5 V".
-std::string volts(double units);
-
 int renderCommand(const RenderOptions& options);
 
 }  // namespace mvmhost

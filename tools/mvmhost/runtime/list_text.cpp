@@ -1,5 +1,7 @@
 #include "tools/mvmhost/runtime/list_text.h"
 
+#include "tools/mvmhost/runtime/hosted_module.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -103,6 +105,12 @@ std::optional<std::string> ListText::labelOf(int32_t value) const {
         return v == value ? (found = std::string(l), false) : true;
     });
     return found;
+}
+
+std::string listLabel(const HostPlug& plug, int32_t value) {
+    if (plug.description && plug.description->listText)
+        if (auto label = ListText(*plug.description->listText).labelOf(value)) return *label;
+    return std::to_string(value);
 }
 
 }  // namespace mvmhost

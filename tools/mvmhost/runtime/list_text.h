@@ -10,6 +10,8 @@
 
 namespace mvmhost {
 
+struct HostPlug;
+
 class ListText {
 public:
     explicit ListText(std::string text);
@@ -34,5 +36,8 @@ private:
 // A decimal integer as the list format reads one: leading blanks, a sign, digits up to the
 // first other character, 0 without digits, clamped to the 32-bit range.
 int32_t readListNumber(std::string_view text);
+
+// The label of a list plug's value, or the value itself when the list has no such item.
+std::string listLabel(const HostPlug& plug, int32_t value);
 
 }  // namespace mvmhost
