@@ -1,7 +1,6 @@
 #include "tools/mvmhost/check/isolation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -113,8 +112,7 @@ CheckResult Isolation::runHere(const CheckDefinition& check, CheckContext& conte
     }
     Outcome outcome;
     const double limit = timeLimit_;
-    const auto started = std::chrono::steady_clock::now();
-    sandbox_.runHere(
+    const double seconds = sandbox_.runHere(
         check.name, [&] { outcome = runGuarded(check, context); },
         [this, &check, limit](const std::string&, const Verdict& verdict) {
             const CheckResult last = resultOf(check.name, verdict, limit);
@@ -122,8 +120,6 @@ CheckResult Isolation::runHere(const CheckDefinition& check, CheckContext& conte
             return verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted
                                                         : exit_status::kFailed;
         });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     context.entries = shared;
     return {check.name, outcome.status, outcome.reason, seconds};
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/mvmhost/base/elapsed.h"
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/base/user_text.h"
@@ -21,12 +22,6 @@
 
 namespace mvmhost {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A chunk takes well under a second; one still running after this hangs.
 constexpr double kChunkTimeLimit = 20.0;

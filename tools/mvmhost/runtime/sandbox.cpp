@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "tools/mvmhost/base/elapsed.h"
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/runtime/interrupts.h"
@@ -23,12 +24,6 @@
 
 namespace mvmhost {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // How often a parent looks at its children: short beside any unit of work.
 constexpr int kPollMicroseconds = 2000;
@@ -227,24 +222,16 @@ Verdict Sandbox::finish(Child& child, int status, Verdict::Kind forced) {
     verdict.seconds = secondsSince(child.started);
     verdict.kind = forced;
     if (forced == Verdict::Exited) {
-        if (WIFEXITED(status)) {
-            verdict.exitStatus = WEXITSTATUS(status);
-        } else {
-            verdict.kind = Verdict::Crashed;
+        const bool signalled = !WIFEXITED(status);
+        verdict.exitStatus = signalled ? 0 : WEXITSTATUS(status);
+        if (signalled || verdict.exitStatus != 0) {
+            // A sanitizer ends a process, by a signal or a status of its own, after its report.
             verdict.crash = sanitizerSummary(child.log);
             verdict.sanitizer = !verdict.crash.empty();
-            const int signal = WTERMSIG(status);
-            if (!verdict.sanitizer)
-                verdict.crash = "signal " + std::to_string(signal) + ", " + strsignal(signal);
-        }
-        // A sanitizer ends a process with an exit status of its own, after its report.
-        if (verdict.kind == Verdict::Exited && verdict.exitStatus != 0) {
-            const std::string summary = sanitizerSummary(child.log);
-            if (!summary.empty()) {
-                verdict.kind = Verdict::Crashed;
-                verdict.crash = summary;
-                verdict.sanitizer = true;
-            }
+            if (verdict.sanitizer || signalled) verdict.kind = Verdict::Crashed;
+            if (!verdict.sanitizer && signalled)
+                verdict.crash = "signal " + std::to_string(WTERMSIG(status)) + ", " +
+                                strsignal(WTERMSIG(status));
         }
     }
     const bool failed = verdict.kind == Verdict::Crashed ||
@@ -296,13 +283,15 @@ void Sandbox::cut(int id) {
 
 #endif
 
-void Sandbox::runHere(const std::string& unit, const std::function<void()>& work,
-                      LastWord lastWord) {
+double Sandbox::runHere(const std::string& unit, const std::function<void()>& work,
+                        LastWord lastWord) {
     here = {&unit, &lastWord, Clock::now(), timeLimit_};
     armHere();
     work();
     disarmHere();
+    const double seconds = secondsSince(here.started);
     here = {};
+    return seconds;
 }
 
 std::string timedOutText(double limit) {

@@ -4,13 +4,14 @@
 // the process ends. Ctrl-C, SIGTERM and SIGHUP end every child and stop the run alike.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tools/mvmhost/base/elapsed.h"
 
 namespace mvmhost {
 
@@ -80,9 +81,9 @@ public:
 
     // Runs `work` in this process, with the time limit and a last word: when module code
     // crashes, the time runs out or the user asks to stop, `lastWord` gets the verdict and the
-    // process ends with its exit status.
+    // process ends with its exit status. Answers the seconds it took.
     using LastWord = std::function<int(const std::string& unit, const Verdict& verdict)>;
-    void runHere(const std::string& unit, const std::function<void()>& work, LastWord lastWord);
+    double runHere(const std::string& unit, const std::function<void()>& work, LastWord lastWord);
 
     // Whether the user asked the run to stop, and the exit status that asks for.
     bool interrupted() const;
@@ -91,7 +92,7 @@ public:
 private:
     struct Child {
         int id = 0;  // the process id
-        std::chrono::steady_clock::time_point started;
+        Clock::time_point started;
         std::string log;
     };
     std::string kind_;
