@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
@@ -161,25 +162,29 @@ void Report::closing(const CheckRun& run) {
 }
 
 bool writeJson(const std::string& path, bool strict, const std::vector<CheckRun>& runs) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (!file) return false;
-        if (runs.size() == 1) {
-            writeRun(file, strict, runs[0], "");
-        } else {
-            file << "{\n  \"runs\": [\n";
-            for (size_t i = 0; i < runs.size(); ++i) {
-                if (i) file << ",\n";
-                writeRun(file, strict, runs[i], "    ");
+    try {
+        PendingFile pending(path);
+        {
+            std::ofstream file(pending.tempPath(), std::ios::binary | std::ios::trunc);
+            if (!file) return false;
+            if (runs.size() == 1) {
+                writeRun(file, strict, runs[0], "");
+            } else {
+                file << "{\n  \"runs\": [\n";
+                for (size_t i = 0; i < runs.size(); ++i) {
+                    if (i) file << ",\n";
+                    writeRun(file, strict, runs[i], "    ");
+                }
+                file << "\n  ]\n}";
             }
-            file << "\n  ]\n}";
+            file << "\n";
+            if (!file.flush()) return false;
         }
-        file << "\n";
-        if (!file.flush()) return false;
+        pending.commit();  // a file standing there keeps its mode, owner and links
+        return true;
+    } catch (const Error&) {
+        return false;
     }
-    std::remove(path.c_str());  // Windows will not rename over an existing file
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 void probeJson(const std::string& path) {

@@ -13,6 +13,7 @@
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/exit_status.h"
+#include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/check/check.h"
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/check/isolation.h"
@@ -120,6 +121,8 @@ int checkCommand(CheckOptions options) {
     if (options.libraries.empty()) throw Error("no module library to check");
     if (options.repeat < 1) throw Error("--repeat takes a number of runs from 1 up");
     selectChecks(options);  // a wrong choice stops the command before anything runs
+    if (!options.json.empty())
+        refuseOverwrites("check", {{"--json " + options.json, options.json}}, options.libraries);
 #if !defined(_WIN32)
     options.startLines = isatty(STDOUT_FILENO) != 0;
 #endif

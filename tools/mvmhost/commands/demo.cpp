@@ -8,6 +8,7 @@
 #include <map>
 
 #include "tools/mvmhost/base/error.h"
+#include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/commands/render.h"
@@ -124,6 +125,13 @@ int demoCommand(const DemoOptions& options) {
         throw Error("cannot make " + options.outDir + ": " + reason);
     }
     const std::string csvPath = (std::filesystem::path(options.outDir) / "demo.csv").string();
+    const std::string picture =
+        (std::filesystem::path(options.outDir) / (options.svg ? "demo.svg" : "demo.png")).string();
+    const std::string in = " in --out-dir " + options.outDir;
+    refuseOverwrites("demo",
+                     {{"demo.csv" + in, csvPath},
+                      {std::string(options.svg ? "demo.svg" : "demo.png") + in, picture}},
+                     {path});
     std::vector<std::unique_ptr<SampleWriter>> writers;
     writers.push_back(openSampleWriter(csvPath, render.columnNames(), 44100, kBlock));
     WriterSink files(render.columns(), std::move(writers));
@@ -255,8 +263,6 @@ int demoCommand(const DemoOptions& options) {
                                            {"upZERO", {line("upZERO")}},
                                            {"OUTclimb", {line("OUTclimb"), resetLine}},
                                            {"RESETpulse", {line("RESETpulse")}}};
-    const std::string picture =
-        (std::filesystem::path(options.outDir) / (options.svg ? "demo.svg" : "demo.png")).string();
     std::string reason;
     PendingFile file(picture);
     if (drawPicture(file.tempPath(), options.svg, identity.identifier + ": mvmhost demo", columns,

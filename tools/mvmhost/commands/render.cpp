@@ -1,5 +1,6 @@
 #include "tools/mvmhost/commands/render.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -316,29 +317,6 @@ std::vector<std::string> Render::inputFiles() const {
 
 namespace {
 
-// Every file written must be a file of its own: not an input, not another output, however
-// named. Each output comes with the option that named it.
-void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outputs,
-                   const std::vector<std::string>& inputs) {
-    for (size_t i = 0; i < outputs.size(); ++i) {
-        const std::string shown = outputs[i].first + " " + outputs[i].second;
-        for (const std::string& input : inputs)
-            if (sameFile(outputs[i].second, input))
-                throw Error(shown + " is an input of the render (" + input +
-                            "); write the outputs to another file");
-        for (size_t j = 0; j < i; ++j)
-            if (sameFile(outputs[i].second, outputs[j].second))
-                throw Error(outputs[i] == outputs[j]
-                                ? shown + " is given twice"
-                                : shown + " and " + outputs[j].first + " " + outputs[j].second +
-                                      " are the same file");
-    }
-}
-
-}  // namespace
-
-namespace {
-
 // Each request the host did not answer, for --log.
 void printRequestLog(const HostedModule& host) {
     for (const LoggedRequest& r : host.log())
@@ -388,10 +366,10 @@ int renderCommand(const RenderOptions& options) {
     Render render(library.entries(), options);
     std::vector<std::string> inputs = render.inputFiles();
     inputs.push_back(options.library);
-    std::vector<std::pair<std::string, std::string>> written;
-    for (const std::string& path : options.outputs) written.emplace_back("--out", path);
-    if (!options.plot.empty()) written.emplace_back("--plot", options.plot);
-    refuseAliases(written, inputs);
+    std::vector<NamedOutput> written;
+    for (const std::string& path : options.outputs) written.push_back({"--out " + path, path});
+    if (!options.plot.empty()) written.push_back({"--plot " + options.plot, options.plot});
+    refuseOverwrites("render", written, inputs);
     // A WAV header holds a whole number of samples per second.
     for (const std::string& path : options.outputs) {
         if (lowerExtension(path) == ".wav" &&
@@ -431,7 +409,11 @@ int renderCommand(const RenderOptions& options) {
     sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});
 
     if (options.logRequests) printRequestLog(render.host());
-    if (!options.quiet) printSummary(identity, render, counts, options);
+    // Standard output carries the samples then; a word beside them would spoil the CSV.
+    const bool samplesOnStdout =
+        std::any_of(options.outputs.begin(), options.outputs.end(),
+                    [](const std::string& p) { return isStandardStream(p); });
+    if (!options.quiet && !samplesOnStdout) printSummary(identity, render, counts, options);
     return 0;
 }
 

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
@@ -13,11 +11,8 @@
 #include "tools/mvmhost/signal_io/csv.h"
 
 #if defined(_WIN32)
-#include <process.h>
-#define MVMHOST_GETPID _getpid
-#else
-#include <unistd.h>
-#define MVMHOST_GETPID getpid
+#include <fcntl.h>
+#include <io.h>
 #endif
 
 #if defined(MVMHOST_AUDIO)
@@ -27,18 +22,29 @@
 namespace mvmhost {
 namespace {
 
+#if defined(MVMHOST_AUDIO)
+constexpr int kWavFormat = SF_FORMAT_RF64 | SF_FORMAT_FLOAT;
+#endif
+
 class CsvWriter : public SampleWriter {
 public:
     CsvWriter(const std::string& path, const std::vector<std::string>& names)
         : file_(path), row_(names.size() * (kSampleTextMax + 1) + 1) {
-        // Binary: the same bytes on every platform, line feeds included.
-        out_ = std::fopen(file_.tempPath().c_str(), "wb");
-        if (!out_) throw Error("cannot write " + path + ": " + std::strerror(errno));
+        if (file_.toStandardOutput()) {
+#if defined(_WIN32)
+            _setmode(_fileno(stdout), _O_BINARY);
+#endif
+            out_ = stdout;
+        } else {
+            // Binary: the same bytes on every platform, line feeds included.
+            out_ = std::fopen(file_.tempPath().c_str(), "wb");
+            if (!out_) throw Error("cannot write " + path + ": " + std::strerror(errno));
+        }
         const std::string header = csvHeader(names) + "\n";
-        std::fwrite(header.data(), 1, header.size(), out_);
+        put(header.data(), header.size());
     }
     ~CsvWriter() override {
-        if (out_) std::fclose(out_);
+        if (out_ && out_ != stdout) std::fclose(out_);
     }
     void write(const float* const* columns, int32_t count) override {
         const size_t width = row_.size() / (kSampleTextMax + 1);
@@ -49,22 +55,30 @@ public:
                 p = formatSample(p, columns[c][i]);
             }
             *p++ = '\n';
-            std::fwrite(row_.data(), 1, static_cast<size_t>(p - row_.data()), out_);
+            put(row_.data(), static_cast<size_t>(p - row_.data()));
         }
     }
     void complete() override {
-        const bool failed = std::ferror(out_) != 0;
-        const bool closed = std::fclose(out_) == 0;
+        const bool flushed = std::fflush(out_) == 0;
+        if (!flushed && !error_) error_ = errno;
+        if (out_ != stdout && std::fclose(out_) != 0 && !error_) error_ = errno;
         out_ = nullptr;
-        if (failed || !closed)
-            throw Error("cannot write " + file_.path() + ": the disk refused it");
+        if (failed_ || !flushed) throw file_.failure(error_);
     }
     PendingFile& file() override { return file_; }
 
 private:
+    void put(const char* bytes, size_t size) {
+        if (std::fwrite(bytes, 1, size, out_) == size || failed_) return;
+        failed_ = true;
+        error_ = errno;
+    }
+
     PendingFile file_;
     std::FILE* out_ = nullptr;
     std::vector<char> row_;  // one row's text; sized for the widest numbers up front
+    bool failed_ = false;
+    int error_ = 0;  // errno of the first write that failed
 };
 
 #if defined(MVMHOST_AUDIO)
@@ -75,9 +89,11 @@ public:
         SF_INFO info{};
         info.samplerate = sampleRate;
         info.channels = static_cast<int>(channels);
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        info.format = kWavFormat;
         out_ = sf_open(file_.tempPath().c_str(), SFM_WRITE, &info);
         if (!out_) throw Error("cannot write " + path + ": " + hostWords(sf_strerror(nullptr)));
+        // Plain RIFF while the file stays under the 4 GiB its sizes can count; RF64 beyond.
+        sf_command(out_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     }
     ~WavWriter() override {
         if (out_) sf_close(out_);
@@ -86,13 +102,16 @@ public:
         for (int32_t i = 0; i < count; ++i)
             for (size_t c = 0; c < channels_; ++c)
                 frames_[static_cast<size_t>(i) * channels_ + c] = columns[c][i];
-        if (sf_writef_float(out_, frames_.data(), count) != count) failed_ = true;
+        if (sf_writef_float(out_, frames_.data(), count) == count || failed_) return;
+        failed_ = true;
+        error_ = errno;
     }
     void complete() override {
+        errno = 0;
         const bool closed = sf_close(out_) == 0;
+        if (!closed && !error_) error_ = errno;
         out_ = nullptr;
-        if (failed_ || !closed)
-            throw Error("cannot write " + file_.path() + ": the disk refused it");
+        if (failed_ || !closed) throw file_.failure(error_);
     }
     PendingFile& file() override { return file_; }
 
@@ -102,75 +121,15 @@ private:
     std::vector<float> frames_;  // one block, interleaved
     size_t channels_;
     bool failed_ = false;
+    int error_ = 0;  // errno of the first write that failed
 };
 #endif
 
 }  // namespace
 
-PendingFile::PendingFile(std::string path)
-    : path_(std::move(path)), temp_(path_ + ".part" + std::to_string(MVMHOST_GETPID())) {
-    refuseDirectory("cannot write", path_);
-    std::FILE* probe = std::fopen(temp_.c_str(), "wb");
-    if (!probe) throw Error("cannot write " + path_ + ": " + std::strerror(errno));
-    std::fclose(probe);
-}
-
-PendingFile::~PendingFile() {
-    std::error_code ec;
-    if (!committed_) std::filesystem::remove(temp_, ec);
-    if (!previous_.empty()) std::filesystem::remove(previous_, ec);
-}
-
-void PendingFile::commit() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status standing = fs::symlink_status(path_, ec);
-    if (fs::exists(standing) && !fs::is_directory(standing)) {
-        // A second name for the old file keeps its name filled throughout; where the file
-        // system has no hard links, the old file moves aside for the moment of the rename.
-        previous_ = path_ + ".old" + std::to_string(MVMHOST_GETPID());
-        fs::create_hard_link(path_, previous_, ec);
-        if (ec) fs::rename(path_, previous_, ec);
-        if (ec) {
-            previous_.clear();
-            throw Error("cannot write " + path_ + ": " + ec.message());
-        }
-    }
-    fs::rename(temp_, path_, ec);
-    if (ec) {
-        restorePrevious();
-        throw Error("cannot write " + path_ + ": " + ec.message());
-    }
-    committed_ = true;
-}
-
-void PendingFile::withdraw() {
-    if (!committed_) return;
-    std::error_code ec;
-    if (previous_.empty()) std::filesystem::remove(path_, ec);
-    restorePrevious();
-}
-
-void PendingFile::restorePrevious() {
-    std::error_code ec;
-    if (!previous_.empty()) std::filesystem::rename(previous_, path_, ec);
-    previous_.clear();
-}
-
 void SampleWriter::finish() {
     complete();
     file().commit();
-}
-
-void commitAll(const std::vector<PendingFile*>& files) {
-    for (size_t i = 0; i < files.size(); ++i) {
-        try {
-            files[i]->commit();
-        } catch (const Error&) {
-            for (size_t j = 0; j < i; ++j) files[j]->withdraw();
-            throw;
-        }
-    }
 }
 
 std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
@@ -178,7 +137,7 @@ std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
                                                int32_t sampleRate, int32_t maxBlock) {
     refuseDirectory("cannot write", path);
     const std::string ext = lowerExtension(path);
-    if (ext == ".csv") return std::make_unique<CsvWriter>(path, names);
+    if (ext == ".csv" || isStandardStream(path)) return std::make_unique<CsvWriter>(path, names);
     if (ext == ".wav") {
 #if defined(MVMHOST_AUDIO)
         return std::make_unique<WavWriter>(path, names.size(), sampleRate, maxBlock);

@@ -305,8 +305,53 @@ expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 
 # size limit that the CSV file, the same samples in fewer bytes, stays under.
 unlimited=("${run[@]}")
 run=(bash -c 'ulimit -f 100 && trap "" XFSZ && exec "$@"' limited "${unlimited[@]}")
-expect 2 "cannot write b.wav" render "$lib" --samples 20000 --out a.csv --out b.wav
+expect 2 "cannot write b.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; nothing is left" render "$lib" --samples 20000 --out a.csv --out b.wav
+expect 2 "cannot write empty.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; the empty.wav that was there is kept as it was" render "$lib" --samples 20000 --out a.csv --out empty.wav
 run=("${unlimited[@]}")
+
+# No command writes over its library or an input, however the output is named: the library,
+# a link to it, or a file of the demo's --out-dir that is the library.
+cases=$((cases + 1))
+dir=$(fresh)
+cp "$lib" "$dir/lib.mvm" && ln -s lib.mvm "$dir/demo.csv" && ln -s lib.mvm "$dir/p.png" && ln -s ../lib.mvm "$dir/folder.csv/demo.png"
+sum=$(cksum <"$dir/lib.mvm")
+while IFS='|' read -r part args; do
+    # shellcheck disable=SC2086
+    (cd "$dir" && "${run[@]}" $args >/dev/null 2>"$work/err")
+    got=$?
+    { [ "$got" -eq 2 ] && grep -qF -- "$part" "$work/err"; } || fail "mvmhost $args: exit $got: $(cat "$work/err")"
+done <<'EOF_TABLE'
+--json lib.mvm is an input of the check (lib.mvm)|check lib.mvm --json lib.mvm --only stretch-geometry
+--json ./demo.csv is an input of the check (lib.mvm)|check lib.mvm --json ./demo.csv --only stretch-geometry
+--out demo.csv is an input of the render (lib.mvm)|render lib.mvm --samples 10 --out demo.csv
+--plot p.png is an input of the render (lib.mvm)|render lib.mvm --samples 10 --plot p.png
+--out ./lib.mvm is an input of the render (lib.mvm)|render lib.mvm --samples 10 --out ./lib.mvm
+demo.csv in --out-dir . is an input of the demo (lib.mvm)|demo lib.mvm --out-dir .
+demo.png in --out-dir folder.csv is an input of the demo (lib.mvm)|demo lib.mvm --out-dir folder.csv
+EOF_TABLE
+[ "$(cksum <"$dir/lib.mvm")" = "$sum" ] && [ -L "$dir/demo.csv" ] || fail "an output replaced the library"
+
+# An output replaced keeps what the old file had: its mode, its owner (where one may set it),
+# a symbolic link written through, hard links joined; the old content until the new is whole.
+cases=$((cases + 1))
+dir=$(fresh)
+(cd "$dir" && echo old >t.csv && chmod 640 t.csv && ln t.csv hard.csv && ln -s t.csv link.csv &&
+    if [ "$(id -u)" -eq 0 ]; then chown 65534:65534 t.csv; fi)
+owner=$(stat -c %u:%g "$dir/t.csv")
+for out in link.csv t.csv hard.csv; do
+    (cd "$dir" && "${run[@]}" render "$lib" --in "upCOUNT=clock:period=3" --samples "${#out}" --out "$out" -q) ||
+        fail "render --out $out: exit $?"
+    [ -L "$dir/link.csv" ] || fail "render --out $out: the symbolic link was replaced"
+    [ "$(stat -c %a:%u:%g:%h "$dir/t.csv")" = "640:$owner:2" ] ||
+        fail "render --out $out: mode, owner or links changed: $(stat -c %a:%u:%g:%h "$dir/t.csv")"
+    cmp -s "$dir/t.csv" "$dir/hard.csv" && [ "$(wc -l <"$dir/t.csv")" -eq $((${#out} + 1)) ] ||
+        fail "render --out $out: the file and its hard link differ or hold the old samples"
+done
+(cd "$dir" && echo old >m.csv && chmod 600 m.csv && if [ "$(id -u)" -eq 0 ]; then chown 65534 m.csv; fi)
+owner=$(stat -c %u "$dir/m.csv")
+(cd "$dir" && "${run[@]}" render "$lib" --samples 3 --out m.csv -q) || fail "render --out m.csv: exit $?"
+[ "$(stat -c %a:%u:%h "$dir/m.csv")" = "600:$owner:1" ] && grep -q OUTclimb "$dir/m.csv" ||
+    fail "render --out m.csv: a file renamed into place lost its mode or owner: $(stat -c %a:%u:%h "$dir/m.csv")"
 
 # A directory nobody may write to; root may write anywhere, so it is not tried as root.
 if [ "$(id -u)" -ne 0 ]; then
