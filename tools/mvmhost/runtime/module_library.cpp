@@ -1,5 +1,7 @@
 #include "tools/mvmhost/runtime/module_library.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -16,6 +18,85 @@ namespace mvmhost {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr size_t kImageHeadBytes = size_t{1} << 16;  // where any linker puts the headers
+
+// Little- or big-endian fields of a file's first bytes; a field past them reads as absent.
+class Fields {
+public:
+    Fields(std::string_view head, bool bigEndian) : head_(head), big_(bigEndian) {}
+    bool get(uint64_t at, size_t size, uint64_t& value) const {
+        if (at > head_.size() || size > head_.size() - at) return false;
+        value = 0;
+        for (size_t i = 0; i < size; ++i) {
+            const auto byte = static_cast<unsigned char>(head_[at + (big_ ? i : size - 1 - i)]);
+            value = value << 8 | byte;
+        }
+        return true;
+    }
+
+private:
+    std::string_view head_;
+    bool big_;
+};
+
+constexpr std::string_view kElfMagic =
+    "\x7f"
+    "ELF";
+constexpr char kElf64 = 2, kElfBigEndian = 2;
+constexpr uint64_t kLoadSegment = 1;  // PT_LOAD
+
+uint64_t elfBytesNeeded(std::string_view head) {
+    const bool wide = head.size() > 4 && head[4] == kElf64;
+    const Fields f(head, head.size() > 5 && head[5] == kElfBigEndian);
+    // Offsets of e_phoff, e_phentsize and e_phnum, and of p_offset and p_filesz in an entry.
+    const uint64_t headerSize = wide ? 64 : 52;
+    uint64_t phoff = 0, entrySize = 0, entries = 0;
+    if (!f.get(wide ? 32 : 28, wide ? 8 : 4, phoff) || !f.get(wide ? 54 : 42, 2, entrySize) ||
+        !f.get(wide ? 56 : 44, 2, entries))
+        return headerSize;
+    uint64_t needed = std::max(headerSize, phoff + entrySize * entries);
+    for (uint64_t i = 0; i < entries; ++i) {
+        const uint64_t at = phoff + i * entrySize;
+        uint64_t type = 0, offset = 0, size = 0;
+        if (!f.get(at, 4, type) || !f.get(at + (wide ? 8 : 4), wide ? 8 : 4, offset) ||
+            !f.get(at + (wide ? 32 : 16), wide ? 8 : 4, size))
+            break;  // beyond the head: the table's own end above says what it can
+        if (type == kLoadSegment && offset + size > offset)
+            needed = std::max(needed, offset + size);
+    }
+    return needed;
+}
+
+constexpr std::string_view kDosMagic = "MZ";
+constexpr std::string_view kPeMagic = std::string_view("PE\0\0", 4);
+constexpr uint64_t kNewHeaderAt = 0x3C;    // e_lfanew
+constexpr uint64_t kFileHeaderBytes = 20;  // IMAGE_FILE_HEADER
+constexpr uint64_t kSizeOfHeadersAt = 60;  // in either optional header
+constexpr uint64_t kSectionBytes = 40;     // IMAGE_SECTION_HEADER
+
+uint64_t peBytesNeeded(std::string_view head) {
+    const Fields f(head, false);
+    uint64_t pe = 0, sections = 0, optional = 0, headers = 0;
+    if (!f.get(kNewHeaderAt, 4, pe)) return kNewHeaderAt + 4;
+    if (pe + kPeMagic.size() > head.size()) return pe + kPeMagic.size();
+    if (head.substr(pe, kPeMagic.size()) != kPeMagic) return 0;  // a DOS program: the loader says
+    const uint64_t file = pe + kPeMagic.size();
+    if (!f.get(file + 2, 2, sections) || !f.get(file + 16, 2, optional))
+        return file + kFileHeaderBytes;
+    const uint64_t table = file + kFileHeaderBytes + optional;
+    uint64_t needed = table + sections * kSectionBytes;
+    if (f.get(file + kFileHeaderBytes + kSizeOfHeadersAt, 4, headers))
+        needed = std::max(needed, headers);
+    for (uint64_t i = 0; i < sections; ++i) {
+        uint64_t size = 0, offset = 0;
+        if (!f.get(table + i * kSectionBytes + 16, 4, size) ||
+            !f.get(table + i * kSectionBytes + 20, 4, offset))
+            break;
+        if (size > 0) needed = std::max(needed, offset + size);
+    }
+    return needed;
+}
 
 #if defined(_WIN32)
 std::string lastSystemError() {
@@ -108,7 +189,26 @@ Function symbolAs(void* library, const char* name) {
     return reinterpret_cast<Function>(findSymbol(library, name));
 }
 
+// The file's size and first bytes; empty when it cannot be read (the loader then says why).
+uint64_t fileSize(const std::string& path, std::string& head) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) return 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    head.resize(kImageHeadBytes);
+    head.resize(std::fread(head.data(), 1, head.size(), file));
+    std::fclose(file);
+    return size;
+}
+
 }  // namespace
+
+uint64_t imageBytesNeeded(std::string_view head) {
+    if (head.substr(0, kElfMagic.size()) == kElfMagic) return elfBytesNeeded(head);
+    if (head.substr(0, kDosMagic.size()) == kDosMagic) return peBytesNeeded(head);
+    return 0;
+}
 
 #if defined(_WIN32)
 void setImportRedirector(ImportRedirector redirector) { importRedirector = redirector; }
@@ -122,6 +222,12 @@ ModuleLibrary::ModuleLibrary(const std::string& path) : path_(path) {
     const fs::file_status status = fs::status(path, ec);
     if (!fs::exists(status)) throw Error("cannot open " + path + ": no such file");
     if (fs::is_directory(status)) throw Error("cannot open " + path + ": it is a directory");
+    std::string head;
+    const uint64_t size = fileSize(path, head);
+    if (const uint64_t needed = imageBytesNeeded(head); needed > size && !head.empty())
+        throw Error("cannot load " + path + ": the file is cut short (" + std::to_string(size) +
+                    " bytes where its headers describe " + std::to_string(needed) +
+                    "; a copy or download that did not finish?)");
     // By absolute path, so that neither loader goes searching its own directories.
     const std::string absolute = fs::absolute(path, ec).string();
     std::string error;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/module_info.h"
 #include "host/module_record.h"
@@ -28,10 +29,17 @@ struct EntryPoints {
 using ImportRedirector = void* (*)(const char* dll, const char* function, void* bound);
 void setImportRedirector(ImportRedirector redirector);
 
+// Bytes a library file must hold for what its headers describe, as far as a loader maps it
+// (ELF program headers and loaded segments, PE headers and sections); 0 when `head`, the
+// file's first bytes, is neither or does not reach far enough to tell. A file shorter than
+// this is cut short: loading it would fault on the first page past its end.
+uint64_t imageBytesNeeded(std::string_view head);
+
 // A library file loaded with the platform's loader, unloaded on destruction.
 class ModuleLibrary {
 public:
-    // Throws Error naming the path and the reason: no such file, not loadable, no exports.
+    // Throws Error naming the path and the reason: no such file, cut short, not loadable, no
+    // exports.
     explicit ModuleLibrary(const std::string& path);
     ~ModuleLibrary();
     ModuleLibrary(const ModuleLibrary&) = delete;

@@ -363,6 +363,20 @@ else
     echo "SKIP: the unwritable --out-dir cases (run as root)"
 fi
 
+# A library cut short (a copy that did not finish) is refused before it is loaded, by every
+# command, where loading it would end in SIGBUS.
+size=$(stat -c %s "$lib")
+for bytes in 100 20000 $((size / 2)); do
+    head -c "$bytes" "$lib" >"$work/cut.mvm"
+    for command in info render check fuzz compare; do
+        args=("$work/cut.mvm")
+        [ "$command" = render ] && args+=(--samples 10 --out o.csv)
+        [ "$command" = compare ] && args+=("$lib")
+        [ "$command" = fuzz ] && args+=(--chunks 1)
+        expect 2 "cannot load $work/cut.mvm: the file is cut short ($bytes bytes where its headers describe" "$command" "${args[@]}"
+    done
+done
+
 # mvmhost check: 0 when every check passes, 1 when one fails, 2 when it cannot start.
 expect 2 "cannot open nope.mvm: no such file" check nope.mvm
 expect 2 "there is no check named 'bogus'" check "$lib" --only bogus
