@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <unordered_set>
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
@@ -85,44 +86,44 @@ SampleText readSample(std::string_view text, float& value) {
     return SampleText::Sample;
 }
 
-CsvReader::CsvReader(std::string path) : path_(std::move(path)), buffer_(kReadChunk) {
-    file_ = openForReading(path_);
+CsvReader::CsvReader(std::string path, InputStream opened)
+    : path_(std::move(path)),
+      shown_(inputName(path_)),
+      file_(opened ? std::move(opened) : openInput(path_)),
+      buffer_(kReadChunk) {
     fill();
     const std::string binary = binaryContent(std::string_view(buffer_.data(), end_));
-    if (!binary.empty()) throw Error(path_ + " holds " + binary + ", not CSV text");
+    if (!binary.empty()) throw Error(shown_ + " holds " + binary + ", not CSV text");
     readHeader();
     // Counting the rows reads the file once more, a line end at a time: cheap beside parsing.
     std::string_view line;
     while (nextLine(line)) ++rows_;
-    if (std::ferror(file_)) throw Error("cannot read " + path_ + ": read error");
+    if (std::ferror(file_.get())) throw Error("cannot read " + shown_ + ": read error");
     if (rows_ == 0)
-        throw Error(path_ + " holds no samples: it has a header row and nothing after it");
-    std::rewind(file_);
+        throw Error(shown_ + " holds no samples: it has a header row and nothing after it");
+    // Back to the first row: the header line is passed over, not read again.
+    std::rewind(file_.get());
     begin_ = end_ = 0;
     atEnd_ = false;
     lineNumber_ = 0;
-    names_.clear();
-    fill();
-    readHeader();
+    nextLine(line);
 }
 
 void CsvReader::readHeader() {
     const std::string_view head(buffer_.data(), end_);
     if (head.substr(0, kByteOrderMark.size()) == kByteOrderMark) begin_ = kByteOrderMark.size();
     std::string_view line;
-    if (!nextLine(line)) throw Error(path_ + " has no header row of plug names");
+    if (!nextLine(line)) throw Error(shown_ + " has no header row of plug names");
+    std::unordered_set<std::string> seen;
     for (std::string_view field : splitFields(line)) {
         std::string name = headerName(field);
         if (name.empty()) throw Error(where() + "a column has no name");
-        for (const std::string& other : names_)
-            if (other == name) throw Error(where() + "column '" + name + "' appears twice");
+        if (!seen.insert(name).second) throw Error(where() + "column '" + name + "' appears twice");
         names_.push_back(std::move(name));
     }
 }
 
-CsvReader::~CsvReader() {
-    if (file_) std::fclose(file_);
-}
+CsvReader::~CsvReader() = default;
 
 size_t CsvReader::fill() {
     stopIfInterrupted();  // counting the rows of a large file takes a while
@@ -133,7 +134,7 @@ size_t CsvReader::fill() {
     }
     if (end_ == buffer_.size())
         buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
-    const size_t n = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    const size_t n = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.get());
     end_ += n;
     if (n == 0) atEnd_ = true;
     return n;
@@ -159,15 +160,15 @@ bool CsvReader::nextLine(std::string_view& line) {
     }
 }
 
-std::string CsvReader::where() const { return path_ + ":" + std::to_string(lineNumber_) + ": "; }
+std::string CsvReader::where() const { return shown_ + ":" + std::to_string(lineNumber_) + ": "; }
 
 void CsvReader::read(float* const* columns, int32_t count) {
     const size_t width = names_.size();
     std::string_view line;
     for (int32_t row = 0; row < count; ++row) {
         if (!nextLine(line)) {
-            if (std::ferror(file_)) throw Error("cannot read " + path_ + ": read error");
-            throw Error("cannot read " + path_ +
+            if (std::ferror(file_.get())) throw Error("cannot read " + shown_ + ": read error");
+            throw Error("cannot read " + shown_ +
                         ": it ends early (was it changed while being read?)");
         }
         size_t c = 0;

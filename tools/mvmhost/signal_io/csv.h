@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/mvmhost/signal_io/input_files.h"
+
 namespace mvmhost {
 
 constexpr size_t kSampleTextMax = 32;  // room for any float's shortest text
@@ -26,11 +28,13 @@ inline bool parseSample(std::string_view text, float& value) {
 }
 
 // A CSV file of samples read row by row, so that memory stays flat whatever its size. Opening
-// reads the header and counts the rows; the numbers are read, and checked, as they are asked for.
+// reads the header once and counts the rows; the numbers are read, and checked, as they are
+// asked for. "-" is standard input.
 class CsvReader {
 public:
     // Throws Error for a file that cannot be read, is not CSV text, or holds no samples.
-    explicit CsvReader(std::string path);
+    // `opened`, when given, is the file already open at its start (see openInput()).
+    explicit CsvReader(std::string path, InputStream opened = nullptr);
     ~CsvReader();
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
@@ -50,7 +54,8 @@ private:
     std::string where() const;
 
     std::string path_;
-    std::FILE* file_ = nullptr;
+    std::string shown_;  // the name in messages
+    InputStream file_;
     std::vector<char> buffer_;
     size_t begin_ = 0, end_ = 0;  // the unread part of buffer_
     bool atEnd_ = false;

@@ -10,9 +10,11 @@
 #include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/signal_io/csv.h"
+#include "tools/mvmhost/signal_io/input_files.h"
 
 #if defined(MVMHOST_AUDIO)
 #include <sndfile.h>
+#include <unistd.h>
 #endif
 
 namespace mvmhost {
@@ -26,8 +28,10 @@ constexpr int32_t kAudioChunkFrames = 4096;
 // is read once, when the first of them asks for it.
 class CsvBlocks {
 public:
-    explicit CsvBlocks(const std::string& path)
-        : reader_(path), columns_(reader_.names().size()), pointers_(columns_.size()) {}
+    explicit CsvBlocks(const std::string& path, InputStream opened = nullptr)
+        : reader_(path, std::move(opened)),
+          columns_(reader_.names().size()),
+          pointers_(columns_.size()) {}
     const CsvReader& reader() const { return reader_; }
     const float* column(size_t c, int32_t first, int32_t count) {
         if (first != blockFirst_) load(first, count);
@@ -75,8 +79,8 @@ bool parseNumber(const std::string& text, int64_t& value) {
 }
 
 std::unique_ptr<SignalSource> csvColumn(const std::string& path, const std::string& column,
-                                        const std::string& plugName) {
-    auto blocks = std::make_shared<CsvBlocks>(path);
+                                        const std::string& plugName, InputStream opened) {
+    auto blocks = std::make_shared<CsvBlocks>(path, std::move(opened));
     const std::vector<std::string>& names = blocks->reader().names();
     int64_t number = 0;
     size_t c = names.size();
@@ -90,7 +94,8 @@ std::unique_ptr<SignalSource> csvColumn(const std::string& path, const std::stri
     if (c == names.size()) {
         std::string list;
         for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
-        throw Error(path + " has no column '" + wanted + "' (its columns: " + list + ")");
+        throw Error(inputName(path) + " has no column '" + wanted + "' (its columns: " + list +
+                    ")");
     }
     return std::make_unique<CsvColumn>(std::move(blocks), c);
 }
@@ -98,8 +103,10 @@ std::unique_ptr<SignalSource> csvColumn(const std::string& path, const std::stri
 #if defined(MVMHOST_AUDIO)
 class AudioChannel : public SignalSource {
 public:
-    AudioChannel(std::string path, SNDFILE* file, const SF_INFO& info, int channel)
+    AudioChannel(std::string path, InputStream stream, SNDFILE* file, const SF_INFO& info,
+                 int channel)
         : path_(std::move(path)),
+          stream_(std::move(stream)),
           file_(file),
           info_(info),
           channel_(channel),
@@ -111,7 +118,7 @@ public:
         for (int32_t done = 0; done < count;) {
             const int32_t n = std::min(count - done, kAudioChunkFrames);
             if (sf_readf_float(file_, frames_.data(), n) != n)
-                throw Error("cannot read " + path_ +
+                throw Error("cannot read " + inputName(path_) +
                             ": it ends early (was it changed while being read?)");
             for (int32_t i = 0; i < n; ++i)
                 out[done + i] =
@@ -126,6 +133,7 @@ public:
 
 private:
     std::string path_;
+    InputStream stream_;  // what file_ reads, closed after it
     SNDFILE* file_;
     SF_INFO info_;
     int channel_;                // from 0
@@ -134,17 +142,21 @@ private:
 };
 #endif
 
-std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::string& channel,
-                                           const std::string& holds) {
+std::unique_ptr<SignalSource> audioChannel(const std::string& named, const std::string& channel,
+                                           const std::string& holds, InputStream stream) {
+    const std::string path = inputName(named);
 #if defined(MVMHOST_AUDIO)
     (void)holds;
     int64_t number = 1;
     if (!channel.empty() && (!parseNumber(channel, number) || number < 1))
         throw Error(path + "#" + channel + ": pick an audio channel by its number, from 1");
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    // The descriptor from its start: what the stream read ahead of it does not count.
+    lseek(fileno(stream.get()), 0, SEEK_SET);
+    SNDFILE* file = sf_open_fd(fileno(stream.get()), SFM_READ, &info, SF_FALSE);
     if (!file) throw Error("cannot read " + path + ": " + hostWords(sf_strerror(nullptr)));
-    auto source = std::make_unique<AudioChannel>(path, file, info, static_cast<int>(number - 1));
+    auto source = std::make_unique<AudioChannel>(named, std::move(stream), file, info,
+                                                 static_cast<int>(number - 1));
     if (number > info.channels)
         throw Error(path + " has " + std::to_string(info.channels) + " channels, not " +
                     std::to_string(number));
@@ -153,6 +165,7 @@ std::unique_ptr<SignalSource> audioChannel(const std::string& path, const std::s
     return source;
 #else
     (void)channel;
+    (void)stream;
     throw Error(path + " holds " + holds + "; this build reads CSV files only");
 #endif
 }
@@ -174,21 +187,22 @@ bool exists(const std::string& path) {
 std::unique_ptr<SignalSource> fileSource(const std::string& text, const std::string& plugName) {
     std::string path = text, column;
     const size_t hash = text.rfind('#');
-    if (!exists(text) && hash != std::string::npos) {
+    if (!isStandardStream(text) && !exists(text) && hash != std::string::npos) {
         path = text.substr(0, hash);
         column = text.substr(hash + 1);
     }
-    if (!exists(path)) {
+    if (!isStandardStream(path) && !exists(path)) {
         if (path.find_first_of("./\\") == std::string::npos) return nullptr;
         throw Error("cannot read " + path + ": no such file");
     }
-    std::fclose(openForReading(path));  // a directory or an unreadable file, said in its words
-    const std::string holds = binaryContent(fileHead(path));
+    // Opened once: a directory or an unreadable file is said in its words, a pipe kept whole.
+    InputStream stream = openInput(path);
+    const std::string holds = binaryContent(streamHead(stream.get()));
     const std::string ext = lowerExtension(path);
     if (ext == ".csv" || (holds.empty() && !isAudioExtension(ext)))
-        return csvColumn(path, column, plugName);
+        return csvColumn(path, column, plugName, std::move(stream));
     if (holds.empty()) throw Error(path + " holds text, not audio; name a CSV file .csv");
-    return audioChannel(path, column, holds);
+    return audioChannel(path, column, holds, std::move(stream));
 }
 
 std::vector<std::pair<std::string, std::unique_ptr<SignalSource>>> csvColumnSources(

@@ -363,6 +363,37 @@ else
     echo "SKIP: the unwritable --out-dir cases (run as root)"
 fi
 
+# "-" is standard input for --in and --inputs and standard output for --out; a pipe, a FIFO and
+# a process substitution are read without rewinding; a file named "-" is reached as ./-.
+cases=$((cases + 1))
+dir=$(fresh)
+want=$(cut -d, -f4- "$data/count_to_reset.csv")
+both=(--in upZERO=count_to_reset.csv --in bySTEP=count_to_reset.csv --set reset@=3)
+(cd "$dir" && cp count_to_reset.csv ./- && mkfifo fifo &&
+    "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=count_to_reset.csv --with-inputs --out in.wav -q)
+while IFS='|' read -r what feed; do
+    got=$(cd "$dir" && eval "$feed" 2>"$work/err")
+    [ "$got" = "$want" ] || fail "$what: $(head -3 <<<"$got") $(cat "$work/err")"
+done <<'EOF_TABLE'
+CSV on standard input|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=- --out - <count_to_reset.csv
+CSV through a pipe, --inputs -|cut -d, -f1-3 count_to_reset.csv | "${run[@]}" render "$lib" --inputs - --set reset@=3 --out -
+CSV from a process substitution|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=<(cat count_to_reset.csv) --out -
+CSV from a FIFO written late|{ sleep 0.3; cat count_to_reset.csv >fifo; } & "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=fifo --out -
+WAV on standard input|cat in.wav | "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=-#1 --out -
+a file named -|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=./- --out -
+EOF_TABLE
+(cd "$dir" && "${run[@]}" render "$lib" --in upCOUNT=- --in upZERO=- --out o.csv <count_to_reset.csv 2>"$work/err")
+[ $? -eq 2 ] && grep -q "standard input is read once" "$work/err" && [ ! -e "$dir/o.csv" ] ||
+    fail "two inputs from one standard input: $(cat "$work/err")"
+(cd "$dir" && "${run[@]}" render "$lib" --inputs - --out o.csv <header_only.csv 2>"$work/err")
+grep -qx "mvmhost: standard input holds no samples: it has a header row and nothing after it" "$work/err" ||
+    fail "a header without rows on standard input: $(cat "$work/err")"
+# A header of very many columns is read in linear time: a twice-named column at the end of
+# 100000 is found at once.
+awk 'BEGIN { for (i = 0; i < 100000; i++) printf "c%d,", i; print "c0"; print 1 }' >"$dir/wide.csv"
+(cd "$dir" && timeout 20 "${run[@]}" render "$lib" --inputs wide.csv --out o.csv 2>"$work/err")
+grep -q "wide.csv:1: column 'c0' appears twice" "$work/err" || fail "a wide header: $(head -c 300 "$work/err")"
+
 # A library cut short (a copy that did not finish) is refused before it is loaded, by every
 # command, where loading it would end in SIGBUS.
 size=$(stat -c %s "$lib")
