@@ -7,6 +7,7 @@
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/signal_io/sample_writers.h"
+#include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
 namespace {
@@ -94,6 +95,23 @@ TEST_F(OutputFiles, ARunWhoseLastFileCannotBePlacedKeepsWhatStoodBefore) {
     again.reset();
     EXPECT_EQ(contents(dir / "old.csv"), "x\n1\n");
     EXPECT_EQ(filesThere(), (std::vector<std::string>{"blocked.csv", "old.csv"}));
+}
+
+// A WAV output is RF64 only once it outgrows the 4 GiB a RIFF size counts (tried by hand: 600M
+// samples of two channels, 4.8 GB, read back whole); below that, plain RIFF as every reader
+// takes it.
+TEST_F(OutputFiles, ASmallWavFileIsPlainRiff) {
+    if (!audioFilesSupported()) GTEST_SKIP() << "this build writes CSV only";
+    const float samples[] = {0.25f, -0.5f};
+    const float* columns[] = {samples, samples + 1};
+    auto writer = openSampleWriter((dir / "out.wav").string(), {"a", "b"}, 48000, 1);
+    writer->write(columns, 1);
+    writer->finish();
+    const std::string bytes = contents(dir / "out.wav");
+    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+    EXPECT_EQ(bytes.substr(8, 4), "WAVE");
+    EXPECT_EQ(bytes.substr(bytes.size() - 8),
+              std::string(reinterpret_cast<const char*>(samples), 8));
 }
 
 TEST_F(OutputFiles, PlacesThatCannotTakeAFileAreRefusedUpFront) {
