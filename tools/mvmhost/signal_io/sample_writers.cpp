@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
@@ -137,7 +139,12 @@ std::unique_ptr<SampleWriter> openSampleWriter(const std::string& path,
                                                int32_t sampleRate, int32_t maxBlock) {
     refuseDirectory("cannot write", path);
     const std::string ext = lowerExtension(path);
-    if (ext == ".csv" || isStandardStream(path)) return std::make_unique<CsvWriter>(path, names);
+    std::error_code ec;
+    const std::filesystem::file_status standing = std::filesystem::status(path, ec);
+    // Standard output, /dev/null or a FIFO take text: no extension to go by there.
+    const bool stream = isStandardStream(path) || (std::filesystem::exists(standing) &&
+                                                   !std::filesystem::is_regular_file(standing));
+    if (ext == ".csv" || stream) return std::make_unique<CsvWriter>(path, names);
     if (ext == ".wav") {
 #if defined(MVMHOST_AUDIO)
         return std::make_unique<WavWriter>(path, names.size(), sampleRate, maxBlock);

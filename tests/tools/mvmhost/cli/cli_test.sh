@@ -378,10 +378,20 @@ done <<'EOF_TABLE'
 CSV on standard input|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=- --out - <count_to_reset.csv
 CSV through a pipe, --inputs -|cut -d, -f1-3 count_to_reset.csv | "${run[@]}" render "$lib" --inputs - --set reset@=3 --out -
 CSV from a process substitution|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=<(cat count_to_reset.csv) --out -
-CSV from a FIFO written late|{ sleep 0.3; cat count_to_reset.csv >fifo; } & "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=fifo --out -
+CSV from a FIFO written late|{ sleep 0.3; timeout 5 sh -c 'cat count_to_reset.csv >fifo' >/dev/null; } & "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=fifo --out -
 WAV on standard input|cat in.wav | "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=-#1 --out -
 a file named -|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=./- --out -
 EOF_TABLE
+# Ctrl-C while a FIFO waits for its writer: exit 130 and nothing left.
+set -m
+(cd "$dir" && exec "${run[@]}" render "$lib" --in upCOUNT=fifo --out o.csv) 2>"$work/err" &
+pid=$!
+set +m
+sleep 0.5 && kill -s INT "$pid"
+wait "$pid"
+got=$?
+[ "$got" -eq 130 ] && [ ! -e "$dir/o.csv" ] || fail "Ctrl-C while a FIFO waits: exit $got: $(cat "$work/err")"
+(cd "$dir" && "${run[@]}" render "$lib" --samples 3 --out /dev/null) || fail "render --out /dev/null: exit $?"
 (cd "$dir" && "${run[@]}" render "$lib" --in upCOUNT=- --in upZERO=- --out o.csv <count_to_reset.csv 2>"$work/err")
 [ $? -eq 2 ] && grep -q "standard input is read once" "$work/err" && [ ! -e "$dir/o.csv" ] ||
     fail "two inputs from one standard input: $(cat "$work/err")"
