@@ -57,6 +57,7 @@ fs::path throughLinks(const fs::path& path) {
 #if defined(_WIN32)
 bool isStandardInput(const std::string&) { return false; }
 bool keepAttributes(const std::string&, const std::string&) { return true; }
+bool writable(const std::string&) { return false; }
 int copyContent(const std::string&, const std::string&) { return EINVAL; }
 
 class CommitLock {
@@ -84,6 +85,8 @@ bool keepAttributes(const std::string& from, const std::string& to) {
     return stat(to.c_str(), &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid &&
            old.st_nlink == 1;
 }
+
+bool writable(const std::string& path) { return access(path.c_str(), W_OK) == 0; }
 
 // Writes the content of `from` over the file `to`, which keeps its inode; answers 0 or the
 // errno of the failure. Room for the new length is taken first, so a full disk is found
@@ -312,7 +315,10 @@ void PendingFile::commit() {
     std::error_code ec;
     const fs::file_status standing = fs::symlink_status(target_, ec);
     const bool replacing = fs::exists(standing) && !fs::is_directory(standing);
-    inPlace_ = replacing && fs::is_regular_file(standing) && !keepAttributes(target_, temp_);
+    // Written into where renaming would split its links or change its owner; a file this user
+    // may not write is renamed over as the directory allows, as before.
+    inPlace_ = replacing && fs::is_regular_file(standing) && !keepAttributes(target_, temp_) &&
+               writable(target_);
     if (inPlace_) {
         writeInto();
         committed_ = true;
@@ -344,7 +350,7 @@ void PendingFile::writeInto() {
     if (!fs::copy_file(target_, previous_, fs::copy_options::overwrite_existing, ec)) {
         fs::remove(previous_, ec);
         previous_.clear();
-        throw failure(ENOSPC);
+        throw failure(ec.value());
     }
     if (const int error = copyContent(temp_, target_)) {
         copyContent(previous_, target_);
