@@ -92,6 +92,7 @@ struct Instance {
     bool opened = false;
     bool started = false;
     bool beyondPromises = false;  // given something a host does not promise (--strict)
+    bool namedUnmade = false;     // given an event for a plug the host did not make
     bool ordinaryOnly = false;    // fed only ordinary inputs, so that its outputs are judged
     bool fedOrdinary = true;      // no input since open was other than ordinary
     // Some Signal plug's buffer came through request 7 at open: the host's own, one block
@@ -172,6 +173,9 @@ private:
     Instance* current_ = nullptr;  // the one the action in progress is about
     int nextId_ = 1;
     bool wentBeyond_ = false;
+    // A finding no odd host action excuses: a request for a plug the host never made, while
+    // the host named none to it (another plug count is the host's right).
+    bool unexcused_ = false;
 };
 
 void Chunk::act(const char* pattern, ...) {
@@ -268,11 +272,17 @@ void Chunk::withoutAllocation(const char* entry, const std::string& what, Call c
                      what.c_str()));
 }
 
-// Announcements so far must name an output, a valid state and no clock before the host's.
+// Requests so far must name plugs the host made; announcements an output, a valid state and no
+// clock before the host's.
 void Chunk::lookAtLog(Instance& in) {
     const std::vector<LoggedRequest>& log = in.host.log();
     for (; in.logSeen < log.size(); ++in.logSeen) {
         const LoggedRequest& r = log[in.logSeen];
+        const std::string stray = strayPlug(r, static_cast<int32_t>(in.host.plugs().size()));
+        if (!stray.empty()) {
+            unexcused_ = !in.namedUnmade;
+            fault(stray);
+        }
         if (r.request != mv::hostSetOutputState) continue;
         const auto& plugs = in.host.plugs();
         if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() ||
@@ -358,6 +368,7 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
                                ? -1 - static_cast<int32_t>(random_.below(3))
                                : static_cast<int32_t>(in.host.plugs().size() + random_.below(4));
             in.beyondPromises = true;
+            in.namedUnmade = true;
         }
         if (strict_ && random_.chance(10)) {
             event.param1 = random_.chance(50) ? 3 + static_cast<int32_t>(random_.below(100)) : -1;
@@ -438,8 +449,12 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type,
             event.param1, event.param2, static_cast<int32_t>(event.param3), clock);
         noteChange(in);
+        const Untouched before(in.host);
         withoutAllocation("event entry", format("for an event of type %d", event.type),
                           [&] { in.host.deliver(event); });
+        const std::string changed = actsOnEvent(event.type) ? "" : before.changed(in.host);
+        if (!changed.empty())
+            fault(format("an event of the unknown type %d ", event.type) + changed);
         lookAtLog(in);
     }
 
@@ -591,11 +606,16 @@ void Chunk::opcode(Instance& in) {
         readProcessBinding(record, format("instance %d", in.id));
     } else if (roll < 95 || !strict_) {
         const int32_t op = pick(kUnknownOpcodes);
-        act("instance %d: opcode %d", in.id, op);
-        const intptr_t answer = dispatch(record, op, 1, 1);
+        const int32_t index = static_cast<int32_t>(random_.below(8)),
+                      value = static_cast<int32_t>(random_.below(8));
+        act("instance %d: opcode %d (%d, %d)", in.id, op, index, value);
+        const Untouched before(in.host);
+        const intptr_t answer = dispatch(record, op, index, value);
         if (answer != 0)
             fault(format("opcode %d, which has no operation, answered %s", op,
                          showWord(answer).c_str()));
+        const std::string changed = before.changed(in.host);
+        if (!changed.empty()) fault(format("opcode %d, which has no operation, ", op) + changed);
     } else {
         const int32_t block =
             static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
@@ -609,10 +629,11 @@ void Chunk::opcode(Instance& in) {
 void Chunk::run() {
     for (int step = 0; step < kActionsPerChunk; ++step) {
         current_ = nullptr;
+        unexcused_ = false;
         try {
             oneAction();
         } catch (const Error& finding) {
-            if (!current_ || !current_->beyondPromises) throw;
+            if (!current_ || !current_->beyondPromises || unexcused_) throw;
             journal_.noteWarning(finding.what());
             act("instance %d: warning: %s", current_->id, finding.what());
         }

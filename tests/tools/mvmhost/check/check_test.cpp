@@ -140,6 +140,8 @@ const Fault kFaults[] = {
     {"faulty_never_announces.mvm", "static-stability", "never announced (so Static)"},
     {"faulty_handler_before_store.mvm", "static-stability", "announced Static from clock"},
     {"faulty_static_divider.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_event_one_as_state.mvm", "unknown-events", "made a host request"},
+    {"faulty_announces_unmade.mvm", "request-plugs", "host request 0 names plug 2"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -180,6 +182,8 @@ const Fault kSingleFaults[] = {
     {"faulty_never_announces.mvm", "static-stability", ""},
     {"faulty_handler_before_store.mvm", "static-stability", ""},
     {"faulty_static_divider.mvm", "static-stability", ""},
+    {"faulty_event_one_as_state.mvm", "unknown-events", ""},
+    {"faulty_announces_unmade.mvm", "request-plugs", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};
