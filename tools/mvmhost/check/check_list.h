@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,14 @@ struct CheckDefinition {
 // In run order: the checks that feed a module what it may not expect come last, so that
 // where all checks share one process a crash there costs the fewest results.
 const std::vector<CheckDefinition>& checkTable();
+
+// What a poke does to the instance at `clock`; a reason where it already shows a fault.
+using Poke = std::function<std::string(Rig& rig, Random& random, int32_t clock)>;
+// Two instances through the same stretches and stream-state changes, `poke` on the second after
+// every stretch: each poke must make no host request and leave the record, and the two runs'
+// outputs and requests must agree. Raises what differs, naming the pokes `what`; answers how
+// many pokes there were.
+int comparePoked(CheckContext& c, const std::string& what, const Poke& poke);
 
 // The check functions, one per row of the table.
 Outcome identityIndexZero(CheckContext& c);

@@ -93,26 +93,32 @@ const std::vector<CheckDefinition>& checkTable() {
          "while opening",
          false, processRequests},
         {"request-plugs",
-         "every host request that names a plug (1, 4, 7, 8) names one the host made", false,
-         requestPlugs},
+         "every host request that names a plug (0, 1, 4, 7, 8) names one the host made, with as "
+         "many plugs as described, fewer and more",
+         false, requestPlugs},
         {"state-announcements",
          "stream-state changes on several inputs at once make the module announce only valid "
          "states for outputs it has",
          false, stateAnnouncements},
         {"static-stability",
-         "an output last announced Static (or never announced) stays still from 4 samples after "
-         "the last change of an "
-         "input or announcement",
+         "an output last announced Static (or never announced) holds its value from 4 samples "
+         "after "
+         "the last stream-state change, event, opcode, list value or announcement; a Streaming "
+         "input's samples restart nothing",
          false, staticStability},
         {"state-clocks", "no announcement names a clock before the host's", false, stateClocks},
         {"state-change-determinism",
          "with stream-state changes, fresh instances and other stretches give the same output and "
          "announcements",
          false, stateChangeDeterminism},
-        {"unknown-events", "events of unknown types do nothing", false, unknownEvents},
+        {"unknown-events",
+         "events of unknown types, some naming a real plug and state, make no request and change "
+         "neither the record nor the output nor the announcements that follow",
+         false, unknownEvents},
         {"unknown-opcodes",
-         "opcodes without an operation answer 0, ask the host nothing and change nothing", false,
-         unknownOpcodes},
+         "opcodes without an operation answer 0, ask the host nothing and change nothing: not the "
+         "record, the output or the announcements that follow",
+         false, unknownOpcodes},
         {"reopen", "a second open keeps no memory, and processing goes on", true, reopen},
         {"negative-counts", "calls for a negative number of samples write nothing", true,
          negativeCounts},

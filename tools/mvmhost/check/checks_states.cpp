@@ -14,6 +14,7 @@
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/static_rule.h"
 
 namespace mvmhost {
 namespace {
@@ -56,6 +57,7 @@ struct StateRun {
     std::vector<std::vector<float>> samples;  // by output, one per clock
     std::vector<Announcement> announced;
     std::vector<int32_t> unknownRequests;
+    int32_t plugCount = 0;  // plugs the host made
     bool dropped = false;
 };
 
@@ -104,6 +106,7 @@ std::vector<StateRun> drive(const CheckContext& c, const StateStimuli& s, uint64
             }
         }
         run.outputs = rig.outputs();
+        run.plugCount = static_cast<int32_t>(rig.host.plugs().size());
         for (int32_t p : run.outputs) run.outputNames.push_back(rig.plugName(p));
         run.samples.resize(run.outputs.size());
     }
@@ -211,47 +214,39 @@ Outcome staticStability(CheckContext& c) {
     const StateStimuli stimuli = stimuliFor(c);
     const StateRun run = drive(c, stimuli, c.seed ^ kCutSalt)[0];
     if (run.outputs.empty()) return skip("the module has no Signal output to look at");
-    // An announcement counts from the host's clock when it names an earlier one (a fault of
-    // its own, for state-clocks), and restarts the settling window.
-    std::vector<Announcement> timeline = run.announced;
-    for (Announcement& a : timeline) a.clock = std::max(a.clock, a.hostClock);
-    std::stable_sort(
-        timeline.begin(), timeline.end(),
-        [](const Announcement& a, const Announcement& b) { return a.clock < b.clock; });
-    std::vector<int32_t> state(run.outputs.size(), mv::Static), since(run.outputs.size(), -1);
-    int32_t lastChange = 0, checked = 0;
-    size_t next = 0;
+    // The run replayed sample by sample, as a host trusting the announcements would see it.
+    StaticRule rule(static_cast<size_t>(run.plugCount));
+    rule.open(0);
+    size_t nextChange = 0, nextAnnouncement = 0;
     for (int32_t t = 0; t < stimuli.length(); ++t) {
-        if (stimuli.changedAt[static_cast<size_t>(t)]) lastChange = t;
-        for (; next < timeline.size() && timeline[next].clock <= t; ++next) {
-            const auto at = std::find(run.outputs.begin(), run.outputs.end(), timeline[next].plug);
-            lastChange = t;
-            if (at == run.outputs.end()) continue;
-            state[static_cast<size_t>(at - run.outputs.begin())] = timeline[next].state;
-            since[static_cast<size_t>(at - run.outputs.begin())] = timeline[next].clock;
+        for (; nextChange < stimuli.changes.size() && stimuli.changes[nextChange].clock == t;
+             ++nextChange) {
+            const StateStimuli::Change& change = stimuli.changes[nextChange];
+            rule.concern(t);
+            if (static_cast<size_t>(change.input) < run.signals.size())
+                rule.inputState(run.signals[static_cast<size_t>(change.input)], change.state);
         }
-        if (t == 0 || t - lastChange < kSettlingSamples) continue;
+        for (; nextAnnouncement < run.announced.size() &&
+               run.announced[nextAnnouncement].hostClock <= t;
+             ++nextAnnouncement) {
+            const Announcement& a = run.announced[nextAnnouncement];
+            rule.announce(a.plug, a.state, a.clock, a.hostClock);
+        }
+        for (size_t i = 0; i < run.signals.size(); ++i)
+            rule.input(run.signals[i], &stimuli.samples[i][static_cast<size_t>(t)], 1, t);
         for (size_t o = 0; o < run.outputs.size(); ++o) {
-            if (state[o] != mv::Static) continue;
-            ++checked;
-            const float before = run.samples[o][static_cast<size_t>(t - 1)],
-                        now = run.samples[o][static_cast<size_t>(t)];
-            if (sameSample(before, now)) continue;
-            const std::string said =
-                since[o] < 0 ? "never announced (so Static)"
-                             : "announced Static from clock " + std::to_string(since[o]);
-            return fail(run.outputNames[o] + ", " + said + ", changed at clock " +
-                        std::to_string(t) + " from " + showSample(before) + " to " +
-                        showSample(now) + ", " + std::to_string(t - lastChange) +
-                        " samples after the last change of an input or announcement (inputs: " +
-                        stimuli.describeInputs(t, run.signalNames, run.listNames) + ")");
+            StaticBreach breach;
+            if (!rule.output(run.outputs[o], &run.samples[o][static_cast<size_t>(t)], 1, t,
+                             &breach))
+                return fail(describeBreach(breach, run.outputNames[o]) + " (inputs: " +
+                            stimuli.describeInputs(t, run.signalNames, run.listNames) + ")");
         }
     }
     if (run.dropped)
         return warn(
             "the module made more requests than the host keeps; not all announcements were seen");
     return pass(std::to_string(stimuli.changes.size()) +
-                " stream-state changes, several inputs at once; " + std::to_string(checked) +
+                " stream-state changes, several inputs at once; " + std::to_string(rule.judged()) +
                 " samples of outputs then Static were still");
 }
 

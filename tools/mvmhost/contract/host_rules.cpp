@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "host/module_event.h"
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/contract/host_calls.h"
+#include "tools/mvmhost/contract/rig.h"
 
 namespace mvmhost {
 
@@ -21,6 +23,44 @@ bool hasOperation(int32_t opcode) {
     default:
         return false;
     }
+}
+
+bool actsOnEvent(int32_t type) {
+    return type == mv::PlugStateChange || type == mv::DataEvent || type == mv::RoutineCall;
+}
+
+Untouched::Untouched(const HostedModule& host)
+    : record_(*host.record()), requests_(totalRequests(host)), logged_(host.log().size()) {}
+
+std::string Untouched::changed(const HostedModule& host) const {
+    if (totalRequests(host) != requests_) {
+        if (host.log().size() <= logged_) return "made a host request";
+        const LoggedRequest& r = host.log()[logged_];
+        return "made a host request (request " + std::to_string(r.request) + ", plug " +
+               std::to_string(r.index) + ", value " + std::to_string(r.value) + ")";
+    }
+    if (std::memcmp(&record_, host.record(), sizeof record_) != 0) return "changed the record";
+    return {};
+}
+
+bool namesPlug(int32_t request) {
+    switch (request) {
+    case mv::hostSetOutputState:
+    case mv::hostPlugQuery:
+    case mv::hostPlugNotice:
+    case mv::hostGetPlugValuePointer:
+    case mv::hostGetBlockStartClock:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string strayPlug(const LoggedRequest& r, int32_t made) {
+    if (!namesPlug(r.request) || (r.index >= 0 && r.index < made)) return {};
+    return "host request " + std::to_string(r.request) + " names plug " + std::to_string(r.index) +
+           " at clock " + std::to_string(r.clock) + ", but the host made " + std::to_string(made) +
+           (made > 0 ? " plugs (0 to " + std::to_string(made - 1) + ")" : " plugs");
 }
 
 const mv::ProcessBinding* readProcessBinding(mv::ModuleRecord* record, const std::string& which) {

@@ -149,8 +149,7 @@ StateStimuli makeStateStimuli(Random& random, const std::vector<float>& startLev
     StateStimuli s;
     const size_t inputs = startLevels.size(), lists = listChoices.size();
     s.samples.assign(inputs, std::vector<float>(static_cast<size_t>(length)));
-    s.changedAt.assign(static_cast<size_t>(length), false);
-    if (length > 0) s.changedAt[0] = true;  // open
+    s.clocks = length;
     std::vector<StateStimuli::Course> now(inputs);
     for (size_t i = 0; i < inputs; ++i) now[i].level = startLevels[i];
     std::vector<int32_t> listNow;
@@ -219,13 +218,6 @@ StateStimuli makeStateStimuli(Random& random, const std::vector<float>& startLev
         }
         start = end;
     }
-    for (const StateStimuli::Change& change : s.changes)
-        s.changedAt[static_cast<size_t>(change.clock)] = true;
-    for (size_t i = 0; i < inputs; ++i)
-        for (int32_t t = 1; t < length; ++t)
-            if (!sameSample(s.samples[i][static_cast<size_t>(t)],
-                            s.samples[i][static_cast<size_t>(t - 1)]))
-                s.changedAt[static_cast<size_t>(t)] = true;
     return s;
 }
 

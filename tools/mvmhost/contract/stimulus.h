@@ -44,9 +44,9 @@ struct StateStimuli {
     std::vector<int32_t> segmentStarts;
     std::vector<std::vector<Course>> courses;      // by segment, by signal input
     std::vector<std::vector<int32_t>> listValues;  // by segment, by list
-    std::vector<bool> changedAt;  // an input's sample, list value or state changed at this clock
+    int32_t clocks = 0;                            // samples the run lasts
 
-    int32_t length() const { return static_cast<int32_t>(changedAt.size()); }
+    int32_t length() const { return clocks; }
     size_t segmentAt(int32_t clock) const;
     // What the inputs did in the segment holding `clock`: "in held at 0.5, gate streaming".
     std::string describeInputs(int32_t clock, const std::vector<std::string>& signalNames,

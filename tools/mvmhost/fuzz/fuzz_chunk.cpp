@@ -14,6 +14,7 @@
 #include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/rig.h"
 #include "tools/mvmhost/contract/sample_values.h"
+#include "tools/mvmhost/contract/static_rule.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/alloc_hooks.h"
 #include "tools/mvmhost/runtime/guarded_memory.h"
@@ -80,15 +81,9 @@ struct InputModel {
     float held = 0.0f;
 };
 
-// The last sample of a plug the host saw, to tell whether the next one differs.
-struct LastSample {
-    bool known = false;
-    float value = 0.0f;
-};
-
 struct Instance {
     Instance(const EntryPoints& entries, int id, const HostSettings& settings)
-        : host(entries, settings), id(id), block(settings.blockSize) {}
+        : host(entries, settings), id(id), block(settings.blockSize), still(host.plugs().size()) {}
 
     HostedModule host;
     int id;
@@ -97,6 +92,7 @@ struct Instance {
     bool opened = false;
     bool started = false;
     bool beyondPromises = false;  // given something a host does not promise (--strict)
+    bool namedUnmade = false;     // given an event for a plug the host did not make
     bool ordinaryOnly = false;    // fed only ordinary inputs, so that its outputs are judged
     bool fedOrdinary = true;      // no input since open was other than ordinary
     // Some Signal plug's buffer came through request 7 at open: the host's own, one block
@@ -106,11 +102,8 @@ struct Instance {
     int32_t position = 0;  // the next stretch's offset in the current block
     uint64_t calls = 0;
     size_t logSeen = 0;
-    std::vector<InputModel> inputs;       // by plug index
-    std::vector<LastSample> lastSamples;  // by plug index
-    // The clock of the last change of an input (sample, list value, state), event, opcode or
-    // announcement: outputs announced Static are still from kSettlingSamples after it.
-    int32_t lastChange = 0;
+    std::vector<InputModel> inputs;  // by plug index
+    StaticRule still;                // what outputs announced Static owe the host
     std::vector<std::unique_ptr<GuardedRegion>>
         buffers;  // by plug index; Signal plugs with a variable
 };
@@ -165,11 +158,7 @@ private:
     float heldValue(const Instance& in);
     void lookAtValues(Instance& in, const HostPlug& plug, const float* at, int32_t count,
                       const std::string& call);
-    void noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock,
-                     bool input);
-    void noteChange(Instance& in) {
-        in.lastChange = std::max(in.lastChange, in.blockStart + in.position);
-    }
+    void noteChange(Instance& in) { in.still.concern(in.blockStart + in.position); }
     void lookAtLog(Instance& in);
     template <class Call>
     void withoutAllocation(const char* entry, const std::string& what, Call call);
@@ -184,6 +173,9 @@ private:
     Instance* current_ = nullptr;  // the one the action in progress is about
     int nextId_ = 1;
     bool wentBeyond_ = false;
+    // A finding no odd host action excuses: a request for a plug the host never made, while
+    // the host named none to it (another plug count is the host's right).
+    bool unexcused_ = false;
 };
 
 void Chunk::act(const char* pattern, ...) {
@@ -234,7 +226,6 @@ void Chunk::make() {
     in->ordinaryOnly = random_.chance(50);
     const size_t plugs = in->host.plugs().size();
     in->inputs.resize(plugs);
-    in->lastSamples.resize(plugs);
     in->buffers.resize(plugs);
     for (const HostPlug& plug : in->host.plugs())
         in->requestedBuffers = in->requestedBuffers || (plug.isSignal() && !plug.variable);
@@ -256,6 +247,7 @@ void Chunk::close(size_t which) {
 void Chunk::open(Instance& in) {
     act("instance %d: open%s", in.id, in.opened ? " again" : "");
     in.beyondPromises = in.beyondPromises || in.opened;
+    in.still.open(in.blockStart + in.position);
     in.host.open();
     in.opened = true;
     for (const HostPlug& plug : in.host.plugs())
@@ -263,8 +255,6 @@ void Chunk::open(Instance& in) {
             in.host.setListValue(plug.index, defaultListValue(*plug.description));
     for (InputModel& input : in.inputs) input = InputModel{};
     in.fedOrdinary = true;
-    for (LastSample& last : in.lastSamples) last = LastSample{};
-    in.lastChange = in.blockStart + in.position;
     lookAtLog(in);
 }
 
@@ -282,11 +272,17 @@ void Chunk::withoutAllocation(const char* entry, const std::string& what, Call c
                      what.c_str()));
 }
 
-// Announcements so far must name an output, a valid state and no clock before the host's.
+// Requests so far must name plugs the host made; announcements an output, a valid state and no
+// clock before the host's.
 void Chunk::lookAtLog(Instance& in) {
     const std::vector<LoggedRequest>& log = in.host.log();
     for (; in.logSeen < log.size(); ++in.logSeen) {
         const LoggedRequest& r = log[in.logSeen];
+        const std::string stray = strayPlug(r, static_cast<int32_t>(in.host.plugs().size()));
+        if (!stray.empty()) {
+            unexcused_ = !in.namedUnmade;
+            fault(stray);
+        }
         if (r.request != mv::hostSetOutputState) continue;
         const auto& plugs = in.host.plugs();
         if (r.index < 0 || static_cast<size_t>(r.index) >= plugs.size() ||
@@ -299,31 +295,7 @@ void Chunk::lookAtLog(Instance& in) {
         if (clock < r.clock)
             fault(format("announced %s's state at clock %d, before the host's clock %d",
                          plugs[static_cast<size_t>(r.index)].name.c_str(), clock, r.clock));
-        in.lastChange = std::max(in.lastChange, clock);
-        in.lastChange = std::max(in.lastChange, r.clock);
-    }
-}
-
-// Follows a plug's samples from `clock` on. An input's change restarts the settling window; an
-// output announced Static (or never announced) may change only within it.
-void Chunk::noteSamples(Instance& in, int32_t plug, const float* at, int32_t count, int32_t clock,
-                        bool input) {
-    LastSample& last = in.lastSamples[static_cast<size_t>(plug)];
-    const int32_t state = in.host.announcedState(plug);
-    for (int32_t i = 0; i < count; ++i) {
-        const bool changed = last.known && !sameSample(last.value, at[i]);
-        if (input && (changed || !last.known)) in.lastChange = std::max(in.lastChange, clock + i);
-        if (!input && changed && state <= mv::Static &&
-            clock + i - in.lastChange >= kSettlingSamples)
-            fault(
-                format("%s, %s, changed at clock %d from %s to %s, %d samples after the last "
-                       "change of an input, "
-                       "event, opcode or announcement",
-                       in.host.plugs()[static_cast<size_t>(plug)].name.c_str(),
-                       state < 0 ? "never announced (so Static)" : "announced Static", clock + i,
-                       showSample(last.value).c_str(), showSample(at[i]).c_str(),
-                       clock + i - in.lastChange));
-        last = {true, at[i]};
+        in.still.announce(r.index, r.value, clock, r.clock);
     }
 }
 
@@ -349,7 +321,7 @@ void Chunk::layOut(Instance& in, int32_t count, bool endFlush, std::vector<float
             std::fill_n(at, laid, model.held);
         in.fedOrdinary = in.fedOrdinary && std::all_of(at, at + laid, isOrdinaryInput);
         if (model.state == mv::Streaming) model.held = at[laid - 1];
-        noteSamples(in, plug.index, at, laid, in.blockStart + in.position, true);
+        in.still.input(plug.index, at, laid, in.blockStart + in.position);
         inputCopy.insert(inputCopy.end(), at, at + laid);
         if (buffer) {
             float* base = at - in.position;
@@ -396,6 +368,7 @@ mv::ModuleEvent Chunk::randomEvent(Instance& in, int32_t clock) {
                                ? -1 - static_cast<int32_t>(random_.below(3))
                                : static_cast<int32_t>(in.host.plugs().size() + random_.below(4));
             in.beyondPromises = true;
+            in.namedUnmade = true;
         }
         if (strict_ && random_.chance(10)) {
             event.param1 = random_.chance(50) ? 3 + static_cast<int32_t>(random_.below(100)) : -1;
@@ -446,6 +419,7 @@ mv::ModuleEvent Chunk::stretchEvent(Instance& in, int32_t clock) {
                        event.param1 >= mv::Static && event.param1 <= mv::Streaming;
     if (known) {
         InputModel& model = in.inputs[static_cast<size_t>(event.param3)];
+        in.still.inputState(static_cast<int32_t>(event.param3), event.param1);
         model.state = event.param1 == mv::Streaming ? mv::Streaming : mv::Static;
         if (event.param1 != mv::Streaming)
             model.held = heldValue(in);  // the step, or the value now held
@@ -475,8 +449,12 @@ void Chunk::stretch(Instance& in, bool withEvent) {
         act("instance %d: event type %d (%d, %d, plug %d) at clock %d", in.id, event.type,
             event.param1, event.param2, static_cast<int32_t>(event.param3), clock);
         noteChange(in);
+        const Untouched before(in.host);
         withoutAllocation("event entry", format("for an event of type %d", event.type),
                           [&] { in.host.deliver(event); });
+        const std::string changed = actsOnEvent(event.type) ? "" : before.changed(in.host);
+        if (!changed.empty())
+            fault(format("an event of the unknown type %d ", event.type) + changed);
         lookAtLog(in);
     }
 
@@ -536,8 +514,7 @@ void Chunk::lookAtOutputs(Instance& in, int32_t count, bool endFlush,
         if (!plug.isSignal() || !plug.isOutput()) continue;
         const float* at = outputsAt[o++];
         if (!at || count > in.block) {
-            in.lastSamples[static_cast<size_t>(plug.index)] =
-                LastSample{};  // its samples are not the module's alone
+            in.still.forget(plug.index);  // its samples are not the module's alone
             continue;
         }
         for (int32_t i = 0; i < count; ++i)
@@ -546,7 +523,9 @@ void Chunk::lookAtOutputs(Instance& in, int32_t count, bool endFlush,
                     format("left sample %d of %s unwritten ", in.position + i, plug.name.c_str()) +
                     call);
         lookAtValues(in, plug, at, count, call);
-        if (!in.beyondPromises) noteSamples(in, plug.index, at, count, clock, false);
+        StaticBreach breach;
+        if (!in.beyondPromises && !in.still.output(plug.index, at, count, clock, &breach))
+            fault(describeBreach(breach, plug.name) + " " + call);
         const float* open = endFlush ? at - kOpenSideSamples : at + laid;
         for (int32_t i = 0; i < kOpenSideSamples; ++i)
             if (!isUnwritten(open[i]))
@@ -627,11 +606,16 @@ void Chunk::opcode(Instance& in) {
         readProcessBinding(record, format("instance %d", in.id));
     } else if (roll < 95 || !strict_) {
         const int32_t op = pick(kUnknownOpcodes);
-        act("instance %d: opcode %d", in.id, op);
-        const intptr_t answer = dispatch(record, op, 1, 1);
+        const int32_t index = static_cast<int32_t>(random_.below(8)),
+                      value = static_cast<int32_t>(random_.below(8));
+        act("instance %d: opcode %d (%d, %d)", in.id, op, index, value);
+        const Untouched before(in.host);
+        const intptr_t answer = dispatch(record, op, index, value);
         if (answer != 0)
             fault(format("opcode %d, which has no operation, answered %s", op,
                          showWord(answer).c_str()));
+        const std::string changed = before.changed(in.host);
+        if (!changed.empty()) fault(format("opcode %d, which has no operation, ", op) + changed);
     } else {
         const int32_t block =
             static_cast<int32_t>(random_.below(static_cast<uint32_t>(kLargestBlock))) - 16;
@@ -645,10 +629,11 @@ void Chunk::opcode(Instance& in) {
 void Chunk::run() {
     for (int step = 0; step < kActionsPerChunk; ++step) {
         current_ = nullptr;
+        unexcused_ = false;
         try {
             oneAction();
         } catch (const Error& finding) {
-            if (!current_ || !current_->beyondPromises) throw;
+            if (!current_ || !current_->beyondPromises || unexcused_) throw;
             journal_.noteWarning(finding.what());
             act("instance %d: warning: %s", current_->id, finding.what());
         }

@@ -60,7 +60,9 @@ INSTANTIATE_TEST_SUITE_P(Modules, ValidatorPasses,
                          ::testing::Values(GoodModule{"COUNTreset1.mvm", false},
                                            GoodModule{"COUNTreset1.mvm", true},
                                            GoodModule{"faulty_plain.mvm", false},
-                                           GoodModule{"faulty_plain.mvm", true}));
+                                           GoodModule{"faulty_plain.mvm", true},
+                                           GoodModule{"faulty_plain_sum.mvm", false},
+                                           GoodModule{"faulty_plain_sum.mvm", true}));
 
 // --- faulty modules fail for their own fault -------------------------------------------------
 
@@ -134,6 +136,12 @@ const Fault kFaults[] = {
     {"faulty_scribbles_record.mvm", "record-words", "four reserved words after eventEntry changed"},
     {"faulty_rounds_rate.mvm", "record-words", "opcode 2 last sent 22050.5"},
     {"faulty_asks_missing_plug.mvm", "request-plugs", "host request 8 names plug 3"},
+    {"faulty_min_combiner.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_never_announces.mvm", "static-stability", "never announced (so Static)"},
+    {"faulty_handler_before_store.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_static_divider.mvm", "static-stability", "announced Static from clock"},
+    {"faulty_event_one_as_state.mvm", "unknown-events", "made a host request"},
+    {"faulty_announces_unmade.mvm", "request-plugs", "host request 0 names plug 2"},
 #if __has_include("framework/enum_list/enum_list.h")
     {"faulty_bad_list.mvm", "enum-lists", "default 5 is not one of its 2 values"},
 #endif
@@ -170,6 +178,12 @@ const Fault kSingleFaults[] = {
     {"faulty_scribbles_record.mvm", "record-words", ""},
     {"faulty_rounds_rate.mvm", "record-words", ""},
     {"faulty_asks_missing_plug.mvm", "request-plugs", ""},
+    {"faulty_min_combiner.mvm", "static-stability", ""},
+    {"faulty_never_announces.mvm", "static-stability", ""},
+    {"faulty_handler_before_store.mvm", "static-stability", ""},
+    {"faulty_static_divider.mvm", "static-stability", ""},
+    {"faulty_event_one_as_state.mvm", "unknown-events", ""},
+    {"faulty_announces_unmade.mvm", "request-plugs", ""},
 };
 
 class ValidatorBlamesOnlyItsFault : public ::testing::TestWithParam<Fault> {};
