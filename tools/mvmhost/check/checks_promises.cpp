@@ -1,7 +1,9 @@
 // Checks of what a host keeps relying on after a call has returned: texts that stay valid
 // while the library is loaded, the answers of the opcodes with an operation, and the record's
 // words that never change or hold what the last opcode sent.
+#include <climits>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,12 +13,16 @@
 #include "tools/mvmhost/check/check_list.h"
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/sample_values.h"
 
 namespace mvmhost {
 namespace {
 
 constexpr size_t kTextLimit = 1 << 16;
 constexpr int32_t kMaxDescriptions = 4096;
+constexpr int32_t kOddBlockSizes[] = {0, -1, INT32_MAX};
+constexpr float kOddSampleRates[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::quiet_NaN()};
 
 // A text the module handed over, its address and what it read then.
 struct HandedText {
@@ -233,10 +239,60 @@ Outcome recordWords(CheckContext& c) {
         dispatch(record, mv::OpGetProcessBindingInfo);
         look("after opcodes 2, 3, 8, 12 and 13");
     }
-    return pass(
+    const std::string kept =
         "the record's fixed words kept, and its sample rate and block size what opcodes 2 and 3 "
         "sent, over " +
-        std::to_string(c.blocks()) + " blocks");
+        std::to_string(c.blocks()) + " blocks";
+    if (!c.strict) return pass(kept);
+
+    // Values no careful host sends, but one setting up a patch might: they stand in the record
+    // as sent, and once ordinary ones follow, ordinary inputs give no NaN.
+    std::vector<int32_t> outputs;
+    for (const HostPlug& plug : host.plugs())
+        if (plug.isOutput() && plug.isSignal()) outputs.push_back(plug.index);
+    std::string nan;
+    int32_t clock = c.blocks() * c.blockSize;
+    auto block = [&](const std::string& after, bool judged) {
+        host.beginBlock(clock);
+        for (int32_t p : inputs)
+            if (host.plugs()[static_cast<size_t>(p)].isSignal())
+                fillOrdinary(random, host.buffer(p), c.blockSize);
+        int32_t start = 0;
+        for (int32_t n : randomSplit(random, c.blockSize)) {
+            within(after, [&] { host.process(start, n); });
+            start += n;
+        }
+        clock += c.blockSize;
+        for (int32_t p : outputs) {
+            int32_t at = 0;
+            if (judged && nan.empty() &&
+                worstSample(host.buffer(p), c.blockSize, &at) == ValueHazard::NaN)
+                nan = host.plugs()[static_cast<size_t>(p)].name + " sample " + std::to_string(at) +
+                      " is NaN from ordinary inputs " + after;
+        }
+    };
+    const float ordinaryRate = host.sampleRate();
+    for (const int32_t odd : kOddBlockSizes) {
+        size = odd;
+        dispatch(record, mv::OpSetBlockSize, 0, size);
+        const std::string sent = "after opcode 3 sent " + std::to_string(odd);
+        look(sent);
+        size = c.blockSize;
+        dispatch(record, mv::OpSetBlockSize, 0, size);
+        block(sent + " and then " + std::to_string(size), true);
+    }
+    for (const float odd : kOddSampleRates) {
+        rate = odd;
+        dispatch(record, mv::OpSetSampleRate, 0, 0, nullptr, rate);
+        const std::string sent = "after opcode 2 sent " + showSample(odd);
+        look(sent);
+        block(sent, false);
+        rate = ordinaryRate;
+        dispatch(record, mv::OpSetSampleRate, 0, 0, nullptr, rate);
+        block(sent + " and then " + showSample(rate), true);
+    }
+    if (!nan.empty()) return warn(nan);
+    return pass(kept + ", and block sizes 0, -1, 2^31-1 and rates 0, -1, inf and NaN as sent");
 }
 
 Outcome requestPlugs(CheckContext& c) {
@@ -270,6 +326,30 @@ Outcome requestPlugs(CheckContext& c) {
         return warn("the module made more requests than the host keeps; not all looked at");
     return pass("every request naming a plug (1, 4, 7, 8) names one of the " +
                 std::to_string(made) + " the host made");
+}
+
+Outcome pointersBeforeOpen(CheckContext& c) {
+    HostedModule host(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
+    // Opcode 6 has told the host where each buffer pointer goes; it writes them now.
+    host.beginBlock(0);
+    host.open();
+    int kept = 0;
+    for (const HostPlug& plug : host.plugs()) {
+        if (!plug.isSignal() || !plug.variable) continue;
+        const float* written = host.buffer(plug.index);
+        const float* now = nullptr;
+        std::memcpy(&now, plug.variable, sizeof now);
+        if (now != written)
+            return fail("open changed " + plug.name + "'s buffer pointer from " +
+                        showWord(reinterpret_cast<intptr_t>(written)) + " to " +
+                        showWord(reinterpret_cast<intptr_t>(now)) +
+                        ", which the host wrote after opcode 6 described the plug and before "
+                        "opcode 0");
+        ++kept;
+    }
+    if (kept == 0) return skip("the module gives no Signal plug a variable");
+    return pass(std::to_string(kept) +
+                " buffer pointers written before open are still there after it");
 }
 
 }  // namespace mvmhost

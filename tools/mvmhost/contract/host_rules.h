@@ -25,6 +25,11 @@ inline constexpr int32_t kUnknownOpcodes[] = {
 inline constexpr int32_t kUnknownEventTypes[] = {1,  3,   4,   5,  7,   20,        22,
                                                  23, 100, 255, -1, -21, INT32_MAX, INT32_MIN};
 
+// Whether a fault's reason tells of a write into memory the module was not given (past a
+// buffer, outside a stretch or a record, into an input): after one, the host's memory is
+// no longer what later calls assume, so what fails after it may be its consequence.
+bool corruptsMemory(const std::string& reason);
+
 // Asks opcode 13 and holds its answer to the record a host reads: 1, the binding's size, a
 // binding, 0, and the binding's routine the record's process entry. Raises what is wrong,
 // naming `which` instance; answers the binding.
