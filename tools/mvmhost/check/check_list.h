@@ -75,5 +75,6 @@ Outcome negativeCounts(CheckContext& c);
 Outcome nullCallback(CheckContext& c);
 Outcome plugCounts(CheckContext& c);
 Outcome eventsBeforeOpen(CheckContext& c);
+Outcome stackAlignment(CheckContext& c);
 
 }  // namespace mvmhost

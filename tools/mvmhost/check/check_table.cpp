@@ -134,6 +134,10 @@ const std::vector<CheckDefinition>& checkTable() {
         {"plug-counts", "plug counts of 0, 1, one fewer and three more than described do no harm",
          true, plugCounts},
         {"events-before-open", "events delivered before open do no harm", true, eventsBeforeOpen},
+        {"stack-alignment",
+         "on 32-bit Windows, every export and entry called with the stack 4, 8 and 12 bytes past "
+         "a 16-byte boundary works as with an aligned one (not applicable elsewhere)",
+         false, stackAlignment},
     };
     return table;
 }

@@ -191,7 +191,7 @@ Outcome opcodeAnswers(CheckContext& c) {
 Outcome recordWords(CheckContext& c) {
     HostedModule host(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
     mv::ModuleRecord* record = host.record();
-    const FixedWords built(*record);
+    FixedWords built(*record);
     float rate = host.sampleRate();
     int32_t size = c.blockSize;
     auto look = [&](const std::string& after) {
@@ -246,32 +246,40 @@ Outcome recordWords(CheckContext& c) {
     if (!c.strict) return pass(kept);
 
     // Values no careful host sends, but one setting up a patch might: they stand in the record
-    // as sent, and once ordinary ones follow, ordinary inputs give no NaN.
+    // as sent, and once ordinary ones follow, ordinary inputs give no NaN. A fresh instance,
+    // fed nothing but ordinary inputs.
+    HostedModule fresh(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
+    record = fresh.record();
+    built = FixedWords(*record);
+    rate = fresh.sampleRate();
+    size = c.blockSize;
+    fresh.open();
     std::vector<int32_t> outputs;
-    for (const HostPlug& plug : host.plugs())
+    for (const HostPlug& plug : fresh.plugs())
         if (plug.isOutput() && plug.isSignal()) outputs.push_back(plug.index);
     std::string nan;
-    int32_t clock = c.blocks() * c.blockSize;
+    int32_t clock = 0;
     auto block = [&](const std::string& after, bool judged) {
-        host.beginBlock(clock);
+        fresh.beginBlock(clock);
         for (int32_t p : inputs)
-            if (host.plugs()[static_cast<size_t>(p)].isSignal())
-                fillOrdinary(random, host.buffer(p), c.blockSize);
+            if (fresh.plugs()[static_cast<size_t>(p)].isSignal())
+                fillOrdinary(random, fresh.buffer(p), c.blockSize);
         int32_t start = 0;
         for (int32_t n : randomSplit(random, c.blockSize)) {
-            within(after, [&] { host.process(start, n); });
+            within(after, [&] { fresh.process(start, n); });
             start += n;
         }
         clock += c.blockSize;
         for (int32_t p : outputs) {
             int32_t at = 0;
             if (judged && nan.empty() &&
-                worstSample(host.buffer(p), c.blockSize, &at) == ValueHazard::NaN)
-                nan = host.plugs()[static_cast<size_t>(p)].name + " sample " + std::to_string(at) +
+                worstSample(fresh.buffer(p), c.blockSize, &at) == ValueHazard::NaN)
+                nan = fresh.plugs()[static_cast<size_t>(p)].name + " sample " + std::to_string(at) +
                       " is NaN from ordinary inputs " + after;
         }
     };
-    const float ordinaryRate = host.sampleRate();
+    block("after open", true);
+    const float ordinaryRate = fresh.sampleRate();
     for (const int32_t odd : kOddBlockSizes) {
         size = odd;
         dispatch(record, mv::OpSetBlockSize, 0, size);
