@@ -33,12 +33,17 @@ struct CheckResult {
     CheckStatus status = CheckStatus::Fail;
     std::string reason;
     double seconds = 0.0;
+    // The earlier check of the same run whose fault corrupted memory or crashed, when this
+    // failure came after it and may be its consequence; empty otherwise.
+    std::string mayFollowFrom;
 };
 
 struct CheckRun {
     std::string library;
     uint64_t seed = 0;
     std::vector<CheckResult> results;
+    // The first check whose fault corrupted memory or crashed; -1 when none did.
+    int firstCause = -1;
     bool interrupted = false;  // Ctrl-C: what had not run is NotRun
     int exitStatus = 0;        // 0 all passed (warnings allowed), 1 a conformance failure
 };

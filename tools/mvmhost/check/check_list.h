@@ -51,6 +51,7 @@ Outcome identityIndexZero(CheckContext& c);
 Outcome identityOtherIndices(CheckContext& c);
 Outcome makeModuleRefusals(CheckContext& c);
 Outcome makeModuleRecords(CheckContext& c);
+Outcome makeModuleRequests(CheckContext& c);
 Outcome textsStayValid(CheckContext& c);
 Outcome opcodeAnswers(CheckContext& c);
 Outcome recordWords(CheckContext& c);
@@ -65,6 +66,7 @@ Outcome stretchGeometry(CheckContext& c);
 Outcome stretchReads(CheckContext& c);
 Outcome splitDeterminism(CheckContext& c);
 Outcome instanceIsolation(CheckContext& c);
+Outcome bufferLayouts(CheckContext& c);
 Outcome outputValues(CheckContext& c);
 Outcome longStretches(CheckContext& c);
 Outcome blockSizeIndependence(CheckContext& c);
@@ -77,9 +79,11 @@ Outcome unknownEvents(CheckContext& c);
 Outcome unknownOpcodes(CheckContext& c);
 Outcome processRequests(CheckContext& c);
 Outcome reopen(CheckContext& c);
+Outcome pointersBeforeOpen(CheckContext& c);
 Outcome negativeCounts(CheckContext& c);
 Outcome nullCallback(CheckContext& c);
 Outcome plugCounts(CheckContext& c);
 Outcome eventsBeforeOpen(CheckContext& c);
+Outcome stackAlignment(CheckContext& c);
 
 }  // namespace mvmhost

@@ -21,8 +21,12 @@ const std::vector<CheckDefinition>& checkTable() {
         {"make-module-records",
          "each instance has its own record: magic MVPL, version 1, the host handle, its instance, "
          "non-null entries; "
-         "opcode 1 answers 1",
+         "opcode 1 answers 1; its reserved words are 0 (warns; fails under --strict)",
          false, makeModuleRecords},
+        {"make-module-requests",
+         "makeModule makes no host request: the host has no record to answer for before it "
+         "returns",
+         false, makeModuleRequests},
         {"process-binding-info",
          "opcode 13's record is 1, 16, a binding, 0, and the binding's routine is the record's "
          "processEntry, before "
@@ -43,7 +47,9 @@ const std::vector<CheckDefinition>& checkTable() {
          false, opcodeAnswers},
         {"record-words",
          "the record's fixed words never change, and its sample rate and block size are what "
-         "opcodes 2 and 3 last sent",
+         "opcodes 2 and 3 last sent; under --strict also block sizes 0, -1, 2^31-1 and rates 0, "
+         "-1, "
+         "inf and NaN, after which ordinary inputs give no NaN (warns)",
          false, recordWords},
         {"plug-descriptions",
          "opcode 6 answers only 0 or 1, describes indices 0, 1, ... without a gap, leaves the "
@@ -81,6 +87,10 @@ const std::vector<CheckDefinition>& checkTable() {
          blockSizeIndependence},
         {"instance-isolation", "sixteen instances processed in turn give what each gives alone",
          false, instanceIsolation},
+        {"buffer-layouts",
+         "each output on each input's buffer in turn (in place, which the module guide makes a "
+         "rule, so checked by default) gives what separate buffers give",
+         false, bufferLayouts},
         {"output-values",
          "from ordinary inputs (0, magnitudes 2^-20 to 16) no output is NaN; a denormal warns "
          "(fails under --strict)",
@@ -120,6 +130,9 @@ const std::vector<CheckDefinition>& checkTable() {
          "record, the output or the announcements that follow",
          false, unknownOpcodes},
         {"reopen", "a second open keeps no memory, and processing goes on", true, reopen},
+        {"pointers-before-open",
+         "Signal buffer pointers the host writes after opcode 6 and before open are kept by open",
+         true, pointersBeforeOpen},
         {"negative-counts", "calls for a negative number of samples write nothing", true,
          negativeCounts},
         {"null-callback", "an instance made without a callback opens, processes and closes", true,
@@ -127,6 +140,10 @@ const std::vector<CheckDefinition>& checkTable() {
         {"plug-counts", "plug counts of 0, 1, one fewer and three more than described do no harm",
          true, plugCounts},
         {"events-before-open", "events delivered before open do no harm", true, eventsBeforeOpen},
+        {"stack-alignment",
+         "on 32-bit Windows, every export and entry called with the stack 4, 8 and 12 bytes past "
+         "a 16-byte boundary works as with an aligned one (not applicable elsewhere)",
+         false, stackAlignment},
     };
     return table;
 }

@@ -248,6 +248,63 @@ Outcome instanceIsolation(CheckContext& c) {
 
 namespace {
 
+// The same stimulus every time: the same inputs in the same stretches, the inputs Streaming.
+// Without `reference`, fills it; with it, names the first sample that differs from it.
+std::string runLayout(const CheckContext& c, int32_t output, int32_t input,
+                      std::vector<std::vector<float>>& reference) {
+    Rig rig(c, c.seed);
+    const bool shared = output >= 0;
+    if (shared) rig.shareBuffer(output, input);
+    Random cuts(c.seed ^ kSplitSalt);
+    for (int32_t b = 0; b < c.blocks(); ++b) {
+        rig.beginBlock();
+        if (b == 0)
+            for (int32_t p : rig.inputs())
+                rig.changeStreamState(p, mv::Streaming, rig.blockStart());
+        int32_t start = 0;
+        for (int32_t n : randomSplit(cuts, c.blockSize)) {
+            rig.process(start, n);
+            start += n;
+        }
+        if (!shared) {
+            reference.push_back(rig.outputSamples());
+            continue;
+        }
+        const std::string difference =
+            rig.firstDifference(rig.outputSamples(), reference[static_cast<size_t>(b)]);
+        if (!difference.empty())
+            return "with " + rig.plugName(output) + " on " + rig.plugName(input) +
+                   "'s buffer (in place), " + difference + " on buffers of its own" + blockText(b) +
+                   ": an input read after an output was written?";
+    }
+    return {};
+}
+
+}  // namespace
+
+Outcome bufferLayouts(CheckContext& c) {
+    std::vector<int32_t> outputs, inputs;
+    {
+        Rig probe(c, c.seed);
+        inputs = probe.inputs();
+        for (int32_t p : probe.outputs())
+            if (probe.host.plugs()[static_cast<size_t>(p)].variable) outputs.push_back(p);
+    }
+    if (outputs.empty() || inputs.empty())
+        return skip("the module has no Signal output and input that could share a buffer");
+    std::vector<std::vector<float>> reference;
+    runLayout(c, -1, -1, reference);
+    for (int32_t output : outputs)
+        for (int32_t input : inputs) {
+            const std::string difference = runLayout(c, output, input, reference);
+            if (!difference.empty()) return fail(difference);
+        }
+    return pass(std::to_string(outputs.size() * inputs.size()) +
+                " layouts with an output on an input's buffer give what separate buffers give");
+}
+
+namespace {
+
 // --- long stretches and the announced block size ---------------------------------------------
 
 constexpr int32_t kLongestBlock = 65536;  // the largest block size a host announces

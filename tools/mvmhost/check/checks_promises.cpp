@@ -2,7 +2,9 @@
 // while the library is loaded, the answers of the opcodes with an operation, and the record's
 // words that never change or hold what the last opcode sent.
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,12 +15,16 @@
 #include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/rig.h"
+#include "tools/mvmhost/contract/sample_values.h"
 
 namespace mvmhost {
 namespace {
 
 constexpr size_t kTextLimit = 1 << 16;
 constexpr int32_t kMaxDescriptions = 4096;
+constexpr int32_t kOddBlockSizes[] = {0, -1, INT32_MAX};
+constexpr float kOddSampleRates[] = {0.0f, -1.0f, std::numeric_limits<float>::infinity(),
+                                     std::numeric_limits<float>::quiet_NaN()};
 
 // A text the module handed over, its address and what it read then.
 struct HandedText {
@@ -187,7 +193,7 @@ Outcome opcodeAnswers(CheckContext& c) {
 Outcome recordWords(CheckContext& c) {
     HostedModule host(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
     mv::ModuleRecord* record = host.record();
-    const FixedWords built(*record);
+    FixedWords built(*record);
     float rate = host.sampleRate();
     int32_t size = c.blockSize;
     auto look = [&](const std::string& after) {
@@ -235,10 +241,68 @@ Outcome recordWords(CheckContext& c) {
         dispatch(record, mv::OpGetProcessBindingInfo);
         look("after opcodes 2, 3, 8, 12 and 13");
     }
-    return pass(
+    const std::string kept =
         "the record's fixed words kept, and its sample rate and block size what opcodes 2 and 3 "
         "sent, over " +
-        std::to_string(c.blocks()) + " blocks");
+        std::to_string(c.blocks()) + " blocks";
+    if (!c.strict) return pass(kept);
+
+    // Values no careful host sends, but one setting up a patch might: they stand in the record
+    // as sent, and once ordinary ones follow, ordinary inputs give no NaN. A fresh instance,
+    // fed nothing but ordinary inputs.
+    HostedModule fresh(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
+    record = fresh.record();
+    built = FixedWords(*record);
+    rate = fresh.sampleRate();
+    size = c.blockSize;
+    fresh.open();
+    std::vector<int32_t> outputs;
+    for (const HostPlug& plug : fresh.plugs())
+        if (plug.isOutput() && plug.isSignal()) outputs.push_back(plug.index);
+    std::string nan;
+    int32_t clock = 0;
+    auto block = [&](const std::string& after, bool judged) {
+        fresh.beginBlock(clock);
+        for (int32_t p : inputs)
+            if (fresh.plugs()[static_cast<size_t>(p)].isSignal())
+                fillOrdinary(random, fresh.buffer(p), c.blockSize);
+        int32_t start = 0;
+        for (int32_t n : randomSplit(random, c.blockSize)) {
+            within(after, [&] { fresh.process(start, n); });
+            start += n;
+        }
+        clock += c.blockSize;
+        for (int32_t p : outputs) {
+            int32_t at = 0;
+            if (judged && nan.empty() &&
+                worstSample(fresh.buffer(p), c.blockSize, &at) == ValueHazard::NaN)
+                nan = fresh.plugs()[static_cast<size_t>(p)].name + " sample " + std::to_string(at) +
+                      " is NaN from ordinary inputs " + after;
+        }
+    };
+    block("after open", true);
+    const float ordinaryRate = fresh.sampleRate();
+    for (const int32_t odd : kOddBlockSizes) {
+        size = odd;
+        dispatch(record, mv::OpSetBlockSize, 0, size);
+        const std::string sent = "after opcode 3 sent " + std::to_string(odd);
+        look(sent);
+        size = c.blockSize;
+        dispatch(record, mv::OpSetBlockSize, 0, size);
+        block(sent + " and then " + std::to_string(size), true);
+    }
+    for (const float odd : kOddSampleRates) {
+        rate = odd;
+        dispatch(record, mv::OpSetSampleRate, 0, 0, nullptr, rate);
+        const std::string sent = "after opcode 2 sent " + showSample(odd);
+        look(sent);
+        block(sent, false);
+        rate = ordinaryRate;
+        dispatch(record, mv::OpSetSampleRate, 0, 0, nullptr, rate);
+        block(sent + " and then " + showSample(rate), true);
+    }
+    if (!nan.empty()) return warn(nan);
+    return pass(kept + ", and block sizes 0, -1, 2^31-1 and rates 0, -1, inf and NaN as sent");
 }
 
 Outcome requestPlugs(CheckContext& c) {
@@ -288,6 +352,30 @@ Outcome requestPlugs(CheckContext& c) {
                 " plug counts, every request naming a plug (0, 1, 4, 7, 8) names one the host "
                 "made, " +
                 std::to_string(looked) + " looked at");
+}
+
+Outcome pointersBeforeOpen(CheckContext& c) {
+    HostedModule host(c.entries, HostSettings{HostSettings{}.sampleRate, c.blockSize});
+    // Opcode 6 has told the host where each buffer pointer goes; it writes them now.
+    host.beginBlock(0);
+    host.open();
+    int kept = 0;
+    for (const HostPlug& plug : host.plugs()) {
+        if (!plug.isSignal() || !plug.variable) continue;
+        const float* written = host.buffer(plug.index);
+        const float* now = nullptr;
+        std::memcpy(&now, plug.variable, sizeof now);
+        if (now != written)
+            return fail("open changed " + plug.name + "'s buffer pointer from " +
+                        showWord(reinterpret_cast<intptr_t>(written)) + " to " +
+                        showWord(reinterpret_cast<intptr_t>(now)) +
+                        ", which the host wrote after opcode 6 described the plug and before "
+                        "opcode 0");
+        ++kept;
+    }
+    if (kept == 0) return skip("the module gives no Signal plug a variable");
+    return pass(std::to_string(kept) +
+                " buffer pointers written before open are still there after it");
 }
 
 }  // namespace mvmhost

@@ -45,7 +45,7 @@ CheckStatus statusOf(char letter) {
 
 // A verdict of the sandbox in a check's words, for a check that gave no answer.
 CheckResult resultOf(const char* name, const Verdict& verdict, double limit) {
-    CheckResult result{name, CheckStatus::Fail, {}, verdict.seconds};
+    CheckResult result{name, CheckStatus::Fail, {}, verdict.seconds, {}};
     std::string what;
     switch (verdict.kind) {
     case Verdict::Interrupted:
@@ -98,7 +98,7 @@ CheckResult Isolation::runInChild(const CheckDefinition& check, CheckContext& co
     const char* end = static_cast<const char*>(std::memchr(text, '\n', kAnswerBytes));
     if (end && end > text && verdict.kind != Verdict::TimedOut)
         return {check.name, statusOf(text[0]), std::string(static_cast<const char*>(text) + 1, end),
-                verdict.seconds};
+                verdict.seconds, {}};
     return resultOf(check.name, verdict, timeLimit_);
 }
 
@@ -121,7 +121,7 @@ CheckResult Isolation::runHere(const CheckDefinition& check, CheckContext& conte
                                                         : exit_status::kFailed;
         });
     context.entries = shared;
-    return {check.name, outcome.status, outcome.reason, seconds};
+    return {check.name, outcome.status, outcome.reason, seconds, {}};
 }
 
 }  // namespace mvmhost

@@ -94,7 +94,10 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
         std::snprintf(time, sizeof time, "%.6f", r.seconds);
         file << (i ? ",\n" : "\n") << indent << "    {\"name\": " << jsonText(r.name)
              << ", \"status\": \"" << statusWord(r.status)
-             << "\", \"reason\": " << jsonText(r.reason) << ", \"seconds\": " << time << "}";
+             << "\", \"reason\": " << jsonText(r.reason) << ", \"seconds\": " << time;
+        if (!r.mayFollowFrom.empty())
+            file << ", \"may_follow_from\": " << jsonText(r.mayFollowFrom);
+        file << "}";
     }
     file << "\n"
          << indent << "  ],\n"
@@ -105,6 +108,10 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
          << indent << "  \"not_run\": [";
     for (size_t i = 0; i < t.notRun.size(); ++i) file << (i ? ", " : "") << jsonText(t.notRun[i]);
     file << "],\n"
+         << indent << "  \"first_cause\": "
+         << (run.firstCause >= 0 ? jsonText(run.results[static_cast<size_t>(run.firstCause)].name)
+                                 : "null")
+         << ",\n"
          << indent << "  \"interrupted\": " << (run.interrupted ? "true" : "false") << "\n"
          << indent << "}";
 }
@@ -114,8 +121,24 @@ void writeRun(std::ostream& file, bool strict, const CheckRun& run, const std::s
 std::string resultLine(const CheckResult& r) {
     char time[32];
     std::snprintf(time, sizeof time, "%.3f s", r.seconds);
+    const std::string mark =
+        r.mayFollowFrom.empty() ? "" : "  [may follow from " + r.mayFollowFrom + "'s fault]";
     return std::string(statusWord(r.status)) + "  " + padded(r.name) + "  " + printable(r.reason) +
-           "  (" + time + ")";
+           mark + "  (" + time + ")";
+}
+
+std::string causeLine(const CheckRun& run) {
+    if (run.firstCause < 0) return {};
+    const CheckResult& cause = run.results[static_cast<size_t>(run.firstCause)];
+    size_t after = 0;
+    for (const CheckResult& r : run.results) after += r.mayFollowFrom.empty() ? 0 : 1;
+    std::string line = "first cause: " + cause.name +
+                       ", whose fault corrupts memory or crashes: " + printable(cause.reason);
+    if (after > 0)
+        line += "; the " + std::to_string(after) +
+                (after == 1 ? " failure after it may follow from it"
+                            : " failures after it may follow from it");
+    return line;
 }
 
 std::string closingLine(const std::vector<CheckResult>& results) {
@@ -158,6 +181,8 @@ void Report::closing(const CheckRun& run) {
     if (options_.onlyFailed)
         for (const CheckResult& r : run.results)
             if (r.status == CheckStatus::NotRun) out_ << resultLine(r) << '\n';
+    const std::string cause = causeLine(run);
+    if (!cause.empty()) out_ << cause << '\n';
     out_ << (run.interrupted ? "interrupted: " : "") << closingLine(run.results) << std::endl;
 }
 

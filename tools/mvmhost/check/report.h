@@ -12,6 +12,9 @@ namespace mvmhost {
 
 const char* statusWord(CheckStatus status);
 std::string resultLine(const CheckResult& result);
+// "first cause: NAME, whose fault corrupts memory or crashes: REASON; the N failures after it
+// may follow from it", or empty when no fault corrupted memory or crashed.
+std::string causeLine(const CheckRun& run);
 // "N passed, M failed, K skipped, W warned", then ", R not run: a, b" when some did not run.
 std::string closingLine(const std::vector<CheckResult>& results);
 

@@ -19,6 +19,7 @@
 #include "tools/mvmhost/check/isolation.h"
 #include "tools/mvmhost/check/report.h"
 #include "tools/mvmhost/check/selection.h"
+#include "tools/mvmhost/contract/host_rules.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/module_library.h"
 
@@ -41,7 +42,7 @@ struct Closing {
 
 void markNotRun(CheckRun& run, const std::vector<const CheckDefinition*>& chosen) {
     for (size_t i = run.results.size(); i < chosen.size(); ++i)
-        run.results.push_back({chosen[i]->name, CheckStatus::NotRun, "not run", 0.0});
+        run.results.push_back({chosen[i]->name, CheckStatus::NotRun, "not run", 0.0, {}});
 }
 
 void writeReport(const CheckOptions& options, const std::vector<CheckRun>& earlier,
@@ -52,11 +53,25 @@ void writeReport(const CheckOptions& options, const std::vector<CheckRun>& earli
     if (!writeJson(options.json, options.strict, runs)) throw Error("cannot write " + options.json);
 }
 
+// The first fault that corrupts memory or crashes leads the report; the failures after it in
+// the same run are marked as possibly its consequence.
+void markConsequence(CheckRun& run, CheckResult& result) {
+    if (result.status != CheckStatus::Fail) return;
+    if (run.firstCause >= 0) {
+        result.mayFollowFrom = run.results[static_cast<size_t>(run.firstCause)].name;
+        return;
+    }
+    if (result.reason.rfind("crashed (", 0) == 0 || corruptsMemory(result.reason))
+        run.firstCause = static_cast<int>(run.results.size());
+}
+
 void lastWord(const CheckResult& last, void* data) {
     Closing& c = *static_cast<Closing*>(data);
-    c.run->results.push_back(last);
+    CheckResult result = last;
+    markConsequence(*c.run, result);
+    c.run->results.push_back(result);
     c.run->interrupted = last.status == CheckStatus::NotRun;
-    c.report->finished(last);
+    c.report->finished(result);
     markNotRun(*c.run, *c.chosen);
     c.report->closing(*c.run);
     if (!c.options->json.empty()) {
@@ -90,6 +105,7 @@ CheckRun runOne(const CheckOptions& options, const std::string& path, uint64_t s
         for (const CheckDefinition* check : chosen) {
             report.starting(check->name);
             CheckResult result = isolation.run(*check, context);
+            markConsequence(run, result);
             report.finished(result);
             run.results.push_back(std::move(result));
             if (isolation.interrupted()) break;

@@ -12,6 +12,7 @@
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/exit_status.h"
 #include "tools/mvmhost/base/user_text.h"
+#include "tools/mvmhost/contract/host_calls.h"
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 #include "tools/mvmhost/runtime/list_text.h"
@@ -26,37 +27,21 @@ constexpr uint32_t kShortestMeanGapLog2 = 6, kMeanGapLog2Choices = 8;
 // List items drawn from the first ones only: a wide range is walked item by item.
 constexpr int32_t kListItemsDrawn = 1000;
 constexpr uint32_t kStreamStates = 3;
+// After the session, fresh instances take blocks this long, each in one call, with every input
+// streaming: what a host announcing large blocks does (the validator's long-stretches).
+constexpr int32_t kLongBlock = 65536;
+constexpr int64_t kLongBlocks = 2;
+
+// "1 sample", "2 samples".
+std::string counted(long long n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 // Every input draws from its own sequence, so a shorter run is the same run cut short: a
 // difference found at sample N shows again with --samples N + 1.
 Random streamFor(uint64_t seed, uint64_t stream) {
     Random mix(seed ^ (stream * 0xD1B54A32D192ED03ull));
     return Random(mix.next());
-}
-
-std::string hexFloat(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const char* sign = bits >> 31 ? "-" : "";
-    const uint32_t exponent = (bits >> 23) & 0xFF, fraction = bits & 0x7FFFFF;
-    char text[64];
-    if (exponent == 0xFF) {
-        std::snprintf(text, sizeof text, "%s (bits 0x%08X)",
-                      fraction     ? "nan"
-                      : bits >> 31 ? "-inf"
-                                   : "inf",
-                      static_cast<unsigned>(bits));
-    } else if (exponent == 0 && fraction == 0) {
-        std::snprintf(text, sizeof text, "%s0x0p+0", sign);
-    } else {
-        char digits[8];
-        std::snprintf(digits, sizeof digits, "%06x", static_cast<unsigned>(fraction << 1));
-        size_t used = std::strlen(digits);
-        while (used > 0 && digits[used - 1] == '0') digits[--used] = '\0';
-        std::snprintf(text, sizeof text, "%s0x%d%s%sp%+d", sign, exponent ? 1 : 0, used ? "." : "",
-                      digits, exponent ? static_cast<int>(exponent) - 127 : -126);
-    }
-    return text;
 }
 
 // An input's samples as its stream states say: held while Static, a step at a SingleChange,
@@ -160,7 +145,7 @@ private:
                 sampleAt = start + i;
                 sample = "sample " + std::to_string(sampleAt) + ", " +
                          second.plugs()[static_cast<size_t>(outputs_[o])].name + ": " +
-                         hexFloat(mine[i]) + " from " + names_[0] + ", " + hexFloat(theirs[i]) +
+                         showSample(mine[i]) + " from " + names_[0] + ", " + showSample(theirs[i]) +
                          " from " + names_[1];
                 break;
             }
@@ -222,15 +207,19 @@ uint64_t freshSeed() {
     return (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
 }
 
-}  // namespace
+struct SessionCounts {
+    RenderCounts counts;
+    size_t outputs = 0;
+    uint64_t announcements = 0;
+};
 
-int compareCommand(const CompareOptions& options) {
-    if (options.samples < 1 || options.samples > INT32_MAX)
-        throw Error("--samples: give 1 to 2147483647 samples");
-    const uint64_t seed = options.seed ? *options.seed : freshSeed();
+// One session on fresh instances of both libraries. `whole`: every Signal input streams from
+// the start and no block is cut, so each process call takes a whole block.
+SessionCounts runSession(const CompareOptions& options, uint64_t seed, int32_t blockSize,
+                         int64_t samples, bool whole) {
     ModuleLibrary first(options.first), second(options.second);
     HostSettings settings;
-    settings.blockSize = options.blockSize;
+    settings.blockSize = blockSize;
     settings.plugCount = options.plugCount;
     HostedModule a(first.entries(), settings), b(second.entries(), settings);
     const std::string& nameA = options.first;
@@ -240,8 +229,8 @@ int compareCommand(const CompareOptions& options) {
 
     // The session: every input's stream states and samples, and list values changed while running.
     RenderJob job;
-    job.samples = static_cast<int32_t>(options.samples);
-    job.splitSeed = streamFor(seed, 0).next();
+    job.samples = static_cast<int32_t>(samples);
+    if (!whole) job.splitSeed = streamFor(seed, 0).next();
     std::vector<std::unique_ptr<SignalSource>> sources;
     for (const HostPlug& plug : a.plugs()) {
         if (!plug.isInput()) continue;
@@ -253,15 +242,18 @@ int compareCommand(const CompareOptions& options) {
         };
         std::vector<ScheduledChange> changes;
         if (plug.isSignal()) {
-            for (int64_t clock = 0; clock < job.samples; clock += gap())
-                changes.push_back({static_cast<int32_t>(clock), plug.index,
-                                   ScheduledChange::StreamState,
-                                   static_cast<int32_t>(random.below(kStreamStates))});
+            if (whole)
+                changes.push_back({0, plug.index, ScheduledChange::StreamState, mv::Streaming});
+            else
+                for (int64_t clock = 0; clock < job.samples; clock += gap())
+                    changes.push_back({static_cast<int32_t>(clock), plug.index,
+                                       ScheduledChange::StreamState,
+                                       static_cast<int32_t>(random.below(kStreamStates))});
             job.changes.insert(job.changes.end(), changes.begin(), changes.end());
             sources.push_back(
                 std::make_unique<StimulusSource>(Random(random.next()), std::move(changes)));
             job.feeds.push_back({plug.index, sources.back().get()});
-        } else if (plug.isList() && plug.description && plug.description->listText) {
+        } else if (!whole && plug.isList() && plug.description && plug.description->listText) {
             const std::vector<int32_t> values = listValues(*plug.description->listText);
             if (values.empty()) continue;
             for (int64_t clock = gap(); clock < job.samples; clock += gap())
@@ -284,28 +276,50 @@ int compareCommand(const CompareOptions& options) {
     b.clearLog();
 
     CompareSink sink(a, b, nameA, nameB);
-    RenderCounts counts;
+    SessionCounts result;
+    result.counts = runBlocks({&a, &b}, std::move(job), sink);
+    result.outputs = sink.outputs();
+    result.announcements = sink.announcements();
+    return result;
+}
+
+}  // namespace
+
+int compareCommand(const CompareOptions& options) {
+    if (options.samples < 1 || options.samples > INT32_MAX)
+        throw Error("--samples: give 1 to 2147483647 samples");
+    const uint64_t seed = options.seed ? *options.seed : freshSeed();
+    const int64_t longSamples = std::min(options.samples, kLongBlocks * kLongBlock);
+    SessionCounts main, tail;
     try {
-        counts = runBlocks({&a, &b}, std::move(job), sink);
+        main = runSession(options, seed, options.blockSize, options.samples, false);
+        try {
+            tail = runSession(options, streamFor(seed, 0).next(), kLongBlock, longSamples, true);
+        } catch (const Difference& d) {
+            throw Difference{"in blocks of " + std::to_string(kLongBlock) +
+                             " samples, each in one call: " + d.what};
+        }
     } catch (const Difference& d) {
         std::printf("different: %s\n", printable(d.what).c_str());
         std::printf(
             "seed %llu; again: mvmhost compare %s %s --seed %llu --samples %lld --block %d%s\n",
-            static_cast<unsigned long long>(seed), printable(nameA).c_str(),
-            printable(nameB).c_str(), static_cast<unsigned long long>(seed),
+            static_cast<unsigned long long>(seed), printable(options.first).c_str(),
+            printable(options.second).c_str(), static_cast<unsigned long long>(seed),
             static_cast<long long>(options.samples), options.blockSize,
             options.plugCount >= 0 ? (" --plugs " + std::to_string(options.plugCount)).c_str()
                                    : "");
         return exit_status::kFailed;
     }
-    std::printf(
-        "identical: %lld samples on %zu outputs, %lld process calls, %lld changes, %llu "
-        "announcements "
-        "(seed %llu)\n",
-        static_cast<long long>(options.samples), sink.outputs(),
-        static_cast<long long>(counts.processCalls), static_cast<long long>(counts.changes),
-        static_cast<unsigned long long>(sink.announcements()),
-        static_cast<unsigned long long>(seed));
+    const std::string summary =
+        counted(options.samples, "sample", "samples") + " on " +
+        counted(static_cast<long long>(main.outputs), "output", "outputs") + ", " +
+        counted(main.counts.processCalls, "process call", "process calls") + ", " +
+        counted(main.counts.changes, "change", "changes") + ", " +
+        counted(static_cast<long long>(main.announcements), "announcement", "announcements") +
+        ", then " + counted(longSamples, "sample", "samples") + " in " +
+        counted(tail.counts.processCalls, "call", "calls") + " of up to " +
+        std::to_string(kLongBlock) + " (seed " + std::to_string(seed) + ")";
+    std::printf("identical: %s\n", summary.c_str());
     return exit_status::kPassed;
 }
 

@@ -1,7 +1,10 @@
 #include "tools/mvmhost/contract/host_calls.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "tools/mvmhost/base/user_text.h"
 
 namespace mvmhost {
 
@@ -15,9 +18,10 @@ std::string showSample(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     char text[48];
-    std::snprintf(text, sizeof text, "%.9g (0x%08X)", static_cast<double>(value),
+    std::snprintf(text, sizeof text, "%.9g (0x%08X", static_cast<double>(value),
                   static_cast<unsigned>(bits));
-    return text;
+    // Volts where the sample has them: 1.0 is 10 V.
+    return std::string(text) + (std::isfinite(value) ? ", " + volts(value) : std::string()) + ")";
 }
 
 }  // namespace mvmhost

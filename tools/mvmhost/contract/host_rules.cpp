@@ -63,6 +63,21 @@ std::string strayPlug(const LoggedRequest& r, int32_t made) {
            (made > 0 ? " plugs (0 to " + std::to_string(made - 1) + ")" : " plugs");
 }
 
+bool corruptsMemory(const std::string& reason) {
+    // The words the checks and the rig use for such writes.
+    static const char* const kPhrases[] = {"wrote past",    "wrote outside",
+                                           "wrote into",    "outside the stretch",
+                                           "of the input ", "touched unreadable memory"};
+    for (const char* phrase : kPhrases) {
+        const size_t at = reason.find(phrase);
+        if (at == std::string::npos) continue;
+        if (std::strcmp(phrase, "of the input ") != 0 ||
+            reason.rfind("changed sample", at) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 const mv::ProcessBinding* readProcessBinding(mv::ModuleRecord* record, const std::string& which) {
     const intptr_t answer = dispatch(record, mv::OpGetProcessBindingInfo);
     if (!answer) fault("opcode 13 answered null for " + which);

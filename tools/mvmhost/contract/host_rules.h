@@ -48,6 +48,10 @@ private:
 bool namesPlug(int32_t request);
 // Empty when `request` names no plug or one of the `made` the host made; otherwise the reason.
 std::string strayPlug(const LoggedRequest& request, int32_t made);
+// Whether a fault's reason tells of a write into memory the module was not given (past a
+// buffer, outside a stretch or a record, into an input): after one, the host's memory is
+// no longer what later calls assume, so what fails after it may be its consequence.
+bool corruptsMemory(const std::string& reason);
 
 // Asks opcode 13 and holds its answer to the record a host reads: 1, the binding's size, a
 // binding, 0, and the binding's routine the record's process entry. Raises what is wrong,

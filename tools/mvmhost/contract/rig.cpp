@@ -120,6 +120,25 @@ void Rig::setListDefaults() {
             host.setListValue(plug.index, defaultListValue(*plug.description));
 }
 
+void Rig::shareBuffer(int32_t output, int32_t input) {
+    if (placement_ != Placement::Plain)
+        fault("an output shares an input's buffer in plain placement only");
+    if (!host.plugs()[static_cast<size_t>(output)].variable)
+        fault(plugName(output) + " has no variable for the host to point at another buffer");
+    shared_.push_back({output, input});
+}
+
+const float* Rig::outputBuffer(int32_t output) const {
+    for (const Shared& s : shared_)
+        if (s.output == output) return host.buffer(s.input);
+    return host.buffer(output);
+}
+
+bool Rig::carriesOutput(int32_t input) const {
+    return std::any_of(shared_.begin(), shared_.end(),
+                       [&](const Shared& s) { return s.input == input; });
+}
+
 void Rig::beginBlock() {
     if (started_) clock_ += block_;
     started_ = true;
@@ -127,6 +146,10 @@ void Rig::beginBlock() {
     for (int32_t p : inputs_) fillSignal(random_, host.buffer(p), block_);
     for (int32_t p : outputs_) std::fill_n(host.buffer(p), block_, unwrittenSample());
     host.beginBlock(blockStart_);
+    for (const Shared& s : shared_) {
+        float* samples = host.buffer(s.input);
+        std::memcpy(host.plugs()[static_cast<size_t>(s.output)].variable, &samples, sizeof samples);
+    }
 }
 
 void Rig::process(int32_t start, int32_t count) {
@@ -143,6 +166,10 @@ void Rig::process(int32_t start, int32_t count) {
             fault("wrote past the end or before the start of " + plug.name + "'s buffer" + call);
     size_t at = 0;
     for (int32_t p : inputs_) {
+        if (carriesOutput(p)) {
+            at += static_cast<size_t>(block_);
+            continue;
+        }
         for (int32_t i = 0; i < block_; ++i, ++at)
             if (std::memcmp(&inputCopy_[at], host.buffer(p) + i, sizeof(float)) != 0)
                 fault("changed sample " + std::to_string(i) + " of the input " + plugName(p) +
@@ -159,7 +186,7 @@ void Rig::process(int32_t start, int32_t count) {
 std::vector<float> Rig::outputSamples() const {
     std::vector<float> samples;
     for (int32_t p : outputs_)
-        samples.insert(samples.end(), host.buffer(p), host.buffer(p) + block_);
+        samples.insert(samples.end(), outputBuffer(p), outputBuffer(p) + block_);
     return samples;
 }
 

@@ -67,6 +67,9 @@ public:
     }
     // Writes every list plug's default value, as a host does after open.
     void setListDefaults();
+    // From the next block on, hands `output` the buffer of `input` (in place), as a host may
+    // do: the input's samples are then the module's to overwrite. Plain placement only.
+    void shareBuffer(int32_t output, int32_t input);
     int32_t clock() const { return clock_; }
     int32_t blockStart() const { return blockStart_; }
 
@@ -100,6 +103,13 @@ private:
     bool started_ = false;
     std::vector<int32_t> inputs_, outputs_;
     std::vector<float> inputCopy_;
+    struct Shared {
+        int32_t output, input;
+    };
+    std::vector<Shared> shared_;
+    // The buffer the module writes `output`'s samples into this block.
+    const float* outputBuffer(int32_t output) const;
+    bool carriesOutput(int32_t input) const;
 };
 
 }  // namespace mvmhost

@@ -14,9 +14,11 @@ counter=$dir/COUNTreset1.mvm
 
 # case|second library|options|exit|what standard output or error must say
 cases=(
-    "per-sample|COUNTreset1PerSample.mvm|--seed 7|0|^identical: 1000000 samples on 2 outputs, [0-9]+ process calls, [0-9]+ changes, [0-9]+ announcements \(seed 7\)$"
+    "per-sample|COUNTreset1PerSample.mvm|--seed 7|0|^identical: 1000000 samples on 2 outputs, [0-9]+ process calls, [0-9]+ changes, [0-9]+ announcements, then 131072 samples in [0-9]+ calls of up to 65536 \(seed 7\)$"
     "per-sample, short blocks|COUNTreset1PerSample.mvm|--seed 8 --block 3 --samples 200000|0|^identical: 200000 samples"
-    "planted sample|counter_planted_sample.mvm|--seed 9|1|^different: sample 654321, OUTclimb: 0x[0-9a-f.]+p[-+][0-9]+ from .*COUNTreset1.mvm, 0x[0-9a-f.]+p[-+][0-9]+ from .*counter_planted_sample.mvm$"
+    "planted sample|counter_planted_sample.mvm|--seed 9|1|^different: sample 654321, OUTclimb: [-0-9.e+]+ \(0x[0-9A-F]{8}, [-0-9.]+ V\) from .*COUNTreset1.mvm, [-0-9.e+]+ \(0x[0-9A-F]{8}, [-0-9.]+ V\) from .*counter_planted_sample.mvm$"
+    "long call|counter_long_call_sample.mvm|--seed 12|1|^different: in blocks of 65536 samples, each in one call: sample 0, OUTclimb: "
+    "one sample|COUNTreset1PerSample.mvm|--seed 13 --samples 1|0|^identical: 1 sample on 2 outputs, .* then 1 sample in 1 call of up to 65536"
     "late announcement|counter_late_announcement.mvm|--seed 10|1|^different: state announcement at sample ([0-9]+): .*COUNTreset1.mvm announces OUTclimb [A-Za-z]+ from clock ([0-9]+); .*counter_late_announcement.mvm announces OUTclimb [A-Za-z]+ from clock [0-9]+$"
     "other plugs|faulty_plain.mvm|--seed 11|2|^mvmhost: cannot compare: .*COUNTreset1.mvm has 6 plugs, .*faulty_plain.mvm 3$"
 )

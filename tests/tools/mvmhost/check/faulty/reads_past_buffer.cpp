@@ -21,7 +21,10 @@ struct ReadsPastBuffer : PlainModule {
         if (!inBuffer) return;
         lastPeek = inBuffer[blockSizeSeen];
     }
-    void setBlockSize(int32_t size) override { blockSizeSeen = size > 0 ? size : 0; }
+    void setBlockSize(int32_t size) override {
+        PlainModule::setBlockSize(size);
+        blockSizeSeen = size > 0 ? size : 0;
+    }
     int32_t blockSizeSeen = 0;
     volatile float lastPeek = 0.0f;
 };

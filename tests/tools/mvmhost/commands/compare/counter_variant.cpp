@@ -1,6 +1,8 @@
 // The counter with one planted fault, for mvmhost compare to find against the counter itself:
 //   COUNTER_PLANTED_SAMPLE      one output sample, the one at kPlantedSample, off by one bit
 //   COUNTER_LATE_ANNOUNCEMENT   every state announcement dated a sample late
+//   COUNTER_LONG_CALL_SAMPLE    in calls of kLongCall samples or more, the first output sample
+//                               off by one bit: seen only where a host hands over long blocks
 // The library defines its exports itself, so that the counter's code it links stays as shipped.
 #include <cstring>
 #include <new>
@@ -43,6 +45,30 @@ public:
 };
 
 constexpr auto create = createModule<Planted>;
+#elif defined(COUNTER_LONG_CALL_SAMPLE)
+constexpr int32_t kLongCall = 4096;
+
+class LongCall : public CountResetModule {
+public:
+    using CountResetModule::CountResetModule;
+    void open() override {
+        CountResetModule::open();
+        shipped = getProcessBinding().routine;
+        setProcessRoutine({process, 0, 0, 0});
+    }
+    static void MV_CDECL process(void* instance, int32_t start, int32_t count) {
+        auto& self = *static_cast<LongCall*>(static_cast<ModuleBase*>(instance));
+        self.shipped(instance, start, count);
+        if (count < kLongCall) return;
+        uint32_t bits;
+        std::memcpy(&bits, self.outClimbBuffer + start, sizeof bits);
+        bits ^= 1;
+        std::memcpy(self.outClimbBuffer + start, &bits, sizeof bits);
+    }
+    ProcessRoutine shipped = nullptr;
+};
+
+constexpr auto create = createModule<LongCall>;
 #elif defined(COUNTER_LATE_ANNOUNCEMENT)
 HostCallback host = nullptr;  // one host at a time: mvmhost answers every instance alike
 
