@@ -10,6 +10,7 @@
 #include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/commands/progress_bar.h"
+#include "tools/mvmhost/commands/render_options.h"
 #include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
@@ -20,14 +21,6 @@
 
 namespace mvmhost {
 namespace {
-
-std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option,
-                                                    const char* form) {
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos || equals == 0)
-        throw Error(std::string(option) + " " + text + ": expected " + form);
-    return {text.substr(0, equals), text.substr(equals + 1)};
-}
 
 const char* requestName(int32_t request) {
     switch (request) {
@@ -168,21 +161,15 @@ void Render::setLists(const RenderOptions& options) {
     }
     std::map<std::pair<int32_t, int64_t>, std::string> given;  // plug and clock (-1: the start)
     for (const std::string& text : options.lists) {
-        auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
+        const ListSetting setting = parseListSetting(text);
+        const std::string& name = setting.plug;
+        const std::string& label = setting.label;
         const HostPlug& plug = host_->plugNamed(name);
         if (plug.isOutput())
             throw Error(name + " is an output; --set chooses the item of a list input");
         if (!plug.isList() || !plug.isInput())
             throw Error(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
-        // LABEL@POSITION, unless what follows the last @ is no position: then it is all label.
-        std::string label = rest;
-        int64_t clock = -1;
-        const size_t at = rest.rfind('@');
-        if (at != std::string::npos)
-            if (const std::optional<SampleTime> position = SampleTime::parse(rest.substr(at + 1))) {
-                label = rest.substr(0, at);
-                clock = position->at(host_->sampleRate());
-            }
+        const int64_t clock = setting.position ? setting.position->at(host_->sampleRate()) : -1;
         const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
         if (!fresh)
             throw Error("--set " + text + ": --set " + before->second + " already " +
@@ -213,44 +200,9 @@ void Render::setLists(const RenderOptions& options) {
     }
 }
 
-// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers. The clock
-// is what stands before the last three fields, so that a time such as 1:30 may be one.
 void Render::scheduleEvents(const RenderOptions& options) {
     for (const std::string& text : options.events) {
-        const std::string form =
-            "--event " + text + ": expected CLOCK:TYPE:P1:P2 (e.g. 100:DataEvent:7:3)";
-        std::vector<std::string> fields;
-        size_t end = text.size();
-        for (int field = 0; field < 3; ++field) {
-            const size_t colon = end == 0 ? std::string::npos : text.rfind(':', end - 1);
-            if (colon == std::string::npos) throw Error(form);
-            fields.insert(fields.begin(), text.substr(colon + 1, end - colon - 1));
-            end = colon;
-        }
-        fields.insert(fields.begin(), text.substr(0, end));
-        auto number = [&](const std::string& field, const char* what) {
-            const bool negative = !field.empty() && field[0] == '-';
-            const std::optional<uint64_t> magnitude =
-                parseUnsigned(negative ? field.substr(1) : field);
-            const uint64_t limit = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
-            if (!magnitude || *magnitude > limit)
-                throw Error("--event " + text + ": " + what + " '" + field +
-                            "' is not a 32-bit whole number");
-            return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude)
-                                                 : static_cast<int64_t>(*magnitude));
-        };
-        const std::optional<SampleTime> at = SampleTime::parse(fields[0]);
-        if (!at)
-            throw Error("--event " + text + ": the clock '" + fields[0] + "' is not " +
-                        kSampleTimeForms);
-        const int64_t clock = at->at(host_->sampleRate());
-        if (clock >= job_.samples)
-            throw Error("--event " + text + ": the render ends at sample " +
-                        std::to_string(int64_t{job_.samples} - 1));
-        const int32_t type =
-            fields[1] == "DataEvent" ? int32_t{mv::DataEvent} : number(fields[1], "the type");
-        mv::ModuleEvent event{static_cast<int32_t>(clock), type, number(fields[2], "P1"),
-                              number(fields[3], "P2"),     0,    0};
+        const mv::ModuleEvent event = parseEvent(text, host_->sampleRate(), job_.samples);
         job_.changes.push_back({event.clock, 0, ScheduledChange::Event, 0, event});
     }
 }
@@ -335,9 +287,26 @@ void refuseAliases(const std::vector<std::pair<std::string, std::string>>& outpu
     }
 }
 
-}  // namespace
-
-namespace {
+// Every output is checked before the module runs, so that a render never runs for nothing.
+void refuseBadOutputs(const RenderOptions& options, Render& render) {
+    std::vector<std::string> inputs = render.inputFiles();
+    inputs.push_back(options.library);
+    std::vector<std::pair<std::string, std::string>> written;
+    for (const std::string& path : options.outputs) written.emplace_back("--out", path);
+    if (!options.plot.empty()) written.emplace_back("--plot", options.plot);
+    refuseAliases(written, inputs);
+    // A WAV header holds a whole number of samples per second.
+    for (const std::string& path : options.outputs) {
+        if (lowerExtension(path) == ".wav" &&
+            render.host().sampleRate() != std::floor(render.host().sampleRate()))
+            throw Error("--out " + path +
+                        ": a WAV file holds a whole number of samples per second, not " +
+                        formatSample(render.host().sampleRate()));
+    }
+    if (render.columns().empty())
+        throw Error(
+            "the module has no Signal outputs to write; --with-inputs writes its inputs too");
+}
 
 // Each request the host did not answer, for --log.
 void printRequestLog(const HostedModule& host) {
@@ -386,23 +355,7 @@ int renderCommand(const RenderOptions& options) {
     const ModuleLibrary library(options.library);
     const ModuleIdentity identity = readIdentity(library.entries());
     Render render(library.entries(), options);
-    std::vector<std::string> inputs = render.inputFiles();
-    inputs.push_back(options.library);
-    std::vector<std::pair<std::string, std::string>> written;
-    for (const std::string& path : options.outputs) written.emplace_back("--out", path);
-    if (!options.plot.empty()) written.emplace_back("--plot", options.plot);
-    refuseAliases(written, inputs);
-    // A WAV header holds a whole number of samples per second.
-    for (const std::string& path : options.outputs) {
-        if (lowerExtension(path) == ".wav" &&
-            render.host().sampleRate() != std::floor(render.host().sampleRate()))
-            throw Error("--out " + path +
-                        ": a WAV file holds a whole number of samples per second, not " +
-                        formatSample(render.host().sampleRate()));
-    }
-    if (render.columns().empty())
-        throw Error(
-            "the module has no Signal outputs to write; --with-inputs writes its inputs too");
+    refuseBadOutputs(options, render);
 
     std::vector<std::unique_ptr<SampleWriter>> writers;
     for (const std::string& path : options.outputs)
