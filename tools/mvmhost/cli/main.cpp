@@ -20,6 +20,7 @@
 #include "tools/mvmhost/commands/compare.h"
 #include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/fuzz/fuzz.h"
+#include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
@@ -452,7 +453,7 @@ int runReported(Subcommand& command) {
         return command.run();
     } catch (const Error& error) {
         if (!error.interruption()) return failWith(error.what());
-        std::fprintf(stderr, "mvmhost: interrupted; unfinished files removed\n");
+        std::fprintf(stderr, "mvmhost: %s\n", kInterruptedText);
         return error.exitStatus();
     } catch (const std::bad_alloc&) {
         return failWith("out of memory");

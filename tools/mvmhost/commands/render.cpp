@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <utility>
 
 #include "tools/mvmhost/base/error.h"
@@ -14,6 +15,7 @@
 #include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/runtime/sandbox.h"
 #include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/signal_io/file_sources.h"
 #include "tools/mvmhost/signal_io/plot.h"
@@ -259,6 +261,12 @@ void WriterSink::finish(const std::vector<PendingFile*>& others) {
     commitAll(files);
 }
 
+std::vector<std::string> WriterSink::temporaryPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& writer : writers_) paths.push_back(writer->file().tempPath());
+    return paths;
+}
+
 std::vector<std::string> Render::inputFiles() const {
     std::vector<std::string> files;
     for (const auto& source : sources_)
@@ -306,6 +314,22 @@ void refuseBadOutputs(const RenderOptions& options, Render& render) {
     if (render.columns().empty())
         throw Error(
             "the module has no Signal outputs to write; --with-inputs writes its inputs too");
+}
+
+// Where in the module a crash came: "in its process routine at sample 2048".
+std::string whereInModule(const HostedModule& host) {
+    const std::string at = " at sample " + std::to_string(host.clock());
+    switch (host.entered()) {
+    case HostedModule::Entry::Process:
+        return "in its process routine" + at;
+    case HostedModule::Entry::Event:
+        return "in its event routine" + at;
+    case HostedModule::Entry::Dispatcher:
+        return "in its dispatcher" + at;
+    case HostedModule::Entry::None:
+        break;
+    }
+    return "outside its calls" + at;
 }
 
 // Each request the host did not answer, for --log.
@@ -368,17 +392,36 @@ int renderCommand(const RenderOptions& options) {
     if (!options.plot.empty()) picture = std::make_unique<PendingFile>(options.plot);
     PlotSink plotted(render.host(), render.samples(), sink);
     BlockSink& first = picture ? static_cast<BlockSink&>(plotted) : sink;
+    // A module that crashes or hangs is stopped inside its call: its unfinished files go, one
+    // line says what happened, and the status is a failure's (1), or the signal's for Ctrl-C.
+    std::vector<std::string> unfinished = sink.temporaryPaths();
+    if (picture) unfinished.push_back(picture->tempPath());
+    Sandbox sandbox("render", kNoTimeLimit);
     RenderCounts counts;
     {
         ProgressBar bar(render.samples(), !options.quiet);
-        counts = render.run(first, [&](int64_t done) { bar.update(done); });
+        sandbox.runHere(
+            "render", [&] { counts = render.run(first, [&](int64_t done) { bar.update(done); }); },
+            [&](const std::string&, const Verdict& verdict) {
+                bar.clear();
+                for (const std::string& path : unfinished) std::remove(path.c_str());
+                if (verdict.kind == Verdict::Interrupted) {
+                    std::fprintf(stderr, "mvmhost: %s\n", kInterruptedText);
+                    return verdict.exitStatus;
+                }
+                std::fprintf(stderr, "mvmhost: the module crashed (%s) %s\n", verdict.crash.c_str(),
+                             whereInModule(render.host()).c_str());
+                return exit_status::kFailed;
+            });
     }
     if (picture) {
         std::string reason;
         if (!drawPicture(picture->tempPath(), lowerExtension(options.plot) == ".svg",
                          identity.identifier + ": mvmhost render", plotted.columns(),
-                         plotted.panels(), reason))
+                         plotted.panels(), reason)) {
+            stopIfInterrupted();
             throw Error("cannot draw " + options.plot + ": " + reason);
+        }
     }
     stopIfInterrupted();
     sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});

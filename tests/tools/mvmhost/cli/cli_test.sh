@@ -73,15 +73,21 @@ documented 'take#2.csv' --set reset@=3   # a name that exists as it stands is no
 documented no_extension --set reset@=3   # text without an extension is read as CSV
 documented bom.csv --set reset@=3        # a byte-order mark before the header
 
-# Ctrl-C and SIGTERM in the middle of a long render: exit 130 and 143, no unfinished file left.
+# Ctrl-C, SIGTERM and a hang-up in the middle of a long render, in a module that hangs and in a
+# picture helper that hangs: exit 130, 143 and 129, no unfinished file, no helper left running.
+#   signalled SIGNAL STATUS [RENDER-ARGS...]   (a long render of the counter when none)
+hung_helper="$work/hung_helper"
+mkdir -p "$hung_helper"
+printf '#!/usr/bin/env bash\nexec -a mvmhost-test-hung-gnuplot sleep 1000\n' >"$hung_helper/gnuplot"
+chmod +x "$hung_helper/gnuplot"
 signalled() {
-    local signal=$1 status=$2
+    local signal=$1 status=$2; shift 2
+    [ $# -gt 0 ] || set -- "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 --out a.csv --out b.csv
     cases=$((cases + 1))
     local dir; dir=$(fresh)
     local before; before=$(ls -A "$dir")
     set -m  # its own process group, as a job a person starts: SIGINT is not ignored there
-    (cd "$dir" && exec "${run[@]}" render "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 \
-        --out a.csv --out b.csv) >/dev/null 2>"$work/err" &
+    (cd "$dir" && PATH="$hung_helper:$PATH" exec "${run[@]}" render "$@") >/dev/null 2>"$work/err" &
     local pid=$!
     set +m
     for _ in $(seq 100); do ls "$dir"/*.part* >/dev/null 2>&1 && break; sleep 0.1; done
@@ -89,12 +95,19 @@ signalled() {
     kill -s "$signal" "$pid"
     wait "$pid"
     local got=$?
-    [ "$got" -eq "$status" ] || fail "SIG$signal during a render: exit $got, not $status ($(cat "$work/err"))"
-    grep -q "interrupted" "$work/err" || fail "SIG$signal during a render: stderr says $(cat "$work/err")"
-    [ "$(ls -A "$dir")" = "$before" ] || fail "SIG$signal during a render: left $(ls -A "$dir" | tr '\n' ' ')"
+    local what="SIG$signal during render $*"
+    [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status ($(cat "$work/err"))"
+    grep -q "interrupted" "$work/err" || fail "$what: stderr says $(cat "$work/err")"
+    [ "$(ls -A "$dir")" = "$before" ] || fail "$what: left $(ls -A "$dir" | tr '\n' ' ')"
+    ! pgrep -f mvmhost-test-hung-gnuplot >/dev/null || fail "$what: left gnuplot running"
 }
 signalled INT 130
 signalled TERM 143
+signalled HUP 129
+signalled INT 130 "$faulty/hang.mvm" --out a.csv --out b.wav
+signalled TERM 143 "$faulty/hang.mvm" --out a.csv
+signalled INT 130 "$lib" --samples 100 --plot a.png --out a.csv
+signalled TERM 143 "$lib" --samples 100 --plot a.svg
 
 # The progress bar, on a terminal only: the share done, the time taken and the time to go; -q
 # hides it. Each render is stopped after a second and a half, as a person would stop it.
@@ -221,6 +234,8 @@ expect 2 "the library holds no module at index 0" info "$faulty/no_module.mvm"
 expect 2 "makeModule(0, 1) answered null" info "$faulty/null_instance.mvm"
 expect 2 "makeModule(0, 1) answered null" render "$faulty/null_instance.mvm" --out o.csv
 expect 2 "wrote outside the buffer of plug out" render "$faulty/overrun.mvm" --samples 2048 --out o.csv
+expect 1 "mvmhost: the module crashed (signal 11, Segmentation fault) in its process routine at sample 2048" \
+    render "$faulty/crash.mvm" --out o.csv --out o.wav --plot o.png
 expect 2 "no plug named 'upCOUNTX'" render "$lib" --in upCOUNTX=1 --out o.csv
 expect 2 "OUTclimb is an output" render "$lib" --in OUTclimb=1 --out o.csv
 expect 2 "no item labelled '1000'" render "$lib" --set reset@=1000 --out o.csv
