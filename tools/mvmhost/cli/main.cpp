@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -21,6 +22,7 @@
 #include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/runtime/interrupts.h"
+#include "tools/mvmhost/runtime/signal_source.h"
 #include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
@@ -33,13 +35,10 @@ namespace {
 
 constexpr int kLongestTimeLimit = 86400;  // a day: beyond it a check has hung, not worked
 constexpr int kMostRepeats = 1000000;     // more runs than any machine finishes
+constexpr int kMostJobs = 1024;           // processes at once, beyond any machine's cores
 
 int32_t parseBlockSize(const std::string& text) {
-    const std::optional<uint64_t> b = parseUnsigned(text);
-    if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
-        throw Error("--block " + text + ": give a whole number of samples from 1 to " +
-                    std::to_string(kMaxBlockSize));
-    return static_cast<int32_t>(*b);
+    return static_cast<int32_t>(parseCount("--block", text, "samples", 1, kMaxBlockSize));
 }
 
 // A module's plug slots past its descriptions are repeated from a RepeatLast one; a host makes
@@ -49,11 +48,7 @@ constexpr const char* kPlugsHelp =
     "the plug count the host answers (default: as many as the module describes)";
 
 int32_t parsePlugCount(const std::string& text) {
-    const std::optional<uint64_t> n = parseUnsigned(text);
-    if (!n || *n > kMostPlugs)
-        throw Error("--plugs " + text + ": give a whole number of plugs from 0 to " +
-                    std::to_string(kMostPlugs));
-    return static_cast<int32_t>(*n);
+    return static_cast<int32_t>(parseCount("--plugs", text, "plugs", 0, kMostPlugs));
 }
 
 double parseRate(const std::string& text) {
@@ -77,19 +72,27 @@ double parseTimeLimit(const std::string& text) {
 }
 
 int parseRepeat(const std::string& text) {
-    const std::optional<uint64_t> n = parseUnsigned(text);
-    if (!n || *n < 1 || *n > uint64_t{kMostRepeats})
-        throw Error("--repeat " + text + ": give a whole number of runs from 1 to " +
-                    std::to_string(kMostRepeats));
-    return static_cast<int>(*n);
+    return static_cast<int>(parseCount("--repeat", text, "runs", 1, kMostRepeats));
 }
 
+// A length as render takes it, a sample count or a time, counted at the host's default rate.
 int64_t parseCompareSamples(const std::string& text) {
-    const std::optional<uint64_t> n = parseUnsigned(text);
-    if (!n || *n < 1 || *n > uint64_t{INT32_MAX})
-        throw Error("--samples " + text + ": give a whole number of samples from 1 to " +
-                    std::to_string(INT32_MAX));
-    return static_cast<int64_t>(*n);
+    const std::optional<SampleTime> length = SampleTime::parse(text);
+    const int64_t n = length ? length->at(kDefaultSampleRate) : 0;
+    if (!length || n < 1 || n > INT32_MAX)
+        throw Error("--samples " + text + ": give " + kSampleTimeForms + ", from 1 to " +
+                    std::to_string(INT32_MAX) + " samples at " +
+                    std::to_string(static_cast<int>(kDefaultSampleRate)) + " Hz");
+    return n;
+}
+
+// Chunks run seeds --seed, --seed + 1 and on, the last below 2^64 - 1: a run asked for more
+// is refused rather than cut short.
+void checkChunkSeeds(const FuzzOptions& options) {
+    if (options.seed && options.chunks && *options.chunks > UINT64_MAX - *options.seed)
+        throw Error("--seed " + std::to_string(*options.seed) + " --chunks " +
+                    std::to_string(*options.chunks) + ": the seeds run out after " +
+                    std::to_string(UINT64_MAX - *options.seed) + " chunks from that seed");
 }
 
 // Edits (a letter added, dropped or changed) from one word to another, letter case aside.
@@ -123,6 +126,41 @@ std::string unknownCommand(const std::string& typed, const std::vector<CLI::App*
     if (!nearest.empty())
         return "there is no command '" + typed + "'; did you mean '" + nearest + "'?";
     return "there is no command '" + typed + "'; the commands: " + names;
+}
+
+// What the option parser found wrong, in this host's words: its own texts ("At Most 1 required
+// but received 2", "A subcommand is required") name its inner workings, not the line typed.
+std::string parseFailure(const CLI::ParseError& error, const std::vector<std::string>& args) {
+    const std::string text = error.what(), name = error.get_name();
+    const std::string command = args.empty() || args[0].empty() || args[0][0] == '-' ? "" : args[0];
+    const size_t colon = text.find(':');
+    const std::string option = colon == std::string::npos ? "" : text.substr(0, colon);
+    if (name == "ArgumentMismatch" && text.find("At Most") != std::string::npos)
+        return option + " is given more than once; give it once";
+    if (name == "ArgumentMismatch" && text.find("missing") != std::string::npos)
+        return option + " needs a value after it";
+    if (name == "RequiredError" && command.empty()) {
+        if (args.empty()) return "give a command; mvmhost --help lists them";
+        std::string near;
+        for (const char* flag : {"--help", "--version"})
+            if (editDistance(args[0], flag) <= 2) near = flag;
+        return "there is no option '" + args[0] + "' before a command" +
+               (near.empty() ? "; mvmhost --help lists the commands"
+                             : "; did you mean " + near + "?");
+    }
+    if (name == "RequiredError" && text.size() > 12 &&
+        text.substr(text.size() - 12) == " is required")
+        return command + " needs " + text.substr(0, text.size() - 12) + "; mvmhost " + command +
+               " --help shows its form";
+    if (text.rfind("The following argument", 0) == 0) {
+        const std::string extra = colon == std::string::npos ? "" : text.substr(colon + 2);
+        return command + " does not take '" + extra + "'; mvmhost " + command +
+               " --help shows what it takes";
+    }
+    if (name == "ConversionError" || name == "ValidationError")
+        return (option.empty() ? text : option) + ": not a value it takes; mvmhost " + command +
+               " --help shows its form";
+    return text;
 }
 
 constexpr size_t kHelpColumns = 80;  // a terminal's width
@@ -355,16 +393,17 @@ public:
             app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
         app_->add_option("LIB", options_.library, "module library file")->required();
         seed_ =
-            app_->add_option("--seed", seedValue_,
+            app_->add_option("--seed", seedText_,
                              "the first chunk's seed; chunk N runs seed N (printed on every run)");
-        chunks_ = app_->add_option("--chunks", chunksValue_,
+        chunks_ = app_->add_option("--chunks", chunksText_,
                                    "how many chunks (default " + std::to_string(kDefaultChunks) +
                                        ", or as many as --duration allows)");
-        duration_ = app_->add_option("--duration", durationValue_,
-                                     "start no chunk after this many seconds");
-        app_->add_option("--jobs", options_.jobs,
-                         "chunks running at once, each in a process of its own (default 1)");
-        reproduce_ = app_->add_option("--reproduce", reproduceValue_,
+        duration_ =
+            app_->add_option("--duration", durationText_, "start no chunk after this many seconds");
+        jobs_ =
+            app_->add_option("--jobs", jobsText_,
+                             "chunks running at once, each in a process of its own (default 1)");
+        reproduce_ = app_->add_option("--reproduce", reproduceText_,
                                       "replay chunk N in this process, for a debugger");
         plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
         app_->add_flag("--strict", options_.strict, "also do what a host does not promise");
@@ -375,21 +414,30 @@ public:
             "or the command line is wrong, 130 interrupted.");
     }
     int run() override {
-        if (seed_->count() > 0) options_.seed = seedValue_;
-        if (chunks_->count() > 0) options_.chunks = chunksValue_;
-        if (duration_->count() > 0) options_.duration = durationValue_;
-        if (reproduce_->count() > 0) options_.reproduce = reproduceValue_;
+        if (seed_->count() > 0) options_.seed = parseSeed("--seed " + seedText_, seedText_);
+        if (chunks_->count() > 0)
+            options_.chunks = parseCount("--chunks", chunksText_, "chunks", 1, UINT64_MAX);
+        checkChunkSeeds(options_);
+        if (duration_->count() > 0) {
+            const std::optional<double> t = parseSeconds(durationText_);
+            if (!t || !(*t > 0))
+                throw Error("--duration " + durationText_ + ": give a positive number of seconds");
+            options_.duration = *t;
+        }
+        if (jobs_->count() > 0)
+            options_.jobs = static_cast<int>(parseCount("--jobs", jobsText_, "jobs", 1, kMostJobs));
+        if (reproduce_->count() > 0)
+            options_.reproduce =
+                parseCount("--reproduce", reproduceText_, "a chunk", 0, UINT64_MAX);
         if (plugs_->count() > 0) options_.plugCount = parsePlugCount(plugsText_);
         return fuzzCommand(options_);
     }
 
 private:
     FuzzOptions options_;
-    uint64_t seedValue_ = 0, chunksValue_ = 0, reproduceValue_ = 0;
-    double durationValue_ = 0;
-    std::string plugsText_;
-    CLI::Option *seed_ = nullptr, *chunks_ = nullptr, *duration_ = nullptr, *reproduce_ = nullptr,
-                *plugs_ = nullptr;
+    std::string seedText_, chunksText_, durationText_, jobsText_, reproduceText_, plugsText_;
+    CLI::Option *seed_ = nullptr, *chunks_ = nullptr, *duration_ = nullptr, *jobs_ = nullptr,
+                *reproduce_ = nullptr, *plugs_ = nullptr;
 };
 
 class CompareSubcommand : public Subcommand {
@@ -401,9 +449,10 @@ public:
         app_->add_option("B", options_.second, "module library file")->required();
         seed_ = app_->add_option("--seed", seedText_,
                                  "seed of the inputs, states and splits (printed on every run)");
-        samples_ = app_->add_option(
-            "--samples", samplesText_,
-            "samples to run (default " + std::to_string(kDefaultCompareSamples) + ")");
+        samples_ =
+            app_->add_option("--samples", samplesText_,
+                             "length: a sample count or a time at 44100 Hz (10s, 250ms; default " +
+                                 std::to_string(kDefaultCompareSamples) + " samples)");
         block_ = app_->add_option("--block", blockText_, "samples per block (default 1024)");
         plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
         app_->footer(
@@ -488,7 +537,7 @@ int runCommandLine(const std::vector<std::string>& args) {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help
-        return failWith(e.what());
+        return failWith(parseFailure(e, args));
     }
 
     for (Subcommand* subcommand : subcommands)

@@ -225,8 +225,26 @@ for command in "" info render demo check fuzz compare batch; do
     ! grep -qw "TEXT\|UINT\|FLOAT" <<<"$help" || fail "mvmhost $command --help: a value shown as a type"
 done
 
-expect 2 "A subcommand is required"
-expect 2 "The following argument was not expected: --bogus" render "$lib" --bogus --out o.csv
+expect 2 "give a command; mvmhost --help lists them"
+expect 2 "render does not take '--bogus'" render "$lib" --bogus --out o.csv
+# The option parser's own words never reach the user; counts and seeds all read alike.
+expect 2 "there is no option '--Version' before a command; did you mean --version?" --Version
+expect 2 "--plot is given more than once" render "$lib" --plot a.png --plot b.png
+expect 2 "--out needs a value after it" render "$lib" --out
+expect 2 "info does not take 'x'" info "$lib" x
+expect 2 "--chunks 1e3: give a whole number of chunks from 1 to 18446744073709551615" fuzz "$lib" --chunks 1e3
+for n in -1 18446744073709551616 0 ""; do
+  expect 2 "--chunks $n: give a whole number of chunks" fuzz "$lib" --chunks "$n"
+done
+for n in -1 18446744073709551616; do
+  expect 2 "--seed $n: a seed is a whole number from 0 to 18446744073709551615" fuzz "$lib" --seed "$n"
+  expect 2 "--seed $n: a seed is a whole number" check "$lib" --seed "$n"
+  expect 2 "--seed $n: a seed is a whole number" compare "$lib" "$lib" --seed "$n"
+done
+expect 2 "the seeds run out after 2 chunks from that seed" fuzz "$lib" --seed 18446744073709551613 --chunks 3
+expect 2 "--reproduce -1: give a whole number" fuzz "$lib" --reproduce -1
+expect 2 "--jobs 0: give a whole number of jobs from 1 to 1024" fuzz "$lib" --jobs 0
+expect 2 "--duration x: give a positive number of seconds" fuzz "$lib" --duration x
 expect 2 "cannot open nope.mvm: no such file" info nope.mvm
 expect 2 "cannot load count_to_reset.csv" info count_to_reset.csv
 expect 2 "it exports no getModuleProperties" info "$faulty/no_exports.mvm"
