@@ -163,6 +163,14 @@ uint64_t parseSeed(const std::string& shown, std::string_view text) {
     throw Error(shown + ": a seed is a whole number from 0 to " + std::to_string(UINT64_MAX));
 }
 
+uint64_t parseCount(const std::string& option, std::string_view text, const char* units,
+                    uint64_t least, uint64_t most) {
+    const std::optional<uint64_t> n = parseUnsigned(trimmed(text));
+    if (n && *n >= least && *n <= most) return *n;
+    throw Error(option + " " + std::string(text) + ": give a whole number of " + units + " from " +
+                std::to_string(least) + " to " + std::to_string(most));
+}
+
 std::string hostWords(std::string_view text) {
     constexpr std::string_view kSystemError = "System error : ";
     if (text.substr(0, kSystemError.size()) == kSystemError)

@@ -41,6 +41,11 @@ std::optional<double> parseSeconds(std::string_view text);
 std::optional<uint64_t> parseUnsigned(std::string_view text);
 // A seed, as parseUnsigned reads it; throws Error starting with `shown` for anything else.
 uint64_t parseSeed(const std::string& shown, std::string_view text);
+// The one reader of every count a command line gives (--chunks, --jobs, --repeat, --block):
+// a whole number from `least` to `most`, digits only. Throws Error "OPTION TEXT: give a whole
+// number of UNITS from LEAST to MOST" for anything else: a sign, a fraction, 1e3, too many.
+uint64_t parseCount(const std::string& option, std::string_view text, const char* units,
+                    uint64_t least, uint64_t most);
 
 // A library's own error text in this host's words: "System error : No such file or directory."
 // becomes "no such file", "Format not recognised." "not an audio file this host reads".

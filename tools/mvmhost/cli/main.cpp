@@ -2,9 +2,8 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -23,20 +22,23 @@
 #include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/fuzz/fuzz.h"
 #include "tools/mvmhost/runtime/interrupts.h"
+#include "tools/mvmhost/runtime/signal_source.h"
 #include "tools/mvmhost/signal_io/sources.h"
 
 namespace mvmhost {
+
+// Parses and runs one command line (without the program name); prints a failure as one line
+// on standard error and answers its exit status.
+int runCommandLine(const std::vector<std::string>& args);
+
 namespace {
 
 constexpr int kLongestTimeLimit = 86400;  // a day: beyond it a check has hung, not worked
 constexpr int kMostRepeats = 1000000;     // more runs than any machine finishes
+constexpr int kMostJobs = 1024;           // processes at once, beyond any machine's cores
 
 int32_t parseBlockSize(const std::string& text) {
-    const std::optional<uint64_t> b = parseUnsigned(text);
-    if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
-        throw Error("--block " + text + ": give a whole number of samples from 1 to " +
-                    std::to_string(kMaxBlockSize));
-    return static_cast<int32_t>(*b);
+    return static_cast<int32_t>(parseCount("--block", text, "samples", 1, kMaxBlockSize));
 }
 
 // A module's plug slots past its descriptions are repeated from a RepeatLast one; a host makes
@@ -46,11 +48,51 @@ constexpr const char* kPlugsHelp =
     "the plug count the host answers (default: as many as the module describes)";
 
 int32_t parsePlugCount(const std::string& text) {
-    const std::optional<uint64_t> n = parseUnsigned(text);
-    if (!n || *n > kMostPlugs)
-        throw Error("--plugs " + text + ": give a whole number of plugs from 0 to " +
-                    std::to_string(kMostPlugs));
-    return static_cast<int32_t>(*n);
+    return static_cast<int32_t>(parseCount("--plugs", text, "plugs", 0, kMostPlugs));
+}
+
+double parseRate(const std::string& text) {
+    const std::optional<double> r = parseNumber(text);
+    if (!r || !(*r > 0))  // 0 would mean "not given"
+        throw Error("--rate " + text + ": give a positive number of samples per second");
+    if (*r > kMaxSampleRate)
+        throw Error("--rate " + text + ": at most " + std::to_string(kMaxSampleRate) +
+                    " samples per second");
+    return *r;
+}
+
+double parseTimeLimit(const std::string& text) {
+    const std::optional<double> t = parseSeconds(text);
+    if (!t || !(*t > 0))
+        throw Error("--time-limit " + text + ": give a positive number of seconds");
+    if (*t > kLongestTimeLimit)
+        throw Error("--time-limit " + text + ": at most " + std::to_string(kLongestTimeLimit) +
+                    " s (a day)");
+    return *t;
+}
+
+int parseRepeat(const std::string& text) {
+    return static_cast<int>(parseCount("--repeat", text, "runs", 1, kMostRepeats));
+}
+
+// A length as render takes it, a sample count or a time, counted at the host's default rate.
+int64_t parseCompareSamples(const std::string& text) {
+    const std::optional<SampleTime> length = SampleTime::parse(text);
+    const int64_t n = length ? length->at(kDefaultSampleRate) : 0;
+    if (!length || n < 1 || n > INT32_MAX)
+        throw Error("--samples " + text + ": give " + kSampleTimeForms + ", from 1 to " +
+                    std::to_string(INT32_MAX) + " samples at " +
+                    std::to_string(static_cast<int>(kDefaultSampleRate)) + " Hz");
+    return n;
+}
+
+// Chunks run seeds --seed, --seed + 1 and on, the last below 2^64 - 1: a run asked for more
+// is refused rather than cut short.
+void checkChunkSeeds(const FuzzOptions& options) {
+    if (options.seed && options.chunks && *options.chunks > UINT64_MAX - *options.seed)
+        throw Error("--seed " + std::to_string(*options.seed) + " --chunks " +
+                    std::to_string(*options.chunks) + ": the seeds run out after " +
+                    std::to_string(UINT64_MAX - *options.seed) + " chunks from that seed");
 }
 
 // Edits (a letter added, dropped or changed) from one word to another, letter case aside.
@@ -84,6 +126,41 @@ std::string unknownCommand(const std::string& typed, const std::vector<CLI::App*
     if (!nearest.empty())
         return "there is no command '" + typed + "'; did you mean '" + nearest + "'?";
     return "there is no command '" + typed + "'; the commands: " + names;
+}
+
+// What the option parser found wrong, in this host's words: its own texts ("At Most 1 required
+// but received 2", "A subcommand is required") name its inner workings, not the line typed.
+std::string parseFailure(const CLI::ParseError& error, const std::vector<std::string>& args) {
+    const std::string text = error.what(), name = error.get_name();
+    const std::string command = args.empty() || args[0].empty() || args[0][0] == '-' ? "" : args[0];
+    const size_t colon = text.find(':');
+    const std::string option = colon == std::string::npos ? "" : text.substr(0, colon);
+    if (name == "ArgumentMismatch" && text.find("At Most") != std::string::npos)
+        return option + " is given more than once; give it once";
+    if (name == "ArgumentMismatch" && text.find("missing") != std::string::npos)
+        return option + " needs a value after it";
+    if (name == "RequiredError" && command.empty()) {
+        if (args.empty()) return "give a command; mvmhost --help lists them";
+        std::string near;
+        for (const char* flag : {"--help", "--version"})
+            if (editDistance(args[0], flag) <= 2) near = flag;
+        return "there is no option '" + args[0] + "' before a command" +
+               (near.empty() ? "; mvmhost --help lists the commands"
+                             : "; did you mean " + near + "?");
+    }
+    if (name == "RequiredError" && text.size() > 12 &&
+        text.substr(text.size() - 12) == " is required")
+        return command + " needs " + text.substr(0, text.size() - 12) + "; mvmhost " + command +
+               " --help shows its form";
+    if (text.rfind("The following argument", 0) == 0) {
+        const std::string extra = colon == std::string::npos ? "" : text.substr(colon + 2);
+        return command + " does not take '" + extra + "'; mvmhost " + command +
+               " --help shows what it takes";
+    }
+    if (name == "ConversionError" || name == "ValidationError")
+        return (option.empty() ? text : option) + ": not a value it takes; mvmhost " + command +
+               " --help shows its form";
+    return text;
 }
 
 constexpr size_t kHelpColumns = 80;  // a terminal's width
@@ -169,150 +246,285 @@ private:
     }
 };
 
-}  // namespace
+// A command's options, declared on the app and kept as typed: they are checked only once the
+// line has chosen that command, so another command's defaults never fail a line.
+class Subcommand {
+public:
+    virtual ~Subcommand() = default;
+    virtual void declare(CLI::App& app) = 0;
+    virtual int run() = 0;
+    bool chosen() const { return app_ != nullptr && static_cast<bool>(*app_); }
 
-// Parses and runs one command line (without the program name); prints a failure as one line
-// on standard error and answers its exit status.
-int runCommandLine(const std::vector<std::string>& args);
-int runCommandLine(const std::vector<std::string>& args) {
-    CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
+protected:
+    CLI::App* app_ = nullptr;
+};
+
+class InfoSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand("info", "Show a library's identity and plugs");
+        app_->add_option("LIB", library_, "module library file")->required();
+    }
+    int run() override { return infoCommand(library_); }
+
+private:
+    std::string library_;
+};
+
+class RenderSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand("render", "Run a module on signals and write its outputs");
+        app_->add_option("LIB", options_.library, "module library file")->required();
+        app_->add_option("--in", options_.inputs, "feed an input: PLUG=SOURCE (forms below)");
+        app_->add_option("--inputs", options_.inputFiles,
+                         "a CSV file whose columns feed the inputs they are named after");
+        app_->add_option("--set", options_.lists,
+                         "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to "
+                         "change it then");
+        app_->add_option(
+            "--event", options_.events,
+            "deliver an event before a sample: CLOCK:TYPE:P1:P2, TYPE a number or DataEvent");
+        plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
+        app_->add_option("--out,-o", options_.outputs, "write the outputs to FILE.csv or FILE.wav");
+        app_->add_option("--plot", options_.plot, "draw every signal to FILE.png or FILE.svg");
+        app_->add_flag("--with-inputs", options_.withInputs, "write the inputs beside the outputs");
+        rate_ = app_->add_option("--rate", rateText_,
+                                 "samples per second (default: an audio input's, else 44100)");
+        block_ = app_->add_option("--block", blockText_, "samples per block (default 1024)");
+        app_->add_option("--samples", options_.samples,
+                         "length: a sample count or a time (10s, 250ms, 2:30; default: the input "
+                         "files' length, else one second)");
+        splitSeed_ =
+            app_->add_option("--split-seed", splitSeedText_,
+                             "cut every stretch into random process calls, repeatably for a seed");
+        app_->add_flag("--quiet,-q", options_.quiet, "print nothing on success");
+        app_->add_flag("--log", options_.logRequests,
+                       "list the requests the host does not answer on stderr");
+        app_->footer(std::string("SOURCE is one of:\n") + sourceForms() +
+                     "Signal files hold signal units (1.0 = 10 V); levels typed here are volts.");
+    }
+    int run() override {
+        if (splitSeed_->count() > 0)
+            options_.splitSeed = parseSeed("--split-seed " + splitSeedText_, splitSeedText_);
+        if (rate_->count() > 0) options_.sampleRate = parseRate(rateText_);
+        if (block_->count() > 0) options_.blockSize = parseBlockSize(blockText_);
+        if (plugs_->count() > 0) options_.plugCount = parsePlugCount(plugsText_);
+        return renderCommand(options_);
+    }
+
+private:
+    RenderOptions options_;
+    std::string plugsText_, rateText_, blockText_, splitSeedText_;
+    CLI::Option *plugs_ = nullptr, *rate_ = nullptr, *block_ = nullptr, *splitSeed_ = nullptr;
+};
+
+class DemoSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ =
+            app.add_subcommand("demo", "Show the counter at work: terminal view, CSV and picture");
+        app_->add_option("LIB", options_.library,
+                         "module library file (default: COUNTreset1.mvm beside mvmhost)");
+        app_->add_option("--out-dir", options_.outDir,
+                         "where demo.csv and the picture go (default: here)");
+        app_->add_flag("--svg", options_.svg, "draw the picture as SVG instead of PNG");
+    }
+    int run() override { return demoCommand(options_); }
+
+private:
+    DemoOptions options_;
+};
+
+class CheckSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand("check", "Run the host-interface checks on module libraries");
+        app_->add_option("LIB", options_.libraries, "module library files, each checked in turn");
+        app_->add_flag("--list", listOnly_,
+                       "list the checks with what each makes sure of, and stop");
+        app_->add_flag("--strict", options_.strict, "add the slow and the pedantic checks");
+        seed_ = app_->add_option("--seed", seedText_,
+                                 "seed of the random checks (printed on every run)");
+        app_->add_option("--only", options_.only,
+                         "run only the check of this name (may be given again)");
+        app_->add_option("--include", options_.include,
+                         "run only the checks whose names match REGEX");
+        app_->add_option("--exclude", options_.exclude,
+                         "leave out the checks whose names match REGEX");
+        app_->add_flag("--only-failed", options_.onlyFailed,
+                       "print only the checks that did not pass");
+        repeat_ = app_->add_option("--repeat", repeatText_,
+                                   "run every library N times, each with a fresh seed");
+        json_ =
+            app_->add_option("--json", options_.json, "write the results to FILE as JSON as well");
+        timeLimit_ = app_->add_option("--time-limit", timeLimitText_,
+                                      "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
+        app_->add_flag("--in-process", options_.inProcess,
+                       "run every check in this process, in order (always so on Windows)");
+        app_->footer(
+            "Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
+            "loaded or the command line is wrong, 130 interrupted.");
+    }
+    int run() override {
+        if (listOnly_) {
+            listChecks(std::cout);
+            return 0;
+        }
+        if (options_.libraries.empty()) throw Error("check needs a module library (or --list)");
+        if (seed_->count() > 0) options_.seed = parseSeed("--seed " + seedText_, seedText_);
+        if (json_->count() > 0 && options_.json.empty()) throw Error("--json needs a file name");
+        if (timeLimit_->count() > 0) options_.timeLimit = parseTimeLimit(timeLimitText_);
+        if (repeat_->count() > 0) options_.repeat = parseRepeat(repeatText_);
+        return checkCommand(options_);
+    }
+
+private:
+    CheckOptions options_;
+    std::string seedText_, timeLimitText_, repeatText_;
+    bool listOnly_ = false;
+    CLI::Option *seed_ = nullptr, *repeat_ = nullptr, *json_ = nullptr, *timeLimit_ = nullptr;
+};
+
+class FuzzSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ =
+            app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
+        app_->add_option("LIB", options_.library, "module library file")->required();
+        seed_ =
+            app_->add_option("--seed", seedText_,
+                             "the first chunk's seed; chunk N runs seed N (printed on every run)");
+        chunks_ = app_->add_option("--chunks", chunksText_,
+                                   "how many chunks (default " + std::to_string(kDefaultChunks) +
+                                       ", or as many as --duration allows)");
+        duration_ =
+            app_->add_option("--duration", durationText_, "start no chunk after this many seconds");
+        jobs_ =
+            app_->add_option("--jobs", jobsText_,
+                             "chunks running at once, each in a process of its own (default 1)");
+        reproduce_ = app_->add_option("--reproduce", reproduceText_,
+                                      "replay chunk N in this process, for a debugger");
+        plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
+        app_->add_flag("--strict", options_.strict, "also do what a host does not promise");
+        app_->add_flag("--verbose", options_.verbose,
+                       "with --reproduce: print every action as it runs");
+        app_->footer(
+            "Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded "
+            "or the command line is wrong, 130 interrupted.");
+    }
+    int run() override {
+        if (seed_->count() > 0) options_.seed = parseSeed("--seed " + seedText_, seedText_);
+        if (chunks_->count() > 0)
+            options_.chunks = parseCount("--chunks", chunksText_, "chunks", 1, UINT64_MAX);
+        checkChunkSeeds(options_);
+        if (duration_->count() > 0) {
+            const std::optional<double> t = parseSeconds(durationText_);
+            if (!t || !(*t > 0))
+                throw Error("--duration " + durationText_ + ": give a positive number of seconds");
+            options_.duration = *t;
+        }
+        if (jobs_->count() > 0)
+            options_.jobs = static_cast<int>(parseCount("--jobs", jobsText_, "jobs", 1, kMostJobs));
+        if (reproduce_->count() > 0)
+            options_.reproduce =
+                parseCount("--reproduce", reproduceText_, "a chunk", 0, UINT64_MAX);
+        if (plugs_->count() > 0) options_.plugCount = parsePlugCount(plugsText_);
+        return fuzzCommand(options_);
+    }
+
+private:
+    FuzzOptions options_;
+    std::string seedText_, chunksText_, durationText_, jobsText_, reproduceText_, plugsText_;
+    CLI::Option *seed_ = nullptr, *chunks_ = nullptr, *duration_ = nullptr, *jobs_ = nullptr,
+                *reproduce_ = nullptr, *plugs_ = nullptr;
+};
+
+class CompareSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand(
+            "compare", "Run two module libraries on the same seeded session and compare them");
+        app_->add_option("A", options_.first, "module library file")->required();
+        app_->add_option("B", options_.second, "module library file")->required();
+        seed_ = app_->add_option("--seed", seedText_,
+                                 "seed of the inputs, states and splits (printed on every run)");
+        samples_ =
+            app_->add_option("--samples", samplesText_,
+                             "length: a sample count or a time at 44100 Hz (10s, 250ms; default " +
+                                 std::to_string(kDefaultCompareSamples) + " samples)");
+        block_ = app_->add_option("--block", blockText_, "samples per block (default 1024)");
+        plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
+        app_->footer(
+            "Exit status: 0 identical, 1 different (the first difference is printed), 2 the "
+            "libraries cannot be loaded or compared, or the command line is wrong.");
+    }
+    int run() override {
+        if (seed_->count() > 0) options_.seed = parseSeed("--seed " + seedText_, seedText_);
+        if (samples_->count() > 0) options_.samples = parseCompareSamples(samplesText_);
+        if (block_->count() > 0) options_.blockSize = parseBlockSize(blockText_);
+        if (plugs_->count() > 0) options_.plugCount = parsePlugCount(plugsText_);
+        return compareCommand(options_);
+    }
+
+private:
+    CompareOptions options_;
+    std::string seedText_, samplesText_, blockText_, plugsText_;
+    CLI::Option *seed_ = nullptr, *samples_ = nullptr, *block_ = nullptr, *plugs_ = nullptr;
+};
+
+class BatchSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand("batch", "Run the command lines of a file in this one process");
+        app_->add_option("FILE", file_, "one command line per line; # starts a comment")
+            ->required();
+    }
+    int run() override { return batchCommand(file_, runCommandLine); }
+
+private:
+    std::string file_;
+};
+
+void describeProgram(CLI::App& app) {
     app.formatter(std::make_shared<Help>());
     app.require_subcommand(1);
     app.set_version_flag("--version", "mvmhost " MVMHOST_VERSION, "print the version and exit");
     app.allow_windows_style_options(false);  // so /absolute/paths stay paths on Windows builds
     app.footer(
-        "Exit status: 0 success, 1 a failed check or a finding (check, fuzz), 2 a usage error or a "
-        "library "
-        "that cannot be loaded or used.");
+        "Exit status: 0 success, 1 a failed check or a finding (check, fuzz), 2 a usage error or "
+        "a library that cannot be loaded or used.");
+}
 
-    std::string infoLibrary;
-    CLI::App* info = app.add_subcommand("info", "Show a library's identity and plugs");
-    info->add_option("LIB", infoLibrary, "module library file")->required();
+// A chosen command run, whatever stops it shown as one line and ended with its exit status.
+int runReported(Subcommand& command) {
+    try {
+        return command.run();
+    } catch (const Error& error) {
+        if (!error.interruption()) return failWith(error.what());
+        std::fprintf(stderr, "mvmhost: %s\n", kInterruptedText);
+        return error.exitStatus();
+    } catch (const std::bad_alloc&) {
+        return failWith("out of memory");
+    } catch (const std::exception& e) {
+        return failWith(e.what());
+    }
+}
 
-    std::string plugsText;  // one command runs at a time
-    RenderOptions render;
-    std::string rateText, blockText, splitSeedText;
-    CLI::App* renderApp =
-        app.add_subcommand("render", "Run a module on signals and write its outputs");
-    renderApp->add_option("LIB", render.library, "module library file")->required();
-    renderApp->add_option("--in", render.inputs, "feed an input: PLUG=SOURCE (forms below)");
-    renderApp->add_option("--inputs", render.inputFiles,
-                          "a CSV file whose columns feed the inputs they are named after");
-    renderApp->add_option(
-        "--set", render.lists,
-        "choose a list plug's item by label: PLUG=LABEL, or PLUG=LABEL@SAMPLE to change it then");
-    renderApp->add_option(
-        "--event", render.events,
-        "deliver an event before a sample: CLOCK:TYPE:P1:P2, TYPE a number or DataEvent");
-    CLI::Option* renderPlugs = renderApp->add_option("--plugs", plugsText, kPlugsHelp);
-    renderApp->add_option("--out,-o", render.outputs, "write the outputs to FILE.csv or FILE.wav");
-    renderApp->add_option("--plot", render.plot, "draw every signal to FILE.png or FILE.svg");
-    renderApp->add_flag("--with-inputs", render.withInputs, "write the inputs beside the outputs");
-    CLI::Option* rate = renderApp->add_option(
-        "--rate", rateText, "samples per second (default: an audio input's, else 44100)");
-    CLI::Option* block =
-        renderApp->add_option("--block", blockText, "samples per block (default 1024)");
-    renderApp->add_option(
-        "--samples", render.samples,
-        "length: a sample count or a time (10s, 250ms, 2:30; default: the input files' "
-        "length, else one second)");
-    CLI::Option* seed =
-        renderApp->add_option("--split-seed", splitSeedText,
-                              "cut every stretch into random process calls, repeatably for a seed");
-    renderApp->add_flag("--quiet,-q", render.quiet, "print nothing on success");
-    renderApp->add_flag("--log", render.logRequests,
-                        "list the requests the host does not answer on stderr");
-    renderApp->footer(std::string("SOURCE is one of:\n") + sourceForms() +
-                      "Signal files hold signal units (1.0 = 10 V); levels typed here are volts.");
+}  // namespace
 
-    DemoOptions demo;
-    CLI::App* demoApp =
-        app.add_subcommand("demo", "Show the counter at work: terminal view, CSV and picture");
-    demoApp->add_option("LIB", demo.library,
-                        "module library file (default: COUNTreset1.mvm beside mvmhost)");
-    demoApp->add_option("--out-dir", demo.outDir,
-                        "where demo.csv and the picture go (default: here)");
-    demoApp->add_flag("--svg", demo.svg, "draw the picture as SVG instead of PNG");
-
-    CheckOptions check;
-    std::string checkSeedText, timeLimitText, repeatText;
-    bool listOnly = false;
-    CLI::App* checkApp =
-        app.add_subcommand("check", "Run the host-interface checks on module libraries");
-    checkApp->add_option("LIB", check.libraries, "module library files, each checked in turn");
-    checkApp->add_flag("--list", listOnly,
-                       "list the checks with what each makes sure of, and stop");
-    checkApp->add_flag("--strict", check.strict, "add the slow and the pedantic checks");
-    CLI::Option* checkSeedOption = checkApp->add_option(
-        "--seed", checkSeedText, "seed of the random checks (printed on every run)");
-    checkApp->add_option("--only", check.only,
-                         "run only the check of this name (may be given again)");
-    checkApp->add_option("--include", check.include, "run only the checks whose names match REGEX");
-    checkApp->add_option("--exclude", check.exclude,
-                         "leave out the checks whose names match REGEX");
-    checkApp->add_flag("--only-failed", check.onlyFailed,
-                       "print only the checks that did not pass");
-    CLI::Option* repeat = checkApp->add_option("--repeat", repeatText,
-                                               "run every library N times, each with a fresh seed");
-    CLI::Option* json =
-        checkApp->add_option("--json", check.json, "write the results to FILE as JSON as well");
-    CLI::Option* timeLimit =
-        checkApp->add_option("--time-limit", timeLimitText,
-                             "seconds each check may take (default 30; 2.5, 500ms, 1:30)");
-    checkApp->add_flag("--in-process", check.inProcess,
-                       "run every check in this process, in order (always so on Windows)");
-    checkApp->footer(
-        "Exit status: 0 every check passed, 1 a check failed, 2 a library cannot be "
-        "loaded or the command line is wrong, 130 interrupted.");
-
-    FuzzOptions fuzz;
-    uint64_t fuzzSeed = 0, fuzzChunks = 0, fuzzReproduce = 0;
-    double fuzzDuration = 0;
-    CLI::App* fuzzApp =
-        app.add_subcommand("fuzz", "Drive any module library with seeded random host actions");
-    fuzzApp->add_option("LIB", fuzz.library, "module library file")->required();
-    CLI::Option* fuzzSeedOption = fuzzApp->add_option(
-        "--seed", fuzzSeed, "the first chunk's seed; chunk N runs seed N (printed on every run)");
-    CLI::Option* fuzzChunksOption =
-        fuzzApp->add_option("--chunks", fuzzChunks,
-                            "how many chunks (default " + std::to_string(kDefaultChunks) +
-                                ", or as many as --duration allows)");
-    CLI::Option* fuzzDurationOption =
-        fuzzApp->add_option("--duration", fuzzDuration, "start no chunk after this many seconds");
-    fuzzApp->add_option("--jobs", fuzz.jobs,
-                        "chunks running at once, each in a process of its own (default 1)");
-    CLI::Option* fuzzReproduceOption = fuzzApp->add_option(
-        "--reproduce", fuzzReproduce, "replay chunk N in this process, for a debugger");
-    CLI::Option* fuzzPlugs = fuzzApp->add_option("--plugs", plugsText, kPlugsHelp);
-    fuzzApp->add_flag("--strict", fuzz.strict, "also do what a host does not promise");
-    fuzzApp->add_flag("--verbose", fuzz.verbose, "with --reproduce: print every action as it runs");
-    fuzzApp->footer(
-        "Exit status: 0 nothing found, 1 a finding, 2 the library cannot be loaded or the command "
-        "line is wrong, 130 interrupted.");
-
-    CompareOptions compare;
-    std::string compareSeedText, compareSamplesText, compareBlockText;
-    CLI::App* compareApp = app.add_subcommand(
-        "compare", "Run two module libraries on the same seeded session and compare them");
-    compareApp->add_option("A", compare.first, "module library file")->required();
-    compareApp->add_option("B", compare.second, "module library file")->required();
-    CLI::Option* compareSeedOption = compareApp->add_option(
-        "--seed", compareSeedText, "seed of the inputs, states and splits (printed on every run)");
-    CLI::Option* compareSamplesOption = compareApp->add_option(
-        "--samples", compareSamplesText,
-        "samples to run (default " + std::to_string(kDefaultCompareSamples) + ")");
-    CLI::Option* compareBlockOption =
-        compareApp->add_option("--block", compareBlockText, "samples per block (default 1024)");
-    CLI::Option* comparePlugs = compareApp->add_option("--plugs", plugsText, kPlugsHelp);
-    compareApp->footer(
-        "Exit status: 0 identical, 1 different (the first difference is printed), 2 the libraries "
-        "cannot be loaded or compared, or the command line is wrong.");
-
-    std::string batchFile;
-    CLI::App* batch =
-        app.add_subcommand("batch", "Run the command lines of a file in this one process");
-    batch->add_option("FILE", batchFile, "one command line per line; # starts a comment")
-        ->required();
+int runCommandLine(const std::vector<std::string>& args) {
+    CLI::App app{"mvmhost: a command-line host for module libraries", "mvmhost"};
+    describeProgram(app);
+    InfoSubcommand info;
+    RenderSubcommand render;
+    DemoSubcommand demo;
+    CheckSubcommand check;
+    FuzzSubcommand fuzz;
+    CompareSubcommand compare;
+    BatchSubcommand batch;
+    Subcommand* const subcommands[] = {&info, &render, &demo, &check, &fuzz, &compare, &batch};
+    for (Subcommand* subcommand : subcommands) subcommand->declare(app);
 
     const std::vector<CLI::App*> commands = app.get_subcommands({});
     if (!args.empty() && !args[0].empty() && args[0][0] != '-' &&
@@ -325,92 +537,11 @@ int runCommandLine(const std::vector<std::string>& args) {
         app.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return app.exit(e);  // --help
-        return failWith(e.what());
+        return failWith(parseFailure(e, args));
     }
 
-    try {
-        if (*info) return infoCommand(infoLibrary);
-        if (*renderApp) {
-            if (seed->count() > 0)
-                render.splitSeed = parseSeed("--split-seed " + splitSeedText, splitSeedText);
-            if (rate->count() > 0) {
-                const std::optional<double> r = parseNumber(rateText);
-                if (!r || !(*r > 0))  // 0 would mean "not given"
-                    throw Error("--rate " + rateText +
-                                ": give a positive number of samples per second");
-                if (*r > kMaxSampleRate)
-                    throw Error("--rate " + rateText + ": at most " +
-                                std::to_string(kMaxSampleRate) + " samples per second");
-                render.sampleRate = *r;
-            }
-            if (block->count() > 0) render.blockSize = parseBlockSize(blockText);
-            if (renderPlugs->count() > 0) render.plugCount = parsePlugCount(plugsText);
-            return renderCommand(render);
-        }
-        if (*demoApp) return demoCommand(demo);
-        if (*checkApp) {
-            if (listOnly) {
-                listChecks(std::cout);
-                return 0;
-            }
-            if (check.libraries.empty()) throw Error("check needs a module library (or --list)");
-            if (checkSeedOption->count() > 0)
-                check.seed = parseSeed("--seed " + checkSeedText, checkSeedText);
-            if (json->count() > 0 && check.json.empty()) throw Error("--json needs a file name");
-            if (timeLimit->count() > 0) {
-                const std::optional<double> t = parseSeconds(timeLimitText);
-                if (!t || !(*t > 0))
-                    throw Error("--time-limit " + timeLimitText +
-                                ": give a positive number of seconds");
-                if (*t > kLongestTimeLimit)
-                    throw Error("--time-limit " + timeLimitText + ": at most " +
-                                std::to_string(kLongestTimeLimit) + " s (a day)");
-                check.timeLimit = *t;
-            }
-            if (repeat->count() > 0) {
-                const std::optional<uint64_t> n = parseUnsigned(repeatText);
-                if (!n || *n < 1 || *n > uint64_t{kMostRepeats})
-                    throw Error("--repeat " + repeatText +
-                                ": give a whole number of runs from 1 to " +
-                                std::to_string(kMostRepeats));
-                check.repeat = static_cast<int>(*n);
-            }
-            return checkCommand(check);
-        }
-        if (*fuzzApp) {
-            if (fuzzSeedOption->count() > 0) fuzz.seed = fuzzSeed;
-            if (fuzzChunksOption->count() > 0) fuzz.chunks = fuzzChunks;
-            if (fuzzDurationOption->count() > 0) fuzz.duration = fuzzDuration;
-            if (fuzzReproduceOption->count() > 0) fuzz.reproduce = fuzzReproduce;
-            if (fuzzPlugs->count() > 0) fuzz.plugCount = parsePlugCount(plugsText);
-            return fuzzCommand(fuzz);
-        }
-        if (*compareApp) {
-            if (compareSeedOption->count() > 0)
-                compare.seed = parseSeed("--seed " + compareSeedText, compareSeedText);
-            if (compareSamplesOption->count() > 0) {
-                const std::optional<uint64_t> n = parseUnsigned(compareSamplesText);
-                if (!n || *n < 1 || *n > uint64_t{INT32_MAX})
-                    throw Error("--samples " + compareSamplesText +
-                                ": give a whole number of samples from 1 to " +
-                                std::to_string(INT32_MAX));
-                compare.samples = static_cast<int64_t>(*n);
-            }
-            if (compareBlockOption->count() > 0)
-                compare.blockSize = parseBlockSize(compareBlockText);
-            if (comparePlugs->count() > 0) compare.plugCount = parsePlugCount(plugsText);
-            return compareCommand(compare);
-        }
-        if (*batch) return batchCommand(batchFile, runCommandLine);
-    } catch (const Error& error) {
-        if (!error.interruption()) return failWith(error.what());
-        std::fprintf(stderr, "mvmhost: interrupted; unfinished files removed\n");
-        return error.exitStatus();
-    } catch (const std::bad_alloc&) {
-        return failWith("out of memory");
-    } catch (const std::exception& e) {
-        return failWith(e.what());
-    }
+    for (Subcommand* subcommand : subcommands)
+        if (subcommand->chosen()) return runReported(*subcommand);
     return failWith("no such command");
 }
 

@@ -71,6 +71,8 @@ int batchCommand(const std::string& path,
     if (!std::filesystem::exists(path, ec)) throw Error("cannot read " + path + ": no such file");
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error("cannot read " + path + ": permission denied");
+    // Held for the whole file, so that Ctrl-C between two lines stops the batch too.
+    InterruptWatch watch;
     int worst = 0, number = 0;
     std::string line;
     ++batchDepth;
@@ -90,7 +92,11 @@ int batchCommand(const std::string& path,
         std::fflush(stderr);
         std::printf("batch: line %d: exit %d\n", number, status);
         worst = std::max(worst, status);
-        stopIfInterrupted();  // a line stopped by Ctrl-C stops the batch
+        // A line stopped by Ctrl-C stops the batch; that line has said so already.
+        if (const int stop = stopRequested()) {
+            --batchDepth;
+            return stop;
+        }
     }
     --batchDepth;
     return worst;

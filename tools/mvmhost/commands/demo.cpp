@@ -13,6 +13,7 @@
 #include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/commands/render.h"
 #include "tools/mvmhost/commands/terminal_view.h"
+#include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
 #include "tools/mvmhost/signal_io/plot.h"
@@ -106,6 +107,7 @@ std::string fixedVolts(float units) {
 }  // namespace
 
 int demoCommand(const DemoOptions& options) {
+    InterruptWatch watch;  // Ctrl-C ends a hung gnuplot too, and leaves no file behind
     const std::string path =
         options.library.empty() ? libraryBesideProgram("COUNTreset1.mvm") : options.library;
     const ModuleLibrary library(path);
@@ -270,6 +272,7 @@ int demoCommand(const DemoOptions& options) {
         file.commit();
         std::printf("wrote %s\n", printable(picture).c_str());
     } else {
+        stopIfInterrupted();
         std::printf("no picture: %s\n", reason.c_str());
     }
     // The command line, cut where a shell takes a backslash and a line end as a blank.

@@ -22,8 +22,9 @@ std::string clockTime(double seconds) {
 
 }  // namespace
 
-ProgressBar::~ProgressBar() {
+void ProgressBar::clear() {
     if (drawn_) std::fprintf(stderr, "\r%*s\r", kLineWidth, "");
+    drawn_ = false;
 }
 
 bool ProgressBar::stderrIsTerminal() { return MVMHOST_ISATTY(stderr) != 0; }

@@ -13,8 +13,10 @@ class ProgressBar {
 public:
     ProgressBar(int64_t total, bool shown)
         : total_(total), shown_(shown && stderrIsTerminal()), start_(Clock::now()), last_(start_) {}
-    ~ProgressBar();
+    ~ProgressBar() { clear(); }
     void update(int64_t done);
+    // Takes the bar off its line, so that a message can stand there.
+    void clear();
 
 private:
     using Clock = std::chrono::steady_clock;

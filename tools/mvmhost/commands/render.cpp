@@ -5,15 +5,18 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <string>
 #include <utility>
 
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/files.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/commands/progress_bar.h"
+#include "tools/mvmhost/commands/render_options.h"
 #include "tools/mvmhost/runtime/interrupts.h"
 #include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
+#include "tools/mvmhost/runtime/sandbox.h"
 #include "tools/mvmhost/signal_io/csv.h"
 #include "tools/mvmhost/signal_io/file_sources.h"
 #include "tools/mvmhost/signal_io/plot.h"
@@ -21,14 +24,6 @@
 
 namespace mvmhost {
 namespace {
-
-std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option,
-                                                    const char* form) {
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos || equals == 0)
-        throw Error(std::string(option) + " " + text + ": expected " + form);
-    return {text.substr(0, equals), text.substr(equals + 1)};
-}
 
 const char* requestName(int32_t request) {
     switch (request) {
@@ -169,21 +164,15 @@ void Render::setLists(const RenderOptions& options) {
     }
     std::map<std::pair<int32_t, int64_t>, std::string> given;  // plug and clock (-1: the start)
     for (const std::string& text : options.lists) {
-        auto [name, rest] = splitAssignment(text, "--set", "PLUG=LABEL or PLUG=LABEL@SAMPLE");
+        const ListSetting setting = parseListSetting(text);
+        const std::string& name = setting.plug;
+        const std::string& label = setting.label;
         const HostPlug& plug = host_->plugNamed(name);
         if (plug.isOutput())
             throw Error(name + " is an output; --set chooses the item of a list input");
         if (!plug.isList() || !plug.isInput())
             throw Error(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
-        // LABEL@POSITION, unless what follows the last @ is no position: then it is all label.
-        std::string label = rest;
-        int64_t clock = -1;
-        const size_t at = rest.rfind('@');
-        if (at != std::string::npos)
-            if (const std::optional<SampleTime> position = SampleTime::parse(rest.substr(at + 1))) {
-                label = rest.substr(0, at);
-                clock = position->at(host_->sampleRate());
-            }
+        const int64_t clock = setting.position ? setting.position->at(host_->sampleRate()) : -1;
         const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
         if (!fresh)
             throw Error("--set " + text + ": --set " + before->second + " already " +
@@ -214,44 +203,9 @@ void Render::setLists(const RenderOptions& options) {
     }
 }
 
-// CLOCK:TYPE:P1:P2: TYPE a number or DataEvent, P1 and P2 signed 32-bit numbers. The clock
-// is what stands before the last three fields, so that a time such as 1:30 may be one.
 void Render::scheduleEvents(const RenderOptions& options) {
     for (const std::string& text : options.events) {
-        const std::string form =
-            "--event " + text + ": expected CLOCK:TYPE:P1:P2 (e.g. 100:DataEvent:7:3)";
-        std::vector<std::string> fields;
-        size_t end = text.size();
-        for (int field = 0; field < 3; ++field) {
-            const size_t colon = end == 0 ? std::string::npos : text.rfind(':', end - 1);
-            if (colon == std::string::npos) throw Error(form);
-            fields.insert(fields.begin(), text.substr(colon + 1, end - colon - 1));
-            end = colon;
-        }
-        fields.insert(fields.begin(), text.substr(0, end));
-        auto number = [&](const std::string& field, const char* what) {
-            const bool negative = !field.empty() && field[0] == '-';
-            const std::optional<uint64_t> magnitude =
-                parseUnsigned(negative ? field.substr(1) : field);
-            const uint64_t limit = negative ? uint64_t{INT32_MAX} + 1 : uint64_t{INT32_MAX};
-            if (!magnitude || *magnitude > limit)
-                throw Error("--event " + text + ": " + what + " '" + field +
-                            "' is not a 32-bit whole number");
-            return static_cast<int32_t>(negative ? -static_cast<int64_t>(*magnitude)
-                                                 : static_cast<int64_t>(*magnitude));
-        };
-        const std::optional<SampleTime> at = SampleTime::parse(fields[0]);
-        if (!at)
-            throw Error("--event " + text + ": the clock '" + fields[0] + "' is not " +
-                        kSampleTimeForms);
-        const int64_t clock = at->at(host_->sampleRate());
-        if (clock >= job_.samples)
-            throw Error("--event " + text + ": the render ends at sample " +
-                        std::to_string(int64_t{job_.samples} - 1));
-        const int32_t type =
-            fields[1] == "DataEvent" ? int32_t{mv::DataEvent} : number(fields[1], "the type");
-        mv::ModuleEvent event{static_cast<int32_t>(clock), type, number(fields[2], "P1"),
-                              number(fields[3], "P2"),     0,    0};
+        const mv::ModuleEvent event = parseEvent(text, host_->sampleRate(), job_.samples);
         job_.changes.push_back({event.clock, 0, ScheduledChange::Event, 0, event});
     }
 }
@@ -308,6 +262,12 @@ void WriterSink::finish(const std::vector<PendingFile*>& others) {
     commitAll(files);
 }
 
+std::vector<std::string> WriterSink::temporaryPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& writer : writers_) paths.push_back(writer->file().tempPath());
+    return paths;
+}
+
 std::vector<std::string> Render::inputFiles() const {
     std::vector<std::string> files;
     for (const auto& source : sources_)
@@ -316,6 +276,43 @@ std::vector<std::string> Render::inputFiles() const {
 }
 
 namespace {
+
+// Every output is checked before the module runs, so that a render never runs for nothing.
+void refuseBadOutputs(const RenderOptions& options, Render& render) {
+    std::vector<std::string> inputs = render.inputFiles();
+    inputs.push_back(options.library);
+    std::vector<NamedOutput> written;
+    for (const std::string& path : options.outputs) written.push_back({"--out " + path, path});
+    if (!options.plot.empty()) written.push_back({"--plot " + options.plot, options.plot});
+    refuseOverwrites("render", written, inputs);
+    // A WAV header holds a whole number of samples per second.
+    for (const std::string& path : options.outputs) {
+        if (lowerExtension(path) == ".wav" &&
+            render.host().sampleRate() != std::floor(render.host().sampleRate()))
+            throw Error("--out " + path +
+                        ": a WAV file holds a whole number of samples per second, not " +
+                        formatSample(render.host().sampleRate()));
+    }
+    if (render.columns().empty())
+        throw Error(
+            "the module has no Signal outputs to write; --with-inputs writes its inputs too");
+}
+
+// Where in the module a crash came: "in its process routine at sample 2048".
+std::string whereInModule(const HostedModule& host) {
+    const std::string at = " at sample " + std::to_string(host.clock());
+    switch (host.entered()) {
+    case HostedModule::Entry::Process:
+        return "in its process routine" + at;
+    case HostedModule::Entry::Event:
+        return "in its event routine" + at;
+    case HostedModule::Entry::Dispatcher:
+        return "in its dispatcher" + at;
+    case HostedModule::Entry::None:
+        break;
+    }
+    return "outside its calls" + at;
+}
 
 // Each request the host did not answer, for --log.
 void printRequestLog(const HostedModule& host) {
@@ -364,23 +361,7 @@ int renderCommand(const RenderOptions& options) {
     const ModuleLibrary library(options.library);
     const ModuleIdentity identity = readIdentity(library.entries());
     Render render(library.entries(), options);
-    std::vector<std::string> inputs = render.inputFiles();
-    inputs.push_back(options.library);
-    std::vector<NamedOutput> written;
-    for (const std::string& path : options.outputs) written.push_back({"--out " + path, path});
-    if (!options.plot.empty()) written.push_back({"--plot " + options.plot, options.plot});
-    refuseOverwrites("render", written, inputs);
-    // A WAV header holds a whole number of samples per second.
-    for (const std::string& path : options.outputs) {
-        if (lowerExtension(path) == ".wav" &&
-            render.host().sampleRate() != std::floor(render.host().sampleRate()))
-            throw Error("--out " + path +
-                        ": a WAV file holds a whole number of samples per second, not " +
-                        formatSample(render.host().sampleRate()));
-    }
-    if (render.columns().empty())
-        throw Error(
-            "the module has no Signal outputs to write; --with-inputs writes its inputs too");
+    refuseBadOutputs(options, render);
 
     std::vector<std::unique_ptr<SampleWriter>> writers;
     for (const std::string& path : options.outputs)
@@ -393,17 +374,36 @@ int renderCommand(const RenderOptions& options) {
     if (!options.plot.empty()) picture = std::make_unique<PendingFile>(options.plot);
     PlotSink plotted(render.host(), render.samples(), sink);
     BlockSink& first = picture ? static_cast<BlockSink&>(plotted) : sink;
+    // A module that crashes or hangs is stopped inside its call: its unfinished files go, one
+    // line says what happened, and the status is a failure's (1), or the signal's for Ctrl-C.
+    std::vector<std::string> unfinished = sink.temporaryPaths();
+    if (picture) unfinished.push_back(picture->tempPath());
+    Sandbox sandbox("render", kNoTimeLimit);
     RenderCounts counts;
     {
         ProgressBar bar(render.samples(), !options.quiet);
-        counts = render.run(first, [&](int64_t done) { bar.update(done); });
+        sandbox.runHere(
+            "render", [&] { counts = render.run(first, [&](int64_t done) { bar.update(done); }); },
+            [&](const std::string&, const Verdict& verdict) {
+                bar.clear();
+                for (const std::string& path : unfinished) std::remove(path.c_str());
+                if (verdict.kind == Verdict::Interrupted) {
+                    std::fprintf(stderr, "mvmhost: %s\n", kInterruptedText);
+                    return verdict.exitStatus;
+                }
+                std::fprintf(stderr, "mvmhost: the module crashed (%s) %s\n", verdict.crash.c_str(),
+                             whereInModule(render.host()).c_str());
+                return exit_status::kFailed;
+            });
     }
     if (picture) {
         std::string reason;
         if (!drawPicture(picture->tempPath(), lowerExtension(options.plot) == ".svg",
                          identity.identifier + ": mvmhost render", plotted.columns(),
-                         plotted.panels(), reason))
+                         plotted.panels(), reason)) {
+            stopIfInterrupted();
             throw Error("cannot draw " + options.plot + ": " + reason);
+        }
     }
     stopIfInterrupted();
     sink.finish(picture ? std::vector<PendingFile*>{picture.get()} : std::vector<PendingFile*>{});

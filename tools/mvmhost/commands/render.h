@@ -79,6 +79,8 @@ public:
     // Completes every file, then puts them in place together with `others`, already complete:
     // all of them or, when one fails, none.
     void finish(const std::vector<class PendingFile*>& others = {});
+    // The files being written, under their temporary names.
+    std::vector<std::string> temporaryPaths() const;
 
 private:
     std::vector<int32_t> columns_;

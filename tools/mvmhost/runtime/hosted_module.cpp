@@ -60,7 +60,10 @@ HostedModule::~HostedModule() {
 
 intptr_t HostedModule::dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr,
                                 float opt) {
-    return record_->dispatcherEntry(record_, opcode, index, value, ptr, opt);
+    entered_ = Entry::Dispatcher;
+    const intptr_t answer = record_->dispatcherEntry(record_, opcode, index, value, ptr, opt);
+    entered_ = Entry::None;
+    return answer;
 }
 
 void HostedModule::describe() {
@@ -182,7 +185,10 @@ void HostedModule::beginBlock(int32_t clock) {
 
 void HostedModule::process(int32_t start, int32_t count) {
     clock_ = blockStart_ + start;
-    if (process_) process_(record_->instance, start, count);
+    if (!process_) return;
+    entered_ = Entry::Process;
+    process_(record_->instance, start, count);
+    entered_ = Entry::None;
 }
 
 void HostedModule::changeStreamState(int32_t plug, mv::StreamState state, int32_t clock) {
@@ -191,7 +197,10 @@ void HostedModule::changeStreamState(int32_t plug, mv::StreamState state, int32_
 
 void HostedModule::deliver(mv::ModuleEvent event) {
     clock_ = event.clock;
-    if (record_->eventEntry) record_->eventEntry(record_->instance, &event);
+    if (!record_->eventEntry) return;
+    entered_ = Entry::Event;
+    record_->eventEntry(record_->instance, &event);
+    entered_ = Entry::None;
 }
 
 int32_t HostedModule::nextPostedClock() const {
@@ -217,7 +226,10 @@ void HostedModule::deliverPostedUpTo(int32_t clock) {
             std::swap(due[j], due[j - 1]);
     for (size_t i = 0; i < dueCount; ++i) {
         clock_ = clock;  // late events come now, with the clock they asked for
-        if (record_->eventEntry) record_->eventEntry(record_->instance, &due[i]);
+        if (!record_->eventEntry) continue;
+        entered_ = Entry::Event;
+        record_->eventEntry(record_->instance, &due[i]);
+        entered_ = Entry::None;
     }
 }
 

@@ -120,6 +120,12 @@ public:
     // The state the module last announced for an output (request 0); -1 before any.
     int32_t announcedState(int32_t plug) const { return announced_[static_cast<size_t>(plug)]; }
 
+    // The entry of the module the host is inside, and the sample clock it called at: what a
+    // report of a crash there names.
+    enum class Entry { None, Dispatcher, Process, Event };
+    Entry entered() const { return entered_; }
+    int32_t clock() const { return clock_; }
+
     static intptr_t MV_CDECL callback(void* record, int32_t request, int32_t index, int32_t value,
                                       void* ptr, float opt) noexcept;
 
@@ -148,6 +154,7 @@ private:
     std::vector<int32_t> announced_;
     int32_t blockStart_ = 0;
     int32_t clock_ = 0;
+    Entry entered_ = Entry::None;
 
     static constexpr size_t kLogCapacity = 4096;
     std::vector<LoggedRequest> log_;  // capacity reserved up front: a request never allocates

@@ -5,6 +5,9 @@
 
 namespace mvmhost {
 
+// What a command says, on one line, when a request to stop ended it.
+constexpr const char* kInterruptedText = "interrupted; unfinished files removed";
+
 // While one lives, those requests are noted instead of ending the process at once. A signal
 // that was ignored when the program started (a shell's background job) stays ignored, unless
 // `evenIgnored`: a run of children is still ended by Ctrl-C and SIGTERM there, though a hang-up

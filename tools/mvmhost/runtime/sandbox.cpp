@@ -47,9 +47,10 @@ Here here;
 
 [[noreturn]] void endHere(Verdict verdict) {
     verdict.seconds = secondsSince(here.started);
-    int status =
-        verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted : exit_status::kFailed;
+    int status = verdict.kind == Verdict::Interrupted ? verdict.exitStatus : exit_status::kFailed;
     if (here.lastWord) status = (*here.lastWord)(here.unit ? *here.unit : "?", verdict);
+    // Every command ends a run the user stopped alike, with the status of the signal.
+    if (verdict.kind == Verdict::Interrupted) status = verdict.exitStatus;
     std::fflush(nullptr);
 #if defined(_WIN32)
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
@@ -64,6 +65,13 @@ Here here;
     endHere(verdict);
 }
 
+[[noreturn]] void interruptedHere(int status) {
+    Verdict verdict;
+    verdict.kind = Verdict::Interrupted;
+    verdict.exitStatus = status;
+    endHere(verdict);
+}
+
 #if defined(_WIN32)
 LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     char what[64];
@@ -72,12 +80,17 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
     endHere(Verdict::Crashed, what);
 }
 
-BOOL WINAPI onConsoleControl(DWORD) { endHere(Verdict::Interrupted); }
+BOOL WINAPI onConsoleControl(DWORD event) {
+    const bool closing =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    interruptedHere(closing ? exit_status::kTerminated : exit_status::kInterrupted);
+}
 
 DWORD WINAPI watchdog(void*) {
     for (;;) {
         Sleep(200);
-        if (here.unit && secondsSince(here.started) > here.timeLimit) endHere(Verdict::TimedOut);
+        if (here.unit && here.timeLimit > 0 && secondsSince(here.started) > here.timeLimit)
+            endHere(Verdict::TimedOut);
     }
 }
 
@@ -97,7 +110,8 @@ void disarmHere() {
 #else
 void onFatalSignal(int signal) {
     if (signal == SIGALRM) endHere(Verdict::TimedOut);
-    if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) endHere(Verdict::Interrupted);
+    if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP)
+        interruptedHere(exit_status::kSignalBase + signal);
     endHere(Verdict::Crashed, "signal " + std::to_string(signal) + ", " + strsignal(signal));
 }
 
@@ -112,7 +126,7 @@ void armHere() {
         sigemptyset(&action.sa_mask);
         sigaction(kLastWordSignals[i], &action, &previousActions[i]);
     }
-    alarm(static_cast<unsigned>(here.timeLimit + 0.999));
+    alarm(here.timeLimit > 0 ? static_cast<unsigned>(here.timeLimit + 0.999) : 0);
 }
 
 void disarmHere() {
@@ -252,7 +266,7 @@ std::optional<Sandbox::Ended> Sandbox::next(std::optional<double> wait) {
             int status = 0;
             Verdict::Kind kind = Verdict::Exited;
             if (waitpid(child.id, &status, WNOHANG) == 0) {
-                const bool late = secondsSince(child.started) > timeLimit_;
+                const bool late = timeLimit_ > 0 && secondsSince(child.started) > timeLimit_;
                 if (!late && !stopping) continue;
                 kill(child.id, SIGKILL);
                 while (waitpid(child.id, &status, 0) < 0 && errno == EINTR) {}
@@ -287,11 +301,14 @@ double Sandbox::runHere(const std::string& unit, const std::function<void()>& wo
                         LastWord lastWord) {
     here = {&unit, &lastWord, Clock::now(), timeLimit_};
     armHere();
+    struct Disarm {  // an Error leaving `work` leaves no handler behind that names it
+        ~Disarm() {
+            disarmHere();
+            here = {};
+        }
+    } disarm;
     work();
-    disarmHere();
-    const double seconds = secondsSince(here.started);
-    here = {};
-    return seconds;
+    return secondsSince(here.started);
 }
 
 std::string timedOutText(double limit) {

@@ -17,6 +17,8 @@ namespace mvmhost {
 
 class InterruptWatch;
 
+constexpr double kNoTimeLimit = 0;  // for a unit that may take as long as it takes
+
 // Memory a child writes and its parent still reads after the child died: an answer, a journal.
 // Plain bytes, zeroed; here when the platform cannot fork.
 class SharedMemory {
@@ -42,7 +44,7 @@ struct Verdict {
         Interrupted,  // ended because the user asked the run to stop
     };
     Kind kind = Exited;
-    int exitStatus = 0;
+    int exitStatus = 0;  // Interrupted: the status the signal asks for (130, 143, 129)
     // "signal 11, Segmentation fault", or a sanitizer's one-line summary.
     std::string crash;
     bool sanitizer = false;  // `crash` is a sanitizer's summary
@@ -54,7 +56,7 @@ struct Verdict {
 
 class Sandbox {
 public:
-    // `kind` names the children's logs ("check", "fuzz"); `timeLimit` is in seconds.
+    // `kind` names the children's logs ("check", "fuzz"); `timeLimit` is in seconds, 0 for none.
     Sandbox(std::string kind, double timeLimit);
     ~Sandbox();
     Sandbox(const Sandbox&) = delete;
@@ -79,9 +81,11 @@ public:
     void cut(int id);
     size_t running() const { return children_.size(); }
 
-    // Runs `work` in this process, with the time limit and a last word: when module code
-    // crashes, the time runs out or the user asks to stop, `lastWord` gets the verdict and the
-    // process ends with its exit status. Answers the seconds it took.
+    // Runs `work` in this process, with the time limit (none when it is 0) and a last word:
+    // when module code crashes, the time runs out or the user asks to stop, `lastWord` gets
+    // the verdict and the process ends with its exit status, or for a stop with the signal's
+    // (130, 143, 129), so that every command ends alike. Answers the seconds it took. The last
+    // word runs in a signal handler: it removes files and prints, and returns.
     using LastWord = std::function<int(const std::string& unit, const Verdict& verdict)>;
     double runHere(const std::string& unit, const std::function<void()>& work, LastWord lastWord);
 

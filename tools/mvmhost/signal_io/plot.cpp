@@ -7,9 +7,11 @@
 #include <memory>
 
 #include "tools/mvmhost/base/files.h"
+#include "tools/mvmhost/runtime/interrupts.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +24,8 @@ extern char** environ;
 namespace mvmhost {
 #if !defined(_WIN32)
 namespace {
+
+constexpr int kChildPollMilliseconds = 20;  // how often a wait for gnuplot looks for Ctrl-C
 
 std::string quoted(const std::string& text, char quote) {
     std::string out(1, quote);
@@ -174,17 +178,37 @@ bool drawPicture(const std::string& temporary, bool svg, const std::string& titl
                                    : std::string("cannot run gnuplot: ") + std::strerror(spawned);
         return false;
     }
-    // A gnuplot that stops reading must not take this process down with it.
+    // A gnuplot that stops reading must not take this process down with it, nor one that hangs
+    // keep it from stopping: on Ctrl-C or SIGTERM it is ended, and the caller hears of the stop.
     const auto previous = std::signal(SIGPIPE, SIG_IGN);
-    for (size_t sent = 0; sent < text.size();) {
-        const ssize_t n = write(fds[1], text.data() + sent, text.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    int input = fds[1], status = 0;
+    size_t sent = 0;
+    for (;;) {
+        if (stopRequested()) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+            if (input >= 0) close(input);
+            std::signal(SIGPIPE, previous);
+            reason = kInterruptedText;
+            return false;
+        }
+        if (input >= 0) {
+            pollfd ready{input, POLLOUT, 0};
+            poll(&ready, 1, kChildPollMilliseconds);
+            const ssize_t n = write(input, text.data() + sent, text.size() - sent);
+            if (n > 0) sent += static_cast<size_t>(n);
+            if (sent == text.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                close(input);
+                input = -1;
+            }
+            continue;
+        }
+        const pid_t ended = waitpid(pid, &status, WNOHANG);
+        if (ended == pid || (ended < 0 && errno != EINTR)) break;
+        usleep(kChildPollMilliseconds * 1000);
     }
-    close(fds[1]);
     std::signal(SIGPIPE, previous);
-    int status = 0;
-    waitpid(pid, &status, 0);
     std::error_code ec;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
         std::filesystem::file_size(temporary, ec) == 0) {

@@ -73,15 +73,21 @@ documented 'take#2.csv' --set reset@=3   # a name that exists as it stands is no
 documented no_extension --set reset@=3   # text without an extension is read as CSV
 documented bom.csv --set reset@=3        # a byte-order mark before the header
 
-# Ctrl-C and SIGTERM in the middle of a long render: exit 130 and 143, no unfinished file left.
+# Ctrl-C, SIGTERM and a hang-up in the middle of a long render, in a module that hangs and in a
+# picture helper that hangs: exit 130, 143 and 129, no unfinished file, no helper left running.
+#   signalled SIGNAL STATUS [RENDER-ARGS...]   (a long render of the counter when none)
+hung_helper="$work/hung_helper"
+mkdir -p "$hung_helper"
+printf '#!/usr/bin/env bash\nexec -a mvmhost-test-hung-gnuplot sleep 1000\n' >"$hung_helper/gnuplot"
+chmod +x "$hung_helper/gnuplot"
 signalled() {
-    local signal=$1 status=$2
+    local signal=$1 status=$2; shift 2
+    [ $# -gt 0 ] || set -- "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 --out a.csv --out b.csv
     cases=$((cases + 1))
     local dir; dir=$(fresh)
     local before; before=$(ls -A "$dir")
     set -m  # its own process group, as a job a person starts: SIGINT is not ignored there
-    (cd "$dir" && exec "${run[@]}" render "$lib" --in upCOUNT=noise:seed=1 --samples 2000000000 \
-        --out a.csv --out b.csv) >/dev/null 2>"$work/err" &
+    (cd "$dir" && PATH="$hung_helper:$PATH" exec "${run[@]}" render "$@") >/dev/null 2>"$work/err" &
     local pid=$!
     set +m
     for _ in $(seq 100); do ls "$dir"/*.part* >/dev/null 2>&1 && break; sleep 0.1; done
@@ -89,12 +95,19 @@ signalled() {
     kill -s "$signal" "$pid"
     wait "$pid"
     local got=$?
-    [ "$got" -eq "$status" ] || fail "SIG$signal during a render: exit $got, not $status ($(cat "$work/err"))"
-    grep -q "interrupted" "$work/err" || fail "SIG$signal during a render: stderr says $(cat "$work/err")"
-    [ "$(ls -A "$dir")" = "$before" ] || fail "SIG$signal during a render: left $(ls -A "$dir" | tr '\n' ' ')"
+    local what="SIG$signal during render $*"
+    [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status ($(cat "$work/err"))"
+    grep -q "interrupted" "$work/err" || fail "$what: stderr says $(cat "$work/err")"
+    [ "$(ls -A "$dir")" = "$before" ] || fail "$what: left $(ls -A "$dir" | tr '\n' ' ')"
+    ! pgrep -f mvmhost-test-hung-gnuplot >/dev/null || fail "$what: left gnuplot running"
 }
 signalled INT 130
 signalled TERM 143
+signalled HUP 129
+signalled INT 130 "$faulty/hang.mvm" --out a.csv --out b.wav
+signalled TERM 143 "$faulty/hang.mvm" --out a.csv
+signalled INT 130 "$lib" --samples 100 --plot a.png --out a.csv
+signalled TERM 143 "$lib" --samples 100 --plot a.svg
 
 # The progress bar, on a terminal only: the share done, the time taken and the time to go; -q
 # hides it. Each render is stopped after a second and a half, as a person would stop it.
@@ -212,8 +225,26 @@ for command in "" info render demo check fuzz compare batch; do
     ! grep -qw "TEXT\|UINT\|FLOAT" <<<"$help" || fail "mvmhost $command --help: a value shown as a type"
 done
 
-expect 2 "A subcommand is required"
-expect 2 "The following argument was not expected: --bogus" render "$lib" --bogus --out o.csv
+expect 2 "give a command; mvmhost --help lists them"
+expect 2 "render does not take '--bogus'" render "$lib" --bogus --out o.csv
+# The option parser's own words never reach the user; counts and seeds all read alike.
+expect 2 "there is no option '--Version' before a command; did you mean --version?" --Version
+expect 2 "--plot is given more than once" render "$lib" --plot a.png --plot b.png
+expect 2 "--out needs a value after it" render "$lib" --out
+expect 2 "info does not take 'x'" info "$lib" x
+expect 2 "--chunks 1e3: give a whole number of chunks from 1 to 18446744073709551615" fuzz "$lib" --chunks 1e3
+for n in -1 18446744073709551616 0 ""; do
+  expect 2 "--chunks $n: give a whole number of chunks" fuzz "$lib" --chunks "$n"
+done
+for n in -1 18446744073709551616; do
+  expect 2 "--seed $n: a seed is a whole number from 0 to 18446744073709551615" fuzz "$lib" --seed "$n"
+  expect 2 "--seed $n: a seed is a whole number" check "$lib" --seed "$n"
+  expect 2 "--seed $n: a seed is a whole number" compare "$lib" "$lib" --seed "$n"
+done
+expect 2 "the seeds run out after 2 chunks from that seed" fuzz "$lib" --seed 18446744073709551613 --chunks 3
+expect 2 "--reproduce -1: give a whole number" fuzz "$lib" --reproduce -1
+expect 2 "--jobs 0: give a whole number of jobs from 1 to 1024" fuzz "$lib" --jobs 0
+expect 2 "--duration x: give a positive number of seconds" fuzz "$lib" --duration x
 expect 2 "cannot open nope.mvm: no such file" info nope.mvm
 expect 2 "cannot load count_to_reset.csv" info count_to_reset.csv
 expect 2 "it exports no getModuleProperties" info "$faulty/no_exports.mvm"
@@ -221,6 +252,8 @@ expect 2 "the library holds no module at index 0" info "$faulty/no_module.mvm"
 expect 2 "makeModule(0, 1) answered null" info "$faulty/null_instance.mvm"
 expect 2 "makeModule(0, 1) answered null" render "$faulty/null_instance.mvm" --out o.csv
 expect 2 "wrote outside the buffer of plug out" render "$faulty/overrun.mvm" --samples 2048 --out o.csv
+expect 1 "mvmhost: the module crashed (signal 11, Segmentation fault) in its process routine at sample 2048" \
+    render "$faulty/crash.mvm" --out o.csv --out o.wav --plot o.png
 expect 2 "no plug named 'upCOUNTX'" render "$lib" --in upCOUNTX=1 --out o.csv
 expect 2 "OUTclimb is an output" render "$lib" --in OUTclimb=1 --out o.csv
 expect 2 "no item labelled '1000'" render "$lib" --set reset@=1000 --out o.csv

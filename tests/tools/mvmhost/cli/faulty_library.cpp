@@ -1,6 +1,6 @@
 // Module libraries that each fail a host in one way, chosen when built: a library that holds
-// no module, one whose makeModule answers null, one that writes past its output buffer, and
-// one without the two exports.
+// no module, one whose makeModule answers null, one that writes past its output buffer, one
+// that crashes and one that hangs in its third block, and one without the two exports.
 #include "framework/module_base.h"
 #include "host/exports.h"
 
@@ -23,8 +23,23 @@ public:
     }
     static void MV_CDECL process(void* instance, int32_t start, int32_t count) {
         auto& m = *static_cast<Overrunner*>(static_cast<ModuleBase*>(instance));
+#if defined(MVMHOST_FAULT_CRASH) || defined(MVMHOST_FAULT_HANG)
+        if (++m.calls == kFaultyCall) {
+#if defined(MVMHOST_FAULT_CRASH)
+            // Not null, which a sanitizer would catch first, but no less unmapped.
+            volatile uintptr_t nowhere = 16;
+            *reinterpret_cast<float*>(nowhere) = 0.5f;
+#else
+            for (volatile bool waiting = true; waiting;) {}
+#endif
+        }
+        for (int32_t i = 0; i < count; ++i) m.out[start + i] = 0.5f;
+#else
         for (int32_t i = 0; i <= count; ++i) m.out[start + i] = 0.5f;  // one sample too many
+#endif
     }
+    static constexpr int kFaultyCall = 3;  // after two whole blocks, so files have begun
+    int calls = 0;
     float* out = nullptr;
 };
 
@@ -50,7 +65,7 @@ extern "C" MV_EXPORT int32_t MV_CDECL getModuleProperties(int32_t index, mv::Mod
 extern "C" MV_EXPORT mv::ModuleRecord* MV_CDECL makeModule(int32_t index, int32_t kind,
                                                            mv::HostCallback callback,
                                                            intptr_t hostHandle) {
-#if defined(MVMHOST_FAULT_OVERRUN)
+#if defined(MVMHOST_FAULT_OVERRUN) || defined(MVMHOST_FAULT_CRASH) || defined(MVMHOST_FAULT_HANG)
     if (index != 0 || kind != mv::KindModule) return nullptr;
     return (new Overrunner(callback, hostHandle))->getRecord();
 #else
