@@ -18,6 +18,7 @@
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/check/check.h"
+#include "tools/mvmhost/commands/bench.h"
 #include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/commands/compare.h"
 #include "tools/mvmhost/commands/render.h"
@@ -130,6 +131,8 @@ const char* valueName(const std::string& option) {
         {"--json", "FILE"},
         {"--time-limit", "T"},
         {"--duration", "SECONDS"},
+        {"--seconds", "S"},
+        {"--fail-slower", "PCT"},
     };
     for (const auto& [name, value] : kNames)
         if (option == name) return value;
@@ -308,6 +311,28 @@ int runCommandLine(const std::vector<std::string>& args) {
         "Exit status: 0 identical, 1 different (the first difference is printed), 2 the libraries "
         "cannot be loaded or compared, or the command line is wrong.");
 
+    BenchArgs bench;
+    CLI::App* benchApp = app.add_subcommand(
+        "bench", "Time a module's process routine per sample; with B, paired against A");
+    benchApp->add_option("A", bench.first, "module library file")->required();
+    benchApp->add_option("B", bench.second, "a second library, timed in turns with A");
+    benchApp
+        ->add_option("--block", bench.blocks,
+                     "samples per block, may be given again "
+                     "(default 16, 64 and 1024)")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    benchApp->add_option("--seconds", bench.seconds, "time spent timing in all (default 3)");
+    benchApp->add_option("--json", bench.json, "write the figures to FILE as JSON as well");
+    benchApp->add_option("--fail-slower", bench.failSlower,
+                         "exit 1 when B is slower than A by more than PCT percent anywhere");
+    CLI::Option* benchPlugs = benchApp->add_option("--plugs", plugsText, kPlugsHelp);
+    benchApp->footer(
+        "Inputs: silence, held (5 V), clock (64 samples), noise. Exit status: 0 done, 1 B slower "
+        "than --fail-slower allows, 2 the libraries cannot be loaded or paired, or the command "
+        "line is wrong.");
+
     std::string batchFile;
     CLI::App* batch =
         app.add_subcommand("batch", "Run the command lines of a file in this one process");
@@ -400,6 +425,10 @@ int runCommandLine(const std::vector<std::string>& args) {
                 compare.blockSize = parseBlockSize(compareBlockText);
             if (comparePlugs->count() > 0) compare.plugCount = parsePlugCount(plugsText);
             return compareCommand(compare);
+        }
+        if (*benchApp) {
+            if (benchPlugs->count() > 0) bench.plugCount = parsePlugCount(plugsText);
+            return benchCommand(bench);
         }
         if (*batch) return batchCommand(batchFile, runCommandLine);
     } catch (const Error& error) {
