@@ -37,16 +37,16 @@ constexpr double kDefaultSeconds = 3;
 constexpr double kLongestSeconds = 86400;
 // Samples each input walks through before it starts again: more than a branch predictor
 // learns, few enough to stay in the cache as a host's buffers do.
-constexpr int32_t kWalk = 1 << 16;
+constexpr int32_t kWalk = 1 << 15;
 // A turn long enough that the clock's own cost and resolution vanish in it.
-constexpr double kTurnSeconds = 0.002;
+constexpr double kTurnSeconds = 0.0005;
 constexpr int32_t kFewestTurns = 5;
 constexpr int32_t kMostTurns = 100001;
 constexpr float kHeldLevel = 0.5f;    // 5 V
 constexpr int32_t kClockPeriod = 64;  // samples; high for the first half
 constexpr uint64_t kNoiseSeed = 0x6265;
 // A thread CPU clock that ticks more coarsely than this is no use for turns of a few ms.
-constexpr double kFinestUsefulTick = 1e-4;
+constexpr double kFinestUsefulTick = 1e-5;
 
 // The kinds of input, each told to the module as a host tells it.
 enum class Input { Silence, Held, Clock, Noise };
@@ -139,9 +139,29 @@ std::vector<std::vector<float>> makeWalk(const HostedModule& host, Input input, 
     return walk;
 }
 
-// One opened instance walking the inputs: a described input's variable points into the walk
-// at every call, as a host hands a module block after block; an input repeated past the
-// descriptions has no variable and holds the walk's first block throughout.
+// Samples at a place within a page chosen by the caller: an instance's buffers lie at the
+// same offsets from the instance's record in A as in B, so that neither meets a load waiting
+// on an unrelated store with the same page offset (4K aliasing) more than the other does.
+class PageBuffer {
+public:
+    PageBuffer(size_t samples, uintptr_t pageOffset)
+        : storage_(samples + 2 * kPage / sizeof(float)) {
+        const uintptr_t base = reinterpret_cast<uintptr_t>(storage_.data());
+        samples_ = reinterpret_cast<float*>((base + kPage - 1) / kPage * kPage +
+                                            pageOffset % kPage / kAlignment * kAlignment);
+    }
+    float* data() const { return samples_; }
+    static constexpr uintptr_t kPage = 4096;
+
+private:
+    static constexpr uintptr_t kAlignment = 64;  // a cache line: vector loads alike in A and B
+    std::vector<float> storage_;
+    float* samples_;
+};
+
+// One opened instance walking the inputs in buffers of its own: a described plug's variable
+// points into them at every call, as a host hands a module block after block; an input
+// repeated past the descriptions has no variable and holds the walk's first block throughout.
 class Instance {
 public:
     Instance(const EntryPoints& entries, const HostSettings& settings, const InputKind& kind,
@@ -154,14 +174,24 @@ public:
                 host_.setListValue(
                     plug.index,
                     static_cast<int16_t>(readListNumber(*plug.description->defaultValue)));
+        buffers_.reserve(host_.plugs().size());
         for (const HostPlug& plug : host_.plugs()) {
+            if (!plug.isSignal()) continue;
             const std::vector<float>& samples = walk[static_cast<size_t>(plug.index)];
-            if (samples.empty()) continue;
-            std::copy_n(samples.begin(), block_, host_.buffer(plug.index));
-            if (plug.variable) walked_.push_back({plug.variable, samples.data()});
-            length_ = static_cast<int32_t>(samples.size());
+            if (!samples.empty()) {
+                std::copy_n(samples.begin(), block_, host_.buffer(plug.index));
+                length_ = static_cast<int32_t>(samples.size());
+            }
+            if (!plug.variable) continue;
+            const uintptr_t offset = reinterpret_cast<uintptr_t>(host_.record()) + kFromRecord +
+                                     buffers_.size() * kStaggerBytes;
+            buffers_.emplace_back(samples.empty() ? static_cast<size_t>(block_) : samples.size(),
+                                  offset);
+            std::copy(samples.begin(), samples.end(), buffers_.back().data());
+            walked_.push_back({plug.variable, buffers_.back().data(), !samples.empty()});
         }
         host_.beginBlock(0);
+        point(0);
         if (kind.told != mv::Static)
             for (const HostPlug& plug : host_.plugs())
                 if (plug.isSignal() && plug.isInput())
@@ -172,10 +202,7 @@ public:
     // `calls` process calls of a block each, the inputs moving on by a block every call.
     void turn(int64_t calls) {
         for (int64_t k = 0; k < calls; ++k) {
-            for (const Walked& w : walked_) {
-                const float* at = w.samples + at_;
-                std::memcpy(w.variable, &at, sizeof at);
-            }
+            point(at_);
             host_.process(0, block_);
             at_ += block_;
             if (at_ + block_ > length_) at_ = 0;
@@ -184,12 +211,26 @@ public:
     }
 
 private:
+    // The buffers start a quarter page past the record, each 1040 bytes (16 cache lines and a
+    // quarter) past the one before, so that no two share their offset within a page.
+    static constexpr uintptr_t kFromRecord = PageBuffer::kPage / 4;
+    static constexpr uintptr_t kStaggerBytes = 1040;
+
+    void point(int32_t at) {
+        for (const Walked& w : walked_) {
+            const float* samples = w.samples + (w.moves ? at : 0);
+            std::memcpy(w.variable, &samples, sizeof samples);
+        }
+    }
+
     struct Walked {
         void* variable;
-        const float* samples;
+        float* samples;
+        bool moves;  // an input's walk; an output's block stays put
     };
     HostedModule host_;
     int32_t block_;
+    std::vector<PageBuffer> buffers_;
     std::vector<Walked> walked_;
     int32_t length_ = 0;
     int32_t at_ = 0;
