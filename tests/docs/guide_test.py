@@ -11,6 +11,7 @@ import time
 
 GUIDE = "docs/writing-a-module.md"
 TEMPLATE = "modules/mixer"
+TEMPLATE_TEST = "tests/modules/mixer"  # the test-kit examples come from the template's test
 
 
 def blocks(text):
@@ -41,12 +42,13 @@ def main():
         guide = blocks(f.read())
     failures = []
     template = {}
-    for name in sorted(os.listdir(os.path.join(source, TEMPLATE))):
-        with open(os.path.join(source, TEMPLATE, name)) as f:
-            template[name] = f.read().split("\n")
+    for folder in (TEMPLATE, TEMPLATE_TEST):
+        for name in sorted(os.listdir(os.path.join(source, folder))):
+            with open(os.path.join(source, folder, name)) as f:
+                template[os.path.join(folder, name)] = f.read().split("\n")
     for language, lines in guide:
         if language in ("cpp", "cmake") and not any(contains(t, lines) for t in template.values()):
-            failures.append(f"this {language} block is not in {TEMPLATE}:\n" + "\n".join(lines))
+            failures.append(f"this {language} block is not in {TEMPLATE} or {TEMPLATE_TEST}:\n" + "\n".join(lines))
     commands = [lines for language, lines in guide if language == "sh"]
     if not commands:
         failures.append("the guide has no commands")

@@ -17,6 +17,7 @@
 #include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/base/user_text.h"
 #include "tools/mvmhost/check/check.h"
+#include "tools/mvmhost/commands/bench.h"
 #include "tools/mvmhost/commands/commands.h"
 #include "tools/mvmhost/commands/compare.h"
 #include "tools/mvmhost/commands/render.h"
@@ -207,6 +208,8 @@ const char* valueName(const std::string& option) {
         {"--json", "FILE"},
         {"--time-limit", "T"},
         {"--duration", "SECONDS"},
+        {"--seconds", "S"},
+        {"--fail-slower", "PCT"},
     };
     for (const auto& [name, value] : kNames)
         if (option == name) return value;
@@ -473,6 +476,39 @@ private:
     CLI::Option *seed_ = nullptr, *samples_ = nullptr, *block_ = nullptr, *plugs_ = nullptr;
 };
 
+class BenchSubcommand : public Subcommand {
+public:
+    void declare(CLI::App& app) override {
+        app_ = app.add_subcommand(
+            "bench", "Time a module's process routine per sample; with B, paired against A");
+        app_->add_option("A", args_.first, "module library file")->required();
+        app_->add_option("B", args_.second, "a second library, timed in turns with A");
+        app_->add_option("--block", args_.blocks,
+                         "samples per block, may be given again (default 16, 64 and 1024)")
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        app_->add_option("--seconds", args_.seconds, "time spent timing in all (default 3)");
+        app_->add_option("--json", args_.json, "write the figures to FILE as JSON as well");
+        app_->add_option("--fail-slower", args_.failSlower,
+                         "exit 1 when B is slower than A by more than PCT percent anywhere");
+        plugs_ = app_->add_option("--plugs", plugsText_, kPlugsHelp);
+        app_->footer(
+            "Inputs: silence, held (5 V), clock (64 samples), noise. Exit status: 0 done, 1 B "
+            "slower than --fail-slower allows, 2 the libraries cannot be loaded or paired, or the "
+            "command line is wrong.");
+    }
+    int run() override {
+        if (plugs_->count() > 0) args_.plugCount = parsePlugCount(plugsText_);
+        return benchCommand(args_);
+    }
+
+private:
+    BenchArgs args_;
+    std::string plugsText_;
+    CLI::Option* plugs_ = nullptr;
+};
+
 class BatchSubcommand : public Subcommand {
 public:
     void declare(CLI::App& app) override {
@@ -522,8 +558,10 @@ int runCommandLine(const std::vector<std::string>& args) {
     CheckSubcommand check;
     FuzzSubcommand fuzz;
     CompareSubcommand compare;
+    BenchSubcommand bench;
     BatchSubcommand batch;
-    Subcommand* const subcommands[] = {&info, &render, &demo, &check, &fuzz, &compare, &batch};
+    Subcommand* const subcommands[] = {&info, &render,  &demo,  &check,
+                                       &fuzz, &compare, &bench, &batch};
     for (Subcommand* subcommand : subcommands) subcommand->declare(app);
 
     const std::vector<CLI::App*> commands = app.get_subcommands({});
