@@ -1,6 +1,7 @@
 #include "tools/mvmhost/check/isolation.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -117,6 +118,7 @@ CheckResult Isolation::runHere(const CheckDefinition& check, CheckContext& conte
         [this, &check, limit](const std::string&, const Verdict& verdict) {
             const CheckResult last = resultOf(check.name, verdict, limit);
             if (lastWord_) lastWord_(last, data_);
+            std::fflush(stdout);
             return verdict.kind == Verdict::Interrupted ? exit_status::kInterrupted
                                                         : exit_status::kFailed;
         });

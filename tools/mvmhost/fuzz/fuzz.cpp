@@ -163,10 +163,12 @@ int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, cons
                     warnings.print();
                     printClosing(ran - 1, plan.first, chunk - 1, secondsSince(start),
                                  "interrupted, nothing found");
+                    std::fflush(stdout);
                     return exit_status::kInterrupted;
                 }
                 printFinding(options, chunk, findingOf(verdict, journal), journal, "");
                 printClosing(ran, plan.first, chunk, secondsSince(start), "a finding");
+                std::fflush(stdout);
                 return exit_status::kFailed;
             });
         warnings.add(chunk, journal);

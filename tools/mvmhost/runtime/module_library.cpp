@@ -49,13 +49,19 @@ constexpr uint64_t kLoadSegment = 1;  // PT_LOAD
 uint64_t elfBytesNeeded(std::string_view head) {
     const bool wide = head.size() > 4 && head[4] == kElf64;
     const Fields f(head, head.size() > 5 && head[5] == kElfBigEndian);
-    // Offsets of e_phoff, e_phentsize and e_phnum, and of p_offset and p_filesz in an entry.
+    // Offsets of e_phoff, e_phentsize and e_phnum, of e_shoff, e_shentsize and e_shnum, and of
+    // p_offset and p_filesz in an entry.
     const uint64_t headerSize = wide ? 64 : 52;
     uint64_t phoff = 0, entrySize = 0, entries = 0;
+    uint64_t shoff = 0, sectionSize = 0, sections = 0;
     if (!f.get(wide ? 32 : 28, wide ? 8 : 4, phoff) || !f.get(wide ? 54 : 42, 2, entrySize) ||
-        !f.get(wide ? 56 : 44, 2, entries))
+        !f.get(wide ? 56 : 44, 2, entries) || !f.get(wide ? 40 : 32, wide ? 8 : 4, shoff) ||
+        !f.get(wide ? 58 : 46, 2, sectionSize) || !f.get(wide ? 60 : 48, 2, sections))
         return headerSize;
-    uint64_t needed = std::max(headerSize, phoff + entrySize * entries);
+    // The section table usually closes the file: a copy cut anywhere after the loaded segments
+    // (in the debug sections, say) would load, and still be only part of the library.
+    uint64_t needed =
+        std::max({headerSize, phoff + entrySize * entries, shoff + sectionSize * sections});
     for (uint64_t i = 0; i < entries; ++i) {
         const uint64_t at = phoff + i * entrySize;
         uint64_t type = 0, offset = 0, size = 0;

@@ -51,7 +51,8 @@ Here here;
     if (here.lastWord) status = (*here.lastWord)(here.unit ? *here.unit : "?", verdict);
     // Every command ends a run the user stopped alike, with the status of the signal.
     if (verdict.kind == Verdict::Interrupted) status = verdict.exitStatus;
-    std::fflush(nullptr);
+    // No flushing of every stream here: in a signal handler, the interrupted code may hold the
+    // lock of the file it was writing. A last word that prints to stdout flushes it itself.
 #if defined(_WIN32)
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
 #endif

@@ -13,6 +13,15 @@ failed=0 cases=0
 
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 
+# A build without the target's libsndfile writes CSV files only; the WAV cases then use CSV
+# where the kind of file does not matter and are skipped where it does.
+wav=wav
+if "${run[@]}" render "$lib" --samples 1 --out "$work/probe.wav" 2>&1 | grep -q "CSV files only"; then
+    wav=csv
+    echo "SKIP: the cases that need WAV files (this build writes CSV files only)"
+fi
+rm -f "$work/probe.wav"
+
 # Files as people hand them over, beside the data files in every fresh directory: a CSV file
 # with a byte-order mark, one with '#' in its name, one without an extension, a header without
 # rows, a WAV file named .csv, an empty WAV file, and a directory named like a CSV file.
@@ -93,8 +102,12 @@ signalled() {
     for _ in $(seq 100); do ls "$dir"/*.part* >/dev/null 2>&1 && break; sleep 0.1; done
     sleep 0.3
     kill -s "$signal" "$pid"
+    # A host that does not end is itself the fault: killed after 10 s, it shows as exit 137.
+    { sleep 10; kill -s KILL "$pid"; } 2>/dev/null &
+    local watchdog=$!
     wait "$pid"
     local got=$?
+    kill "$watchdog" 2>/dev/null
     local what="SIG$signal during render $*"
     [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status ($(cat "$work/err"))"
     grep -q "interrupted" "$work/err" || fail "$what: stderr says $(cat "$work/err")"
@@ -104,7 +117,7 @@ signalled() {
 signalled INT 130
 signalled TERM 143
 signalled HUP 129
-signalled INT 130 "$faulty/hang.mvm" --out a.csv --out b.wav
+signalled INT 130 "$faulty/hang.mvm" --out a.csv --out "b.$wav"
 signalled TERM 143 "$faulty/hang.mvm" --out a.csv
 signalled INT 130 "$lib" --samples 100 --plot a.png --out a.csv
 signalled TERM 143 "$lib" --samples 100 --plot a.svg
@@ -253,7 +266,7 @@ expect 2 "makeModule(0, 1) answered null" info "$faulty/null_instance.mvm"
 expect 2 "makeModule(0, 1) answered null" render "$faulty/null_instance.mvm" --out o.csv
 expect 2 "wrote outside the buffer of plug out" render "$faulty/overrun.mvm" --samples 2048 --out o.csv
 expect 1 "mvmhost: the module crashed (signal 11, Segmentation fault) in its process routine at sample 2048" \
-    render "$faulty/crash.mvm" --out o.csv --out o.wav --plot o.png
+    render "$faulty/crash.mvm" --out o.csv --out "o2.$wav" --plot o.png
 expect 2 "no plug named 'upCOUNTX'" render "$lib" --in upCOUNTX=1 --out o.csv
 expect 2 "OUTclimb is an output" render "$lib" --in OUTclimb=1 --out o.csv
 expect 2 "no item labelled '1000'" render "$lib" --set reset@=1000 --out o.csv
@@ -338,8 +351,10 @@ expect 2 "wrote outside the buffer" render "$faulty/overrun.mvm" --samples 4096 
 # size limit that the CSV file, the same samples in fewer bytes, stays under.
 unlimited=("${run[@]}")
 run=(bash -c 'ulimit -f 100 && trap "" XFSZ && exec "$@"' limited "${unlimited[@]}")
-expect 2 "cannot write b.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; nothing is left" render "$lib" --samples 20000 --out a.csv --out b.wav
-expect 2 "cannot write empty.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; the empty.wav that was there is kept as it was" render "$lib" --samples 20000 --out a.csv --out empty.wav
+if [ "$wav" = wav ]; then
+    expect 2 "cannot write b.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; nothing is left" render "$lib" --samples 20000 --out a.csv --out b.wav
+    expect 2 "cannot write empty.wav: the file outgrew what this file system or the file size limit (ulimit -f) allows; the empty.wav that was there is kept as it was" render "$lib" --samples 20000 --out a.csv --out empty.wav
+fi
 run=("${unlimited[@]}")
 
 # No command writes over its library or an input, however the output is named: the library,
@@ -403,7 +418,7 @@ dir=$(fresh)
 want=$(cut -d, -f4- "$data/count_to_reset.csv")
 both=(--in upZERO=count_to_reset.csv --in bySTEP=count_to_reset.csv --set reset@=3)
 (cd "$dir" && cp count_to_reset.csv ./- && mkfifo fifo &&
-    "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=count_to_reset.csv --with-inputs --out in.wav -q)
+    "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=count_to_reset.csv --with-inputs --out "in.$wav" -q)
 while IFS='|' read -r what feed; do
     got=$(cd "$dir" && eval "$feed" 2>"$work/err")
     [ "$got" = "$want" ] || fail "$what: $(head -3 <<<"$got") $(cat "$work/err")"
@@ -412,7 +427,7 @@ CSV on standard input|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=- --ou
 CSV through a pipe, --inputs -|cut -d, -f1-3 count_to_reset.csv | "${run[@]}" render "$lib" --inputs - --set reset@=3 --out -
 CSV from a process substitution|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=<(cat count_to_reset.csv) --out -
 CSV from a FIFO written late|{ sleep 0.3; timeout 5 sh -c 'cat count_to_reset.csv >fifo' >/dev/null; } & "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=fifo --out -
-WAV on standard input|cat in.wav | "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=-#1 --out -
+standard input by column number|cat "in.$wav" | "${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=-#1 --out -
 a file named -|"${run[@]}" render "$lib" "${both[@]}" --in upCOUNT=./- --out -
 EOF_TABLE
 # Ctrl-C while a FIFO waits for its writer: exit 130 and nothing left.
