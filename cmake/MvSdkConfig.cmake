@@ -9,6 +9,7 @@
 #   - GoogleTest, from the system's sources (libgtest-dev);
 #   - mvmhost, the host that checks the project's libraries: the build for this target, found
 #     in the prefix (lib/mvsdk/<kind>/) or, from a checkout, built there in build/<kind>;
+#     linked into the project's build folder;
 #   - in the Windows builds, MV_WINE: the tests run under wine in a prefix of the project's.
 # The toolchain files are in cmake/toolchains/ beside this file.
 include_guard(GLOBAL)
@@ -114,6 +115,8 @@ else()
 endif()
 add_executable(mvmhost IMPORTED GLOBAL)
 set_target_properties(mvmhost PROPERTIES IMPORTED_LOCATION ${_host_path})
+# Beside the project's own libraries, for render, fuzz, compare by hand.
+file(CREATE_LINK ${_host_path} ${CMAKE_BINARY_DIR}/${_host} SYMBOLIC)
 
 if(WIN32)
   set(MV_WINEPREFIX ${CMAKE_BINARY_DIR}/../wine-prefix CACHE PATH
