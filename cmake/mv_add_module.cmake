@@ -20,14 +20,19 @@
 # With MV_TESTS on, every module library gets these checks, unless NO_TESTS (for libraries
 # made to fail them):
 #   <target>_exports  the export inspection (tests/host/check_elf.sh, or check_pe.sh on Windows)
-#   <target>_check    mvmhost check --strict on the library. The Windows builds run it instead
-#                     in the one wine process of their mvmhost_wine test, which reads the list
-#                     of libraries from the global property MV_CHECKED_MODULES.
+#   <target>_check    mvmhost check --strict on the library. A module project runs it under
+#                     wine for the Windows builds (MV_WINE, set by MvSdkConfig.cmake); this
+#                     repository's Windows builds run it instead in the one wine process of
+#                     their mvmhost_wine test, which reads the list of libraries from the
+#                     global property MV_CHECKED_MODULES.
 #
 # Example, in modules/<name>/CMakeLists.txt:
 #   mv_add_module(my_module FILE MyModule1.mvm SOURCES my_module.cpp)
 
 include_guard(GLOBAL)
+include(${CMAKE_CURRENT_LIST_DIR}/mv_settings.cmake)
+# The SDK's root, a checkout or an installed share/mvsdk: both hold cmake/ and tests/host/.
+get_filename_component(MV_SDK_DIR ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 
 function(mv_add_module target)
   cmake_parse_arguments(PARSE_ARGV 1 M "OWN_EXPORTS;NO_TESTS" "FILE" "SOURCES;AVX2_SOURCES;LIBS")
@@ -81,12 +86,21 @@ function(mv_add_module target)
   endif()
   if(WIN32)
     add_test(NAME ${target}_exports
-      COMMAND ${PROJECT_SOURCE_DIR}/tests/host/check_pe.sh ${MV_OBJDUMP}
+      COMMAND ${MV_SDK_DIR}/tests/host/check_pe.sh ${MV_OBJDUMP}
               $<TARGET_FILE:${_library}> ${M_FILE} ${CMAKE_SYSTEM_PROCESSOR})
-    set_property(GLOBAL APPEND PROPERTY MV_CHECKED_MODULES ${_library})
   else()
     add_test(NAME ${target}_exports
-      COMMAND ${PROJECT_SOURCE_DIR}/tests/host/check_elf.sh $<TARGET_FILE:${_library}>)
-    add_test(NAME ${target}_check COMMAND mvmhost check $<TARGET_FILE:${_library}> --strict)
+      COMMAND ${MV_SDK_DIR}/tests/host/check_elf.sh $<TARGET_FILE:${_library}>)
+  endif()
+  if(WIN32 AND NOT MV_WINE)
+    set_property(GLOBAL APPEND PROPERTY MV_CHECKED_MODULES ${_library})
+  else()
+    # Wine maps no Unix path onto a drive: the library is named from its own folder.
+    add_test(NAME ${target}_check
+      COMMAND ${MV_WINE} $<TARGET_FILE:mvmhost> check ./$<TARGET_FILE_NAME:${_library}> --strict
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:${_library}>)
+    if(MV_WINE)
+      set_tests_properties(${target}_check PROPERTIES SKIP_RETURN_CODE 77)
+    endif()
   endif()
 endfunction()

@@ -13,7 +13,7 @@ endforeach()
 # Some kernels cannot execute 32-bit programs; run them through qemu there.
 if(NOT DEFINED ENV{MV_I686_PROBED})
   set(ENV{MV_I686_PROBED} 1)
-  set(_probe_dir "${CMAKE_CURRENT_LIST_DIR}/../../build/.i686-probe")
+  set(_probe_dir "${CMAKE_BINARY_DIR}/.i686-probe")
   file(MAKE_DIRECTORY "${_probe_dir}")
   file(WRITE "${_probe_dir}/probe.c" "int main(void) { return 0; }\n")
   execute_process(COMMAND gcc -m32 -o "${_probe_dir}/probe" "${_probe_dir}/probe.c"

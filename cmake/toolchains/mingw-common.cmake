@@ -3,8 +3,14 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${MV_MINGW_PROCESSOR})
 set(_triplet ${MV_MINGW_PROCESSOR}-w64-mingw32)
-set(CMAKE_C_COMPILER ${_triplet}-gcc)
-set(CMAKE_CXX_COMPILER ${_triplet}-g++)
+# MV_MINGW_THREADS=posix: the compilers whose runtime has std::mutex and std::thread, which
+# GoogleTest needs; a module project's Windows builds, which run their tests, take them.
+if(MV_MINGW_THREADS STREQUAL "posix")
+  set(_threads -posix)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MV_MINGW_THREADS)
+set(CMAKE_C_COMPILER ${_triplet}-gcc${_threads})
+set(CMAKE_CXX_COMPILER ${_triplet}-g++${_threads})
 set(CMAKE_RC_COMPILER ${_triplet}-windres)
 set(MV_OBJDUMP ${_triplet}-objdump)
 foreach(kind EXE SHARED MODULE)

@@ -36,6 +36,32 @@ def tracked_files(source):
         return found
 
 
+def template_wording(source):
+    """The template's own descriptions, which a scaffolded copy must not carry: the header's
+    opening comment, the about text and the notes of its CMakeLists.txt."""
+    def read(name):
+        with open(os.path.join(source, TEMPLATE, name)) as f:
+            return f.read().split("\n")
+    header, code, cmake = read("mixer_module.h"), read("mixer_module.cpp"), read("CMakeLists.txt")
+    wording = [line for line in header[:header.index("#pragma once")] if line.startswith("//")]
+    about = code.index("const char kAboutText[] =")
+    wording += code[about + 2:code.index("", about)]  # past the identifier line
+    wording += [line for line in cmake if line.startswith("#")]
+    return [re.sub(r"^(//|#)\s*(\w+1:)?\s*|^\s*\"|(\\n)?\";?$", "", line).strip() for line in wording]
+
+
+def scaffolded(source, work, tree):
+    """Every file the scaffold made in the commands' run: the tree's modules that the source
+    has not, and the module projects beside the tree."""
+    made = [os.path.join(tree, "modules", m) for m in os.listdir(os.path.join(tree, "modules"))
+            if not os.path.exists(os.path.join(source, "modules", m))]
+    made += [os.path.join(work, d) for d in os.listdir(work) if os.path.isdir(os.path.join(work, d, "src"))]
+    for folder in made:
+        for root, dirs, files in os.walk(folder):
+            dirs[:] = [d for d in dirs if d != "build"]
+            yield from (os.path.join(root, f) for f in files)
+
+
 def main():
     source, work = sys.argv[1], sys.argv[2]
     with open(os.path.join(source, GUIDE)) as f:
@@ -68,6 +94,11 @@ def main():
             failures.append(f"exit {run.returncode}: {script}\n{run.stdout[-3000:]}{run.stderr[-3000:]}")
             break
     print(f"the guide's commands took {time.monotonic() - start:.0f} s")
+    wording = template_wording(source)
+    for path in scaffolded(source, work, tree):
+        with open(path) as f:
+            text = f.read()
+        failures += [f"{path} keeps the template's words: {w}" for w in wording if w and w in text]
     for failure in failures:
         print("FAIL: " + failure)
     if not failures:
