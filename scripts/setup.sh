@@ -38,5 +38,12 @@ echo "Installing: ${missing[*]}"
 if $need_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
 fi
-apt-get update -q
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror in mid-sync fails an update for a while; if it keeps failing, the lists already
+# fetched may still hold every package, and the install says so if they do not.
+for try in 1 2 3 4 5; do
+    apt-get update -q && break
+    echo "setup.sh: apt-get update failed (try $try of 5)" >&2
+    [ "$try" -lt 5 ] && sleep 20
+done
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    -o Acquire::Retries=5 "${missing[@]}" >/dev/null
