@@ -226,6 +226,9 @@ if command -v gnuplot >/dev/null && [ $# -eq 0 ]; then
 fi
 expect 2 "cannot draw p.jpg: name the picture .png or .svg" render "$lib" --samples 10 --plot p.jpg
 expect 2 "are the same file" render "$lib" --samples 10 --out p.svg.csv --plot p.svg --out ./p.svg
+expect 2 "--set reset@=6@0: --set reset@=5 already sets reset@ for the start" render "$lib" --set reset@=5 --set reset@=6@0 --out o.csv
+expect 2 "--samples: give a sample count or a time" render "$lib" --samples "" --out o.csv
+expect 2 "one second at 1e-30 Hz is not one sample; choose a length with --samples" render "$lib" --rate 1e-30 --out o.csv
 
 cases=$((cases + 1))
 "${run[@]}" --version | grep -Eqx 'mvmhost [0-9]+\.[0-9]+\.[0-9]+' || fail "--version: $("${run[@]}" --version 2>&1)"
