@@ -103,11 +103,13 @@ signalled() {
     sleep 0.3
     kill -s "$signal" "$pid"
     # A host that does not end is itself the fault: killed after 10 s, it shows as exit 137.
-    { sleep 10; kill -s KILL "$pid"; } 2>/dev/null &
+    { sleep 10; kill -s KILL "$pid"; } >/dev/null 2>&1 &
     local watchdog=$!
     wait "$pid"
     local got=$?
-    kill "$watchdog" 2>/dev/null
+    # SIGKILL: a subshell stopped by a signal it may handle runs this script's EXIT trap first,
+    # which would remove the whole work directory.
+    kill -s KILL "$watchdog" 2>/dev/null
     local what="SIG$signal during render $*"
     [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status ($(cat "$work/err"))"
     grep -q "interrupted" "$work/err" || fail "$what: stderr says $(cat "$work/err")"
