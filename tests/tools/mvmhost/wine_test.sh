@@ -33,7 +33,10 @@ if [ "$arch" = x86_64 ]; then
 else
     loader=/usr/lib/wine/wine
     if [ ! -x "$loader" ]; then
-        [ "$(id -u)" -eq 0 ] && die "32-bit wine is missing: bash scripts/setup.sh wine"
+        if [ "$(id -u)" -eq 0 ]; then
+            apt-get install -s -q wine32:i386 >/dev/null 2>&1 && die "32-bit wine is missing: bash scripts/setup.sh wine"
+            skip "32-bit wine (wine32:i386) cannot be installed from this machine's package lists (apt-get install -s wine32:i386 says why)"
+        fi
         skip "32-bit wine (wine32:i386) is not installed, and installing it needs root"
     fi
     # Wine re-executes itself, so a kernel that cannot run i386 programs must hand them to qemu.

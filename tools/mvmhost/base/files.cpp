@@ -183,11 +183,13 @@ void refuseDirectory(const std::string& what, const std::string& path) {
 }
 
 std::string binaryContent(std::string_view head) {
+    // The form type after a chunk's tag and size; a file cut before it is still meant as one.
+    const bool cut = head.size() < 12;
+    const std::string_view form = cut ? std::string_view() : head.substr(8, 4);
     if ((startsWith(head, "RIFF") || startsWith(head, "RIFX") || startsWith(head, "RF64")) &&
-        head.substr(8, 4) == "WAVE")
+        (cut || form == "WAVE"))
         return "a WAV file";
-    if (startsWith(head, "FORM") && (head.substr(8, 4) == "AIFF" || head.substr(8, 4) == "AIFC"))
-        return "an AIFF file";
+    if (startsWith(head, "FORM") && (form == "AIFF" || form == "AIFC")) return "an AIFF file";
     if (startsWith(head, "fLaC")) return "a FLAC file";
     if (startsWith(head, "OggS")) return "an Ogg file";
     // Text has no control characters but tabs and line ends; UTF-8 bytes above 127 are text.

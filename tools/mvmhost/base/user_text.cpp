@@ -179,6 +179,8 @@ std::string hostWords(std::string_view text) {
         text.remove_suffix(1);
     if (text == "No such file or directory") return "no such file";
     if (text == "Format not recognised") return "not an audio file this host reads";
+    if (text == "Internal error : SF_INFO struct incomplete")
+        return "its header gives no sample rate or no channels";
     std::string words(text);
     if (!words.empty())
         words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));

@@ -295,7 +295,7 @@ public:
         rate_ = app_->add_option("--rate", rateText_,
                                  "samples per second (default: an audio input's, else 44100)");
         block_ = app_->add_option("--block", blockText_, "samples per block (default 1024)");
-        app_->add_option("--samples", options_.samples,
+        samples_ = app_->add_option("--samples", options_.samples,
                          "length: a sample count or a time (10s, 250ms, 2:30; default: the input "
                          "files' length, else one second)");
         splitSeed_ =
@@ -313,13 +313,17 @@ public:
         if (rate_->count() > 0) options_.sampleRate = parseRate(rateText_);
         if (block_->count() > 0) options_.blockSize = parseBlockSize(blockText_);
         if (plugs_->count() > 0) options_.plugCount = parsePlugCount(plugsText_);
+        // Left empty, the length would quietly fall back to its default.
+        if (samples_->count() > 0 && options_.samples.empty())
+            throw Error(std::string("--samples: give ") + kSampleTimeForms);
         return renderCommand(options_);
     }
 
 private:
     RenderOptions options_;
     std::string plugsText_, rateText_, blockText_, splitSeedText_;
-    CLI::Option *plugs_ = nullptr, *rate_ = nullptr, *block_ = nullptr, *splitSeed_ = nullptr;
+    CLI::Option *plugs_ = nullptr, *rate_ = nullptr, *block_ = nullptr, *splitSeed_ = nullptr,
+                *samples_ = nullptr;
 };
 
 class DemoSubcommand : public Subcommand {

@@ -148,6 +148,9 @@ void Render::chooseLength(const RenderOptions& options) {
         samples = shortest;
     } else {
         samples = std::llround(host_->sampleRate());  // one second
+        if (samples < 1)
+            throw Error("one second at " + formatSample(host_->sampleRate()) +
+                        " Hz is not one sample; choose a length with --samples");
     }
     if (samples > INT32_MAX) throw Error("a render holds at most 2147483647 samples");
     job_.samples = static_cast<int32_t>(samples);
@@ -173,10 +176,12 @@ void Render::setLists(const RenderOptions& options) {
         if (!plug.isList() || !plug.isInput())
             throw Error(name + " is not a list input; feed signals with --in " + name + "=SOURCE");
         const int64_t clock = setting.position ? setting.position->at(host_->sampleRate()) : -1;
-        const auto [before, fresh] = given.emplace(std::make_pair(plug.index, clock), text);
+        // A change at sample 0 and a value for the start would both decide the first sample.
+        const auto [before, fresh] =
+            given.emplace(std::make_pair(plug.index, std::max<int64_t>(clock, 0)), text);
         if (!fresh)
             throw Error("--set " + text + ": --set " + before->second + " already " +
-                        (clock < 0 ? "sets " + name + " for the start"
+                        (clock <= 0 ? "sets " + name + " for the start"
                                    : "changes " + name + " at sample " + std::to_string(clock)));
         if (!plug.description || !plug.description->listText)
             throw Error(name + " offers no list of items to choose from");

@@ -201,6 +201,7 @@ std::unique_ptr<SignalSource> fileSource(const std::string& text, const std::str
     const std::string ext = lowerExtension(path);
     if (ext == ".csv" || (holds.empty() && !isAudioExtension(ext)))
         return csvColumn(path, column, plugName, std::move(stream));
+    if (streamHead(stream.get()).empty()) throw Error("cannot read " + path + ": the file is empty");
     if (holds.empty()) throw Error(path + " holds text, not audio; name a CSV file .csv");
     return audioChannel(path, column, holds, std::move(stream));
 }

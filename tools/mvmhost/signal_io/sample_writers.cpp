@@ -84,10 +84,16 @@ private:
 };
 
 #if defined(MVMHOST_AUDIO)
+constexpr size_t kMaxWavChannels = 1024;  // libsndfile's own limit
+
 class WavWriter : public SampleWriter {
 public:
     WavWriter(const std::string& path, size_t channels, int32_t sampleRate, int32_t maxBlock)
         : file_(path), frames_(channels * static_cast<size_t>(maxBlock)), channels_(channels) {
+        if (channels > kMaxWavChannels)
+            throw Error("cannot write " + path + ": a WAV file this host writes holds at most " +
+                        std::to_string(kMaxWavChannels) + " channels, not " +
+                        std::to_string(channels) + "; write CSV");
         SF_INFO info{};
         info.samplerate = sampleRate;
         info.channels = static_cast<int>(channels);

@@ -66,6 +66,9 @@ public:
     }
 
     bool has(const std::string& key) const { return found_.count(key) > 0; }
+    std::string text(const std::string& key, const char* fallback) const {
+        return has(key) ? found_.at(key) : fallback;
+    }
     std::string shown(const std::string& key) const {
         return kind_ + ": " + key + "=" + found_.at(key);
     }
@@ -355,7 +358,10 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
     }
     if (kind == "noise") {
         const Parameters p(kind, rest, {"seed", "min", "max"}, rate);
-        return std::make_unique<Noise>(p.seed("seed"), p.volts("min", -10.0), p.volts("max", 10.0));
+        const double low = p.volts("min", -10.0), high = p.volts("max", 10.0);
+        if (low > high)
+            throw Error("noise: min=" + p.text("min", "-10") + " is above max=" + p.text("max", "10"));
+        return std::make_unique<Noise>(p.seed("seed"), low, high);
     }
     if (kind == "steps") return makeSteps(rest, rate);
 

@@ -103,11 +103,13 @@ signalled() {
     sleep 0.3
     kill -s "$signal" "$pid"
     # A host that does not end is itself the fault: killed after 10 s, it shows as exit 137.
-    { sleep 10; kill -s KILL "$pid"; } 2>/dev/null &
+    { sleep 10; kill -s KILL "$pid"; } >/dev/null 2>&1 &
     local watchdog=$!
     wait "$pid"
     local got=$?
-    kill "$watchdog" 2>/dev/null
+    # SIGKILL: a subshell stopped by a signal it may handle runs this script's EXIT trap first,
+    # which would remove the whole work directory.
+    kill -s KILL "$watchdog" 2>/dev/null
     local what="SIG$signal during render $*"
     [ "$got" -eq "$status" ] || fail "$what: exit $got, not $status ($(cat "$work/err"))"
     grep -q "interrupted" "$work/err" || fail "$what: stderr says $(cat "$work/err")"
@@ -226,6 +228,9 @@ if command -v gnuplot >/dev/null && [ $# -eq 0 ]; then
 fi
 expect 2 "cannot draw p.jpg: name the picture .png or .svg" render "$lib" --samples 10 --plot p.jpg
 expect 2 "are the same file" render "$lib" --samples 10 --out p.svg.csv --plot p.svg --out ./p.svg
+expect 2 "--set reset@=6@0: --set reset@=5 already sets reset@ for the start" render "$lib" --set reset@=5 --set reset@=6@0 --out o.csv
+expect 2 "--samples: give a sample count or a time" render "$lib" --samples "" --out o.csv
+expect 2 "one second at 1e-30 Hz is not one sample; choose a length with --samples" render "$lib" --rate 1e-30 --out o.csv
 
 cases=$((cases + 1))
 "${run[@]}" --version | grep -Eqx 'mvmhost [0-9]+\.[0-9]+\.[0-9]+' || fail "--version: $("${run[@]}" --version 2>&1)"

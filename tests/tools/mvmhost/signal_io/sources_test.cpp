@@ -137,6 +137,7 @@ TEST_F(Generators, BadTextsSayWhatIsWrong) {
         {"clock:period=4,high=loud", "high=loud is not a level in volts"},
         {"ramp:from=1", "ramp: give period=N"},
         {"noise:min=1", "noise: give seed=N"},
+        {"noise:seed=1,min=5,max=-5", "noise: min=5 is above max=-5"},
         {"steps:", "steps: '' is not LEVEL or LEVEL@SAMPLE"},
         {"steps:1@3", "the first level starts at sample 0"},
         {"steps:0,1@5,2@5", "every later one after the one before"},
@@ -206,6 +207,49 @@ TEST_F(FileSources, AudioFilesReadBackWhatWasWritten) {
     EXPECT_EQ(firstSamples(*second, 0, 4), std::vector<float>(b, b + 4));
     EXPECT_EQ(firstSamples(*makeSource(path, "x"), 0, 4), std::vector<float>(a, a + 4));
     EXPECT_THROW(makeSource(path + "#3", "x"), Error);
+}
+
+// Audio files libsndfile cannot take, said in this host's words rather than the library's.
+TEST_F(FileSources, AudioFilesThatCannotBeUsedSaySo) {
+    if (!audioFilesSupported()) GTEST_SKIP() << "this build reads CSV files only";
+    // A 16-bit mono WAV of 3 samples whose header says 0 Hz.
+    const char rateZero[] =
+        "RIFF\x2a\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\0\0\0\0\0\0\0\0\x02\0\x10\0"
+        "data\x06\0\0\0\0\0\x64\0\xc8\0";
+    const struct {
+        std::string path;
+        const char* message;
+    } rows[] = {
+        {file("empty.wav", ""), "the file is empty"},
+        {file("tag.wav", "RIFF"), "not an audio file this host reads"},
+        {(std::ofstream((dir / "rate0.wav").string(), std::ios::binary)
+              .write(rateZero, sizeof rateZero - 1),
+          (dir / "rate0.wav").string()),
+         "its header gives no sample rate or no channels"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        try {
+            makeSource(row.path, "x");
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& failure) {
+            EXPECT_NE(std::string(failure.what()).find(row.message), std::string::npos)
+                << failure.what();
+        }
+    }
+    EXPECT_THROW(
+        {
+            try {
+                openSampleWriter((dir / "wide.wav").string(), std::vector<std::string>(4096, "x"),
+                                 44100, 1);
+            } catch (const Error& failure) {
+                EXPECT_NE(std::string(failure.what()).find("at most 1024 channels, not 4096"),
+                          std::string::npos)
+                    << failure.what();
+                throw;
+            }
+        },
+        Error);
 }
 
 }  // namespace
