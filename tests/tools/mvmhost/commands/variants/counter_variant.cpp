@@ -1,8 +1,10 @@
-// The counter with one planted fault, for mvmhost compare to find against the counter itself:
+// The counter changed in one way, for mvmhost compare and bench to tell apart from the counter:
 //   COUNTER_PLANTED_SAMPLE      one output sample, the one at kPlantedSample, off by one bit
 //   COUNTER_LATE_ANNOUNCEMENT   every state announcement dated a sample late
 //   COUNTER_LONG_CALL_SAMPLE    in calls of kLongCall samples or more, the first output sample
 //                               off by one bit: seen only where a host hands over long blocks
+//   COUNTER_SPINNING            the same outputs, then a spin on every sample: many times
+//                               slower than the counter, whatever the machine
 // The library defines its exports itself, so that the counter's code it links stays as shipped.
 #include <cstring>
 #include <new>
@@ -15,60 +17,80 @@ namespace {
 
 using namespace mv;
 
-#if defined(COUNTER_PLANTED_SAMPLE)
-constexpr int64_t kPlantedSample = 654321;
-
-class Planted : public CountResetModule {
+// The counter whose shipped process routine is followed, in every call, by Variant::after.
+template <class Variant>
+class AfterEveryCall : public CountResetModule {
 public:
     using CountResetModule::CountResetModule;
     void open() override {
         CountResetModule::open();
-        shipped = getProcessBinding().routine;
+        shipped_ = getProcessBinding().routine;
         setProcessRoutine({process, 0, 0, 0});
     }
+
+protected:
+    void flipLowestBit(int32_t at) {
+        uint32_t bits;
+        std::memcpy(&bits, outClimbBuffer + at, sizeof bits);
+        bits ^= 1;
+        std::memcpy(outClimbBuffer + at, &bits, sizeof bits);
+    }
+
+private:
     static void MV_CDECL process(void* instance, int32_t start, int32_t count) {
-        auto& self = *static_cast<Planted*>(static_cast<ModuleBase*>(instance));
-        self.shipped(instance, start, count);
+        auto& self = *static_cast<Variant*>(static_cast<ModuleBase*>(instance));
+        self.shipped_(instance, start, count);
+        self.after(start, count);
+    }
+    ProcessRoutine shipped_ = nullptr;
+};
+
+#if defined(COUNTER_PLANTED_SAMPLE)
+constexpr int64_t kPlantedSample = 654321;
+
+class Planted : public AfterEveryCall<Planted> {
+public:
+    using AfterEveryCall::AfterEveryCall;
+    void after(int32_t start, int32_t count) {
         if (count <= 0) return;
         // Every sample is processed once, in order: the count so far is the sample clock.
-        const int64_t at = kPlantedSample - self.processed;
-        if (at >= 0 && at < count) {
-            uint32_t bits;
-            std::memcpy(&bits, self.outClimbBuffer + start + at, sizeof bits);
-            bits ^= 1;
-            std::memcpy(self.outClimbBuffer + start + at, &bits, sizeof bits);
-        }
-        self.processed += count;
+        const int64_t at = kPlantedSample - processed_;
+        if (at >= 0 && at < count) flipLowestBit(start + static_cast<int32_t>(at));
+        processed_ += count;
     }
-    ProcessRoutine shipped = nullptr;
-    int64_t processed = 0;
+
+private:
+    int64_t processed_ = 0;
 };
 
 constexpr auto create = createModule<Planted>;
 #elif defined(COUNTER_LONG_CALL_SAMPLE)
 constexpr int32_t kLongCall = 4096;
 
-class LongCall : public CountResetModule {
+class LongCall : public AfterEveryCall<LongCall> {
 public:
-    using CountResetModule::CountResetModule;
-    void open() override {
-        CountResetModule::open();
-        shipped = getProcessBinding().routine;
-        setProcessRoutine({process, 0, 0, 0});
+    using AfterEveryCall::AfterEveryCall;
+    void after(int32_t start, int32_t count) {
+        if (count >= kLongCall) flipLowestBit(start);
     }
-    static void MV_CDECL process(void* instance, int32_t start, int32_t count) {
-        auto& self = *static_cast<LongCall*>(static_cast<ModuleBase*>(instance));
-        self.shipped(instance, start, count);
-        if (count < kLongCall) return;
-        uint32_t bits;
-        std::memcpy(&bits, self.outClimbBuffer + start, sizeof bits);
-        bits ^= 1;
-        std::memcpy(self.outClimbBuffer + start, &bits, sizeof bits);
-    }
-    ProcessRoutine shipped = nullptr;
 };
 
 constexpr auto create = createModule<LongCall>;
+#elif defined(COUNTER_SPINNING)
+constexpr int32_t kSpinsPerSample = 16;
+
+class Spinning : public AfterEveryCall<Spinning> {
+public:
+    using AfterEveryCall::AfterEveryCall;
+    void after(int32_t, int32_t count) {
+        for (int32_t i = 0; i < count * kSpinsPerSample; ++i) spins_ = spins_ + 1;
+    }
+
+private:
+    volatile uint32_t spins_ = 0;
+};
+
+constexpr auto create = createModule<Spinning>;
 #elif defined(COUNTER_LATE_ANNOUNCEMENT)
 HostCallback host = nullptr;  // one host at a time: mvmhost answers every instance alike
 
