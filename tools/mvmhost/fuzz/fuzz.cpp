@@ -82,26 +82,34 @@ void printClosing(uint64_t ran, uint64_t first, uint64_t last, double seconds, c
 }
 
 // Beyond what a host promises (--strict), what would have been findings only warn.
-struct Warnings {
-    uint64_t count = 0, chunk = 0;
-    std::string first;
+class Warnings {
+public:
+    explicit Warnings(std::string library) : library_(std::move(library)) {}
 
     void add(uint64_t inChunk, const ChunkJournal& journal) {
         if (journal.warnings == 0) return;
-        if (count == 0 || inChunk < chunk) {
-            chunk = inChunk;
-            first = journal.firstWarning;
+        if (count_ == 0 || inChunk < chunk_) {
+            chunk_ = inChunk;
+            first_ = journal.firstWarning;
         }
-        count += journal.warnings;
+        count_ += journal.warnings;
     }
+    // Not a finding: said so, with the way to see the first one.
     void print() const {
-        if (count == 0) return;
+        if (count_ == 0) return;
         std::printf(
-            "%llu warnings where the module was given more than a host promises; the first, in "
-            "chunk %llu: %s\n",
-            static_cast<unsigned long long>(count), static_cast<unsigned long long>(chunk),
-            printable(first).c_str());
+            "warned %llu %s, none a finding: the module went wrong only where it was given more "
+            "than a host promises; the first, in chunk %llu: %s (mvmhost fuzz %s --strict "
+            "--reproduce %llu --verbose shows it)\n",
+            static_cast<unsigned long long>(count_), count_ == 1 ? "time" : "times",
+            static_cast<unsigned long long>(chunk_), printable(first_).c_str(),
+            printable(library_).c_str(), static_cast<unsigned long long>(chunk_));
     }
+
+private:
+    std::string library_;
+    uint64_t count_ = 0, chunk_ = 0;
+    std::string first_;
 };
 
 int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
@@ -112,7 +120,7 @@ int reproduce(const FuzzOptions& options, const ModuleLibrary& library) {
     std::fflush(stdout);
     const bool clean = runChunk(library.entries(), *options.reproduce, options.strict, journal,
                                 options.verbose ? stdout : nullptr, options.plugCount);
-    Warnings warnings;
+    Warnings warnings(options.library);
     warnings.add(*options.reproduce, journal);
     warnings.print();
     if (clean) {
@@ -147,7 +155,7 @@ int runChunksHere(const FuzzOptions& options, const ModuleLibrary& library, cons
     const Clock::time_point start = Clock::now();
     ChunkJournal journal;
     uint64_t ran = 0;
-    Warnings warnings;
+    Warnings warnings(options.library);
     for (uint64_t chunk = plan.first; chunk < plan.end && !sandbox.interrupted(); ++chunk) {
         if (plan.duration > 0 && secondsSince(start) >= plan.duration) break;
         ++ran;
@@ -209,7 +217,7 @@ int runChunksInChildren(const FuzzOptions& options, const ModuleLibrary& library
         ChunkJournal journal;
     };
     std::unique_ptr<Found> first;
-    Warnings warnings;
+    Warnings warnings(options.library);
     while (true) {
         const bool starting = !first && !sandbox.interrupted() && next < plan.end &&
                               !(plan.duration > 0 && secondsSince(start) >= plan.duration);
