@@ -25,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kHeadBytes = 512;
-
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.substr(0, prefix.size()) == prefix;
 }
@@ -199,15 +197,6 @@ std::string binaryContent(std::string_view head) {
         if (byte == 0x7F) return "binary data";
     }
     return "";
-}
-
-std::string fileHead(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "";
-    std::string head(kHeadBytes, '\0');
-    head.resize(std::fread(head.data(), 1, head.size(), file));
-    std::fclose(file);
-    return head;
 }
 
 std::string lowerExtension(const std::string& path) {

@@ -22,8 +22,6 @@ void refuseDirectory(const std::string& what, const std::string& path);
 // What the first bytes of a file say it is when it is not text: "a WAV file", "an AIFF file",
 // "a FLAC file", "an Ogg file", "binary data"; empty for text.
 std::string binaryContent(std::string_view head);
-// The first bytes of a file, for binaryContent; empty when it cannot be read.
-std::string fileHead(const std::string& path);
 
 // The name's extension in lower case, with its dot: ".csv"; empty when it has none.
 std::string lowerExtension(const std::string& path);

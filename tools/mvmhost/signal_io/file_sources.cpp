@@ -197,11 +197,12 @@ std::unique_ptr<SignalSource> fileSource(const std::string& text, const std::str
     }
     // Opened once: a directory or an unreadable file is said in its words, a pipe kept whole.
     InputStream stream = openInput(path);
-    const std::string holds = binaryContent(streamHead(stream.get()));
+    const std::string head = streamHead(stream.get());
+    const std::string holds = binaryContent(head);
     const std::string ext = lowerExtension(path);
     if (ext == ".csv" || (holds.empty() && !isAudioExtension(ext)))
         return csvColumn(path, column, plugName, std::move(stream));
-    if (streamHead(stream.get()).empty()) throw Error("cannot read " + path + ": the file is empty");
+    if (head.empty()) throw Error("cannot read " + path + ": the file is empty");
     if (holds.empty()) throw Error(path + " holds text, not audio; name a CSV file .csv");
     return audioChannel(path, column, holds, std::move(stream));
 }
