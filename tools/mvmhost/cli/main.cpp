@@ -295,9 +295,10 @@ public:
         rate_ = app_->add_option("--rate", rateText_,
                                  "samples per second (default: an audio input's, else 44100)");
         block_ = app_->add_option("--block", blockText_, "samples per block (default 1024)");
-        samples_ = app_->add_option("--samples", options_.samples,
-                         "length: a sample count or a time (10s, 250ms, 2:30; default: the input "
-                         "files' length, else one second)");
+        samples_ = app_->add_option(
+            "--samples", options_.samples,
+            "length: a sample count or a time (10s, 250ms, 2:30; default: the input "
+            "files' length, else one second)");
         splitSeed_ =
             app_->add_option("--split-seed", splitSeedText_,
                              "cut every stretch into random process calls, repeatably for a seed");

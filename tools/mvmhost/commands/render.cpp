@@ -182,7 +182,7 @@ void Render::setLists(const RenderOptions& options) {
         if (!fresh)
             throw Error("--set " + text + ": --set " + before->second + " already " +
                         (clock <= 0 ? "sets " + name + " for the start"
-                                   : "changes " + name + " at sample " + std::to_string(clock)));
+                                    : "changes " + name + " at sample " + std::to_string(clock)));
         if (!plug.description || !plug.description->listText)
             throw Error(name + " offers no list of items to choose from");
         const ListText list(*plug.description->listText);

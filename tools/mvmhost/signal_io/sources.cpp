@@ -362,7 +362,8 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
         const Parameters p(kind, rest, {"seed", "min", "max"}, rate);
         const double low = p.volts("min", -10.0), high = p.volts("max", 10.0);
         if (low > high)
-            throw Error("noise: min=" + p.text("min", "-10") + " is above max=" + p.text("max", "10"));
+            throw Error("noise: min=" + p.text("min", "-10") +
+                        " is above max=" + p.text("max", "10"));
         return std::make_unique<Noise>(p.seed("seed"), low, high);
     }
     if (kind == "steps") return makeSteps(rest, rate);
