@@ -44,7 +44,7 @@ function(mv_add_module_test name)
     return()
   endif()
   if(NOT TARGET mv_test_kit)
-    message(FATAL_ERROR "mv_add_module_test(${name}): this SDK has no test kit (framework/testing)")
+    message(FATAL_ERROR "mv_add_module_test(${name}): this SDK has no test kit (tools/mvmhost/kit)")
   endif()
   set(_library ${T_MODULE}_mvm)
   add_executable(${name} ${T_SOURCES})
@@ -67,7 +67,7 @@ if(NOT MV_TESTS)
 endif()
 
 # The test kit drives a library through mvmhost's own hosting layers.
-foreach(_layer base runtime signal_io)
+foreach(_layer base runtime signal_io kit)
   add_subdirectory(${MV_SDK_DIR}/tools/mvmhost/${_layer} ${_sdk_build}/mvmhost_${_layer}
                    EXCLUDE_FROM_ALL)
 endforeach()

@@ -8,7 +8,7 @@ set(_share share/mvsdk)
 install(DIRECTORY cmake/ DESTINATION ${_share}/cmake USE_SOURCE_PERMISSIONS)
 install(DIRECTORY framework host DESTINATION ${_share})
 install(DIRECTORY tools/mvmhost/base tools/mvmhost/runtime tools/mvmhost/signal_io
-        DESTINATION ${_share}/tools/mvmhost)
+        tools/mvmhost/kit DESTINATION ${_share}/tools/mvmhost)
 install(PROGRAMS tests/host/check_elf.sh tests/host/check_pe.sh DESTINATION ${_share}/tests/host)
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/MvSdkConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)

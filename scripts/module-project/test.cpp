@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/testing/module_test_kit.h"
+#include "tools/mvmhost/kit/module_test_kit.h"
 
 namespace {
 

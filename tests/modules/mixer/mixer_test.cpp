@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/testing/module_test_kit.h"
+#include "tools/mvmhost/kit/module_test_kit.h"
 #include "tools/mvmhost/base/random.h"
 #include "tools/mvmhost/contract/stimulus.h"
 

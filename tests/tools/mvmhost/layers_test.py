@@ -13,6 +13,7 @@ BELOW = {
     "signal_io": {"runtime", "base", "host"},
     "check": {"contract", "runtime", "base", "host", "framework/enum_list"},
     "fuzz": {"contract", "runtime", "base", "host"},
+    "kit": {"signal_io", "runtime", "base", "host"},
     "commands": {"signal_io", "contract", "runtime", "base", "host", "framework/enum_list"},
     "cli": {"commands", "check", "fuzz", "signal_io", "runtime", "base"},
 }

@@ -1,4 +1,4 @@
-#include "framework/testing/module_test_kit.h"
+#include "tools/mvmhost/kit/module_test_kit.h"
 
 #include <algorithm>
 #include <climits>
