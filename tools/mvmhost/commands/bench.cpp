@@ -171,9 +171,7 @@ public:
         for (const HostPlug& plug : host_.plugs())
             if (plug.isList() && plug.isInput() && plug.description &&
                 plug.description->defaultValue)
-                host_.setListValue(
-                    plug.index,
-                    static_cast<int16_t>(readListNumber(*plug.description->defaultValue)));
+                host_.setListValue(plug.index, defaultListValue(*plug.description));
         buffers_.reserve(host_.plugs().size());
         for (const HostPlug& plug : host_.plugs()) {
             if (!plug.isSignal()) continue;
@@ -325,21 +323,6 @@ Figures measure(const EntryPoints& a, const EntryPoints* b, const HostSettings& 
     return f;
 }
 
-// Why two hosts' plugs cannot be fed the same inputs; empty when they can.
-std::string plugMismatch(const HostedModule& a, const HostedModule& b) {
-    if (a.plugs().size() != b.plugs().size())
-        return "A has " + std::to_string(a.plugs().size()) + " plugs, B " +
-               std::to_string(b.plugs().size());
-    for (size_t i = 0; i < a.plugs().size(); ++i) {
-        const HostPlug& pa = a.plugs()[i];
-        const HostPlug& pb = b.plugs()[i];
-        if (pa.name != pb.name || pa.direction != pb.direction || pa.datatype != pb.datatype)
-            return "plug " + std::to_string(i) + " is '" + pa.name + "' in A, '" + pb.name +
-                   "' in B, or differs in direction or datatype";
-    }
-    return {};
-}
-
 struct Plan {
     std::vector<int32_t> blocks;
     double seconds = kDefaultSeconds;
@@ -349,12 +332,10 @@ struct Plan {
 Plan readPlan(const BenchArgs& args) {
     Plan plan;
     for (const std::string& text : args.blocks) {
-        const std::optional<uint64_t> b = parseUnsigned(text);
-        if (!b || *b < 1 || *b > uint64_t{kMaxBlockSize})
-            throw Error("--block " + text + ": give a whole number of samples from 1 to " +
-                        std::to_string(kMaxBlockSize));
-        if (std::find(plan.blocks.begin(), plan.blocks.end(), int32_t(*b)) == plan.blocks.end())
-            plan.blocks.push_back(static_cast<int32_t>(*b));
+        const auto b =
+            static_cast<int32_t>(parseCount("--block", text, "samples", 1, kMaxBlockSize));
+        if (std::find(plan.blocks.begin(), plan.blocks.end(), b) == plan.blocks.end())
+            plan.blocks.push_back(b);
     }
     if (plan.blocks.empty())
         plan.blocks.assign(std::begin(kDefaultBlocks), std::end(kDefaultBlocks));
@@ -426,7 +407,7 @@ int benchCommand(const BenchArgs& args) {
     settings.plugCount = args.plugCount;
     if (paired) {
         const HostedModule ha(a.entries(), settings), hb(b->entries(), settings);
-        if (const std::string why = plugMismatch(ha, hb); !why.empty())
+        if (const std::string why = plugMismatch(ha, hb, "A", "B"); !why.empty())
             throw Error("cannot pair " + args.first + " and " + args.second + ": " + why);
     }
 

@@ -178,31 +178,6 @@ private:
     uint64_t announced_ = 0;
 };
 
-// Why two hosts' plugs cannot be compared; empty when they match.
-std::string plugMismatch(const HostedModule& a, const HostedModule& b, const std::string& nameA,
-                         const std::string& nameB) {
-    const auto& pa = a.plugs();
-    const auto& pb = b.plugs();
-    if (pa.size() != pb.size())
-        return nameA + " has " + std::to_string(pa.size()) + " plugs, " + nameB + " " +
-               std::to_string(pb.size());
-    auto direction = [](const HostPlug& p) {
-        return std::string(p.isInput() ? "an input" : "an output");
-    };
-    for (size_t i = 0; i < pa.size(); ++i) {
-        const std::string at = "plug " + std::to_string(i) + " is ";
-        if (pa[i].name != pb[i].name)
-            return at + "'" + pa[i].name + "' in " + nameA + ", '" + pb[i].name + "' in " + nameB;
-        if (pa[i].direction != pb[i].direction)
-            return at + direction(pa[i]) + " in " + nameA + ", " + direction(pb[i]) + " in " +
-                   nameB + " (" + pa[i].name + ")";
-        if (pa[i].datatype != pb[i].datatype)
-            return at + "of datatype " + std::to_string(pa[i].datatype) + " in " + nameA + ", " +
-                   std::to_string(pb[i].datatype) + " in " + nameB + " (" + pa[i].name + ")";
-    }
-    return {};
-}
-
 uint64_t freshSeed() {
     return (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
 }

@@ -160,10 +160,8 @@ void Render::chooseLength(const RenderOptions& options) {
 void Render::setLists(const RenderOptions& options) {
     for (const HostPlug& plug : host_->plugs()) {
         if (!plug.isList() || !plug.isInput()) continue;
-        int32_t value = 0;
-        if (plug.description && plug.description->defaultValue)
-            value = readListNumber(*plug.description->defaultValue);
-        initialLists_.emplace_back(plug.index, static_cast<int16_t>(value));
+        initialLists_.emplace_back(plug.index,
+                                   plug.description ? defaultListValue(*plug.description) : 0);
     }
     std::map<std::pair<int32_t, int64_t>, std::string> given;  // plug and clock (-1: the start)
     for (const std::string& text : options.lists) {
@@ -183,27 +181,16 @@ void Render::setLists(const RenderOptions& options) {
             throw Error("--set " + text + ": --set " + before->second + " already " +
                         (clock <= 0 ? "sets " + name + " for the start"
                                     : "changes " + name + " at sample " + std::to_string(clock)));
-        if (!plug.description || !plug.description->listText)
-            throw Error(name + " offers no list of items to choose from");
-        const ListText list(*plug.description->listText);
-        const std::optional<int32_t> value = list.valueOf(label);
-        if (!value)
-            throw Error(name + " has no item labelled '" + label + "' (its " +
-                        std::to_string(list.count()) + " items run from " +
-                        list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") +
-                        ")");
-        if (*value < INT16_MIN || *value > INT16_MAX)
-            throw Error(name + "=" + label + ": its value " + std::to_string(*value) +
-                        " does not fit a list plug's 16 bits");
+        const int16_t value = listValueOfLabel(plug, label);
         if (clock < 0) {
             for (auto& initial : initialLists_)
-                if (initial.first == plug.index) initial.second = static_cast<int16_t>(*value);
+                if (initial.first == plug.index) initial.second = value;
         } else if (clock >= job_.samples) {
             throw Error("--set " + text + ": the render ends at sample " +
                         std::to_string(int64_t{job_.samples} - 1));
         } else {
             job_.changes.push_back(
-                {static_cast<int32_t>(clock), plug.index, ScheduledChange::ListValue, *value});
+                {static_cast<int32_t>(clock), plug.index, ScheduledChange::ListValue, value});
         }
     }
 }

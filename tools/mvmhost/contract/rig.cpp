@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -32,12 +31,6 @@ std::vector<int32_t> inputPlugs(const HostedModule& host) {
     for (const HostPlug& plug : host.plugs())
         if (plug.isInput() && plug.datatype >= 0) plugs.push_back(plug.index);
     return plugs;
-}
-
-int16_t defaultListValue(const PlugDescription& description) {
-    if (!description.defaultValue) return 0;
-    const long value = std::strtol(description.defaultValue->c_str(), nullptr, 10);
-    return value < INT16_MIN || value > INT16_MAX ? 0 : static_cast<int16_t>(value);
 }
 
 std::optional<int16_t> randomListValue(Random& random, const PlugDescription& description) {

@@ -11,6 +11,7 @@
 
 #include "tools/mvmhost/contract/stimulus.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
+#include "tools/mvmhost/runtime/list_text.h"
 #include "tools/mvmhost/runtime/module_library.h"
 #include "tools/mvmhost/runtime/placement.h"
 
@@ -36,8 +37,6 @@ uint64_t totalRequests(const HostedModule& host);
 // The inputs the host made, described or repeated.
 std::vector<int32_t> inputPlugs(const HostedModule& host);
 
-// The list value a description's default text names; 0 when it names none.
-int16_t defaultListValue(const PlugDescription& description);
 // One of the values the description's list offers, at random; none when the pick missed.
 std::optional<int16_t> randomListValue(Random& random, const PlugDescription& description);
 

@@ -1,7 +1,6 @@
 #include "tools/mvmhost/kit/module_test_kit.h"
 
 #include <algorithm>
-#include <climits>
 #include <ostream>
 
 #include "host/module_record.h"
@@ -32,50 +31,6 @@ decltype(auto) translated(Work&& work) {
     }
 }
 
-class Steps : public SignalSource {
-public:
-    explicit Steps(std::vector<std::pair<int32_t, float>> levels) : levels_(std::move(levels)) {}
-    void fill(int32_t first, float* out, int32_t count) override {
-        for (int32_t i = 0; i < count; ++i) {
-            float level = 0.0f;
-            for (const auto& [clock, value] : levels_)
-                if (clock <= first + i) level = value;
-            out[i] = level;
-        }
-    }
-    mv::StreamState initialState() const override { return mv::Static; }
-    std::vector<int32_t> changeClocks() const override {
-        std::vector<int32_t> clocks;
-        float before = 0.0f;
-        for (const auto& [clock, value] : levels_) {
-            if (clock > 0 && value != before) clocks.push_back(clock);
-            before = value;
-        }
-        return clocks;
-    }
-
-private:
-    std::vector<std::pair<int32_t, float>> levels_;
-};
-
-class Clock : public SignalSource {
-public:
-    Clock(int32_t period, float high, float low, int32_t delay)
-        : period_(period), high_(high), low_(low), delay_(delay) {}
-    void fill(int32_t first, float* out, int32_t count) override {
-        const int64_t highSamples = std::max<int64_t>(1, period_ / 2);
-        for (int32_t i = 0; i < count; ++i) {
-            const int64_t k = int64_t{first} + i - delay_;
-            out[i] = k >= 0 && k % period_ < highSamples ? high_ : low_;
-        }
-    }
-
-private:
-    int32_t period_;
-    float high_, low_;
-    int32_t delay_;
-};
-
 }  // namespace
 
 Signal::Signal(std::unique_ptr<SignalSource> source) : source_(std::move(source)) {}
@@ -89,13 +44,15 @@ Signal Signal::steps(std::vector<std::pair<int32_t, float>> levels) {
     for (size_t i = 0; i < levels.size(); ++i)
         if (levels[i].first < 0 || (i > 0 && levels[i].first <= levels[i - 1].first))
             throw Failure("Signal::steps: the clocks must rise from 0 or later");
-    return Signal(std::make_unique<Steps>(std::move(levels)));
+    // 0 V until the first level.
+    if (levels.empty() || levels.front().first > 0) levels.insert(levels.begin(), {0, 0.0f});
+    return Signal(mvmhost::stepsSource(std::move(levels)));
 }
 
 Signal Signal::clock(int32_t period, float high, float low, int32_t delay) {
     if (period < 1 || delay < 0)
         throw Failure("Signal::clock: the period is at least 1 sample, the delay at least 0");
-    return Signal(std::make_unique<Clock>(period, high, low, delay));
+    return Signal(mvmhost::clockSource(period, std::max(1, period / 2), delay, high, low));
 }
 
 Signal Signal::samples(std::vector<float> samples) {
@@ -184,9 +141,7 @@ TestHost::TestHost(const std::string& libraryFile, const Options& options)
     s.signals.resize(s.host->plugs().size());
     for (const HostPlug& p : s.host->plugs())
         if (p.isList() && p.isInput() && p.description && p.description->defaultValue)
-            s.openLists.emplace_back(
-                p.index,
-                static_cast<int16_t>(mvmhost::readListNumber(*p.description->defaultValue)));
+            s.openLists.emplace_back(p.index, mvmhost::defaultListValue(*p.description));
 }
 
 TestHost::~TestHost() = default;
@@ -233,18 +188,7 @@ void TestHost::setValue(const std::string& plug, int16_t value, int32_t at) {
 void TestHost::set(const std::string& plug, const std::string& label, int32_t at) {
     const HostPlug& p = state_->plug(plug);
     if (!p.isList() || !p.isInput()) throw Failure(plug + " is not a list input");
-    if (!p.description || !p.description->listText)
-        throw Failure(plug + " offers no list of items to choose from");
-    const mvmhost::ListText list(*p.description->listText);
-    const std::optional<int32_t> value = list.valueOf(label);
-    if (!value)
-        throw Failure(plug + " has no item labelled '" + label + "' (its " +
-                      std::to_string(list.count()) + " items run from " +
-                      list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") +
-                      ")");
-    if (*value < INT16_MIN || *value > INT16_MAX)
-        throw Failure(plug + "=" + label + ": its value does not fit a list plug's 16 bits");
-    setValue(plug, static_cast<int16_t>(*value), at);
+    setValue(plug, translated([&] { return mvmhost::listValueOfLabel(p, label); }), at);
 }
 
 void TestHost::streamState(const std::string& plug, mv::StreamState state, int32_t at) {

@@ -170,4 +170,9 @@ private:
 // any other number a module sent.
 std::string streamStateName(int32_t state);
 
+// Why two hosts' plugs cannot take the same inputs (their number, a name, a direction or a
+// datatype differs), naming the hosts as `nameA` and `nameB`; empty when they can.
+std::string plugMismatch(const HostedModule& a, const HostedModule& b, const std::string& nameA,
+                         const std::string& nameB);
+
 }  // namespace mvmhost

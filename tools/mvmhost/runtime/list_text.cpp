@@ -1,5 +1,6 @@
 #include "tools/mvmhost/runtime/list_text.h"
 
+#include "tools/mvmhost/base/error.h"
 #include "tools/mvmhost/runtime/hosted_module.h"
 
 #include <algorithm>
@@ -111,6 +112,27 @@ std::string listLabel(const HostPlug& plug, int32_t value) {
     if (plug.description && plug.description->listText)
         if (auto label = ListText(*plug.description->listText).labelOf(value)) return *label;
     return std::to_string(value);
+}
+
+int16_t defaultListValue(const PlugDescription& description) {
+    if (!description.defaultValue) return 0;
+    const int32_t value = readListNumber(*description.defaultValue);
+    return value < INT16_MIN || value > INT16_MAX ? 0 : static_cast<int16_t>(value);
+}
+
+int16_t listValueOfLabel(const HostPlug& plug, const std::string& label) {
+    if (!plug.description || !plug.description->listText)
+        throw Error(plug.name + " offers no list of items to choose from");
+    const ListText list(*plug.description->listText);
+    const std::optional<int32_t> value = list.valueOf(label);
+    if (!value)
+        throw Error(plug.name + " has no item labelled '" + label + "' (its " +
+                    std::to_string(list.count()) + " items run from " +
+                    list.firstLabel().value_or("") + " to " + list.lastLabel().value_or("") + ")");
+    if (*value < INT16_MIN || *value > INT16_MAX)
+        throw Error(plug.name + "=" + label + ": its value " + std::to_string(*value) +
+                    " does not fit a list plug's 16 bits");
+    return static_cast<int16_t>(*value);
 }
 
 }  // namespace mvmhost

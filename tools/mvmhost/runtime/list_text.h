@@ -11,6 +11,7 @@
 namespace mvmhost {
 
 struct HostPlug;
+struct PlugDescription;
 
 class ListText {
 public:
@@ -39,5 +40,13 @@ int32_t readListNumber(std::string_view text);
 
 // The label of a list plug's value, or the value itself when the list has no such item.
 std::string listLabel(const HostPlug& plug, int32_t value);
+
+// The list value a description's default text names; 0 when it names none, or none that fits
+// a list plug's 16 bits.
+int16_t defaultListValue(const PlugDescription& description);
+
+// The value of a list plug's item labelled `label`. Throws Error when the plug has no list, no
+// such item, or an item whose value does not fit 16 bits.
+int16_t listValueOfLabel(const HostPlug& plug, const std::string& label);
 
 }  // namespace mvmhost

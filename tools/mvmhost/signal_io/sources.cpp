@@ -289,6 +289,15 @@ std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples) {
     return std::make_unique<Samples>(std::move(samples), 0);
 }
 
+std::unique_ptr<SignalSource> clockSource(int64_t period, int64_t highSamples, int64_t delay,
+                                          float high, float low) {
+    return std::make_unique<Clock>(static_cast<double>(period), highSamples, delay, high, low);
+}
+
+std::unique_ptr<SignalSource> stepsSource(std::vector<std::pair<int32_t, float>> steps) {
+    return std::make_unique<Steps>(std::move(steps));
+}
+
 const char* sourceForms() {
     return "  LEVEL                   a constant, in volts: 5, 5V, -2.5\n"
            "  clock:period=T[,duty=F][,high=V][,low=V][,delay=T]\n"

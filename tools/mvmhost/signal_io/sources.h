@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/mvmhost/runtime/signal_source.h"
@@ -22,6 +23,11 @@ std::unique_ptr<SignalSource> makeSource(const std::string& text, const std::str
 bool namesGenerator(const std::string& text);
 std::unique_ptr<SignalSource> constantSource(float units);
 std::unique_ptr<SignalSource> samplesSource(std::vector<float> samples);
+// High for the first `highSamples` of every `period`, from sample `delay` on; low before it.
+std::unique_ptr<SignalSource> clockSource(int64_t period, int64_t highSamples, int64_t delay,
+                                          float high, float low);
+// Levels from their clocks on, the first at clock 0 and the clocks rising.
+std::unique_ptr<SignalSource> stepsSource(std::vector<std::pair<int32_t, float>> steps);
 
 // One line per form, for the command line's help.
 const char* sourceForms();
